@@ -1,0 +1,67 @@
+// The Spinmap command-line tool: the entry with its options, usage text and
+// overwrite question; the rotation run that reads, rotates and writes one
+// data file; and the rotation of the header's fiducials.
+//
+// Only this layer prints. Error messages go to standard error as the tool's
+// name on one line and "ERROR: ..." on the next; the usage text, the
+// overwrite question, the verbose report and "Done" go to standard output.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datafile/datafile.h"
+
+namespace spinmap {
+
+inline constexpr const char* TOOL_NAME = "Spinmap";
+
+// A pivot coordinate holding this value (the largest finite float) means that
+// no pivot was given.
+inline constexpr double NO_PIVOT = 3.4028234663852886e38;
+
+// The process-wide verbose switch: off at start, set by -Verbose, never
+// cleared.
+extern bool verbose;
+
+// What the command line asks for.
+struct run_settings {
+    std::string input_path;
+    std::string output_path;  // the input path in the one-file form
+    double angle = 0;
+    double pivot_x = NO_PIVOT;
+    double pivot_y = NO_PIVOT;
+    bool no_interp = false;
+    bool overwrite = false;
+    bool verbose = false;
+};
+
+// The whole entry: parses the arguments (after the program name), asks before
+// an existing output is replaced, runs the rotation, and returns the process
+// exit status (0 success, 1 every failure).
+int spinmap_main(const std::vector<std::string>& args);
+
+// Asks a yes/no question. The question has one "%c" slot, filled with 'y' or
+// 'n' by the answer's value on entry; "%%" prints a per cent sign. Reads one
+// line from standard input: y/1 set the answer, n/0 clear it (first character,
+// case-folded) and return true; anything else, an empty line or end of input
+// return false and leave the answer as it was.
+bool u_ask_yes_no(std::string_view question, bool* answer);
+
+// Reads the input file, rotates its height data by angle degrees about the
+// pivot (NO_PIVOT: the centre of the valid points' window), rotates the
+// fiducials, and writes the output file. Reports every failure itself.
+bool run_rotation(std::string_view input_path, std::string_view output_path, double pivot_x, double pivot_y,
+                  double angle, bool no_interp);
+
+// Rotates the four fiducial groups of the header in place about the pivot by
+// angle degrees (counter-clockwise positive on the camera image).
+void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle);
+
+// Rotates the first `count` points (at most the group's room) of one group;
+// top_row is CameraHeight - 1.
+void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
+                           double pivot_y, double angle);
+
+}  // namespace spinmap

@@ -1,0 +1,175 @@
+// The binary measurement data file: header layout and formats, reading and
+// writing whole files, byte-order reversal, and header attribute validation.
+//
+// A data file is a header of 834 or 4096 bytes, then an intensity block
+// (16-bit values, IntensBytes long, present when IntensBytes > 0), then a
+// height block (32-bit values, PhaseBytes long, present when PhaseBytes > 0),
+// with nothing between. Every multi-byte number in the file is big-endian,
+// except Format3Mark; memory always holds host order, and conversion happens
+// only in this layer. The header's data-block geometry lives in the two
+// matrices, not in HeaderRecord.
+//
+// All operations return an error code (errors.h) and print nothing, except
+// u_swap_bytes and u_copy_file, which report through error_message_hook.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "matrix/matrix.h"
+
+namespace spinmap {
+
+// The first four bytes of the file decide the format and the header length.
+inline constexpr uint32_t MAGIC_FORMAT_1 = 0x881B036F;  // 834-byte header
+inline constexpr uint32_t MAGIC_FORMAT_2 = 0x881B0370;  // 834-byte header
+inline constexpr uint32_t MAGIC_FORMAT_3 = 0x881B0371;  // 4096-byte header
+inline constexpr int SHORT_HEADER_BYTES = 834;
+inline constexpr int LONG_HEADER_BYTES = 4096;
+
+// Header bytes 10 to 47, handed from reader to writer unchanged.
+struct InfoBlock {
+    uint16_t word_10;
+    uint8_t bytes_12[30];
+    uint16_t words_42[3];
+};
+
+// Every header field from TimeStamp (offset 76) to the end of the 4096-byte
+// layout, in file order and host byte order. Unnamed fields carry their file
+// offset in their name and only round-trip. After reading an 834-byte header
+// everything from offset 834 on is zero.
+struct HeaderRecord {
+    int32_t TimeStamp;  // seconds since 1970-01-01 00:00 UTC
+    uint8_t bytes_80[82];
+    uint16_t word_162;
+    float IntfScaleFactor;
+    float WavelengthIn;  // metres
+    uint32_t word_172;
+    float ObliquityFactor;
+    uint32_t word_180;
+    float CameraRes;  // metres per camera pixel on the part
+    uint16_t words_188[5];
+    uint32_t word_198;
+    uint16_t word_202;
+    uint32_t word_204;
+    uint8_t bytes_208[2];
+    uint32_t words_210[2];
+    int16_t PhaseRes;  // 0 Normal, 1 High, other Super
+    uint32_t word_220;
+    uint16_t word_224;
+    uint32_t word_226;
+    uint16_t words_230[2];
+    int16_t CameraWidth;
+    int16_t CameraHeight;
+    uint16_t words_238[4];
+    uint8_t bytes_246[52];
+    uint16_t words_298[3];
+    uint8_t bytes_304[56];
+    uint32_t word_360;
+    uint16_t words_364[2];
+    uint32_t word_368;
+    uint16_t words_372[2];
+    uint32_t words_376[2];
+    uint16_t word_384;
+    uint32_t words_386[3];
+    uint8_t bytes_398[8];
+    uint16_t word_406;
+    uint8_t bytes_408[20];
+    int16_t FiducialCountA;
+    float FiducialCoordsA[14];  // up to 7 points, x then y
+    float PixelWidth;           // metres
+    float PixelHeight;          // metres
+    uint32_t words_494[2];
+    uint8_t bytes_502[232];
+    uint16_t word_734;
+    uint8_t bytes_736[80];
+    uint16_t word_816;
+    uint8_t bytes_818[16];
+    // 4096-byte header only from here on.
+    uint8_t bytes_834[4];
+    uint16_t words_838[2];
+    uint32_t words_842[7];
+    uint8_t bytes_870[28];
+    uint16_t Format3Mark;  // stored least significant byte first
+    uint16_t words_900[2];
+    uint8_t bytes_904[30];
+    uint32_t word_934;
+    uint8_t bytes_938[60];
+    uint32_t words_998[10];
+    uint8_t bytes_1038[88];
+    uint32_t words_1126[23];
+    uint8_t bytes_1218[32];
+    uint32_t words_1250[3];
+    uint8_t bytes_1262[2];
+    int16_t FiducialCountB;
+    float FiducialCoordsB[14];
+    uint8_t bytes_1322[2];
+    int16_t FiducialCountC;
+    float FiducialCoordsC[14];
+    uint8_t bytes_1382[2];
+    int16_t FiducialCountD;
+    float FiducialCoordsD[14];
+    uint8_t bytes_1442[4];
+    uint32_t words_1446[2];
+    uint8_t bytes_1454[2642];
+};
+
+// Room of each fiducial group, in points.
+inline constexpr int FIDUCIAL_ROOM = 7;
+
+// ---- Reading and writing ----------------------------------------------------
+
+// Reads a whole data file. Any output may be null and is then not filled (an
+// absent matrix's block is skipped). On a failure after the file was opened
+// both given matrices are released; info and header keep what was already
+// put there. Paths follow the byte-order-mark convention of platform.h.
+int read_data_file(std::string_view path, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
+                   height_matrix* height);
+int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
+                     height_matrix* height);
+
+// Writes a whole data file (created or truncated). Any input may be null; a
+// matrix without an array counts as absent, and with both absent the result
+// is ERR_INVALID_PARAM. The header format is chosen from the record; the
+// block geometry and sizes are recomputed from the matrices. The caller's
+// records and arrays are never modified.
+int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRecord* header,
+                    const intensity_matrix* intensity, const height_matrix* height);
+int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                      const intensity_matrix* intensity, const height_matrix* height);
+
+// Writes the elements big-endian through one 65536-byte scratch buffer, in
+// chunks of at most 32768 elements.
+int write_intensity_block(std::span<const uint16_t> elements, std::FILE* stream);
+
+// Reverses in place the bytes of the one value of `width` bytes at address;
+// width 2, 4 or 8. Any other width reports through error_message_hook and
+// aborts the process.
+void u_swap_bytes(void* address, int width);
+
+// Copies a file, replacing an existing target; ERR_CANT_WRITE_FILE (reported
+// through error_message_hook) when that fails.
+int u_copy_file(std::string_view from, std::string_view to);
+
+// ---- Attribute validation ---------------------------------------------------
+
+// Checks camera size, lateral resolution, pixel shape, the optical factors
+// (only when a height array is present) and that both data windows fit the
+// camera. On failure returns the code and, when message is given, the reason
+// text; message is emptied when the checks begin. When not strict, a camera
+// size not above zero is set to 0 x 0 instead of failing. Matrices without
+// an array count as absent.
+int check_data_attributes(HeaderRecord* header, const intensity_matrix* intensity, const height_matrix* height,
+                          bool strict, std::string* message);
+
+// The same over `count` records in parallel arrays (either matrix array may
+// be null); only records whose mask byte is 1 are checked when mask is given.
+// Records are checked in index order; the first failure ends the check.
+int check_data_attributes_list(HeaderRecord* headers, const intensity_matrix* intensities,
+                               const height_matrix* heights, bool strict, int count, const uint8_t* mask,
+                               std::string* message);
+
+}  // namespace spinmap

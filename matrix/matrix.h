@@ -1,0 +1,186 @@
+// Data matrices, allocation hooks, windows and valid height points.
+//
+// A window is a rectangle of camera pixels: columns x .. x+width-1 and rows
+// y .. y+height-1, with (0, 0) the centre of the upper-left camera pixel. Its
+// right column and bottom row are computed in 32-bit arithmetic and must lie
+// in the 16-bit signed range for an operation that relies on them.
+//
+// A matrix record owns one contiguous row-major element array covering its
+// window (intensity matrices hold n_buckets such frames one after another).
+// A null array means the data is absent. Records are plain structures; clear
+// them with matrix_clear() before first use. A matrix is moved by copying the
+// record and clearing the source's array pointer. No operation reads or
+// writes outside the `size` elements of an array.
+//
+// Every element array and scratch buffer of the program is obtained through
+// malloc_hook (or calloc_hook) and released through free_hook. Static
+// initialisation points them at the standard allocator; tests may replace
+// them, the program never does.
+//
+// Operations that can fail return an error code (errors.h) and pass results
+// through out-parameters. Nothing here prints except the diagnostic dump.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "errors/errors.h"
+
+namespace spinmap {
+
+// ---- Allocation hooks -------------------------------------------------------
+
+using malloc_fn = void* (*)(std::size_t);
+using realloc_fn = void* (*)(void*, std::size_t);
+using calloc_fn = void* (*)(std::size_t, std::size_t);
+using free_fn = void (*)(void*);
+
+extern malloc_fn malloc_hook;
+extern realloc_fn realloc_hook;
+extern calloc_fn calloc_hook;
+extern free_fn free_hook;
+
+// ---- Records ----------------------------------------------------------------
+
+struct window {
+    int16_t x;
+    int16_t y;
+    int16_t width;
+    int16_t height;
+};
+
+// Heights are valid below this value (signed comparison); every invalid point
+// is written as exactly this value.
+inline constexpr int32_t INVALID_HEIGHT = 2147483640;  // 0x7FFFFFF8
+
+constexpr bool is_valid_height(int32_t value) { return value < INVALID_HEIGHT; }
+
+struct height_matrix {
+    uint32_t size;         // elements allocated; 0 without an array
+    struct window window;  // camera pixels covered
+    int32_t* matrix;       // owned element array, or null when absent
+};
+
+struct intensity_matrix {
+    uint32_t size;          // elements allocated; 0 without an array
+    struct window window;   // camera pixels every frame covers
+    int16_t n_buckets;      // frames held
+    uint16_t intens_range;  // carried unchanged between file header and record
+    uint16_t* matrix;       // owned element array, or null when absent
+};
+
+// ---- Matrix operations ------------------------------------------------------
+
+// Sets every field to zero and the array to null; releases nothing.
+void matrix_clear(height_matrix* m);
+void matrix_clear(intensity_matrix* m);
+
+// Allocates the element array for the record's window (times n_buckets for
+// intensity). The count is computed in 64 bits: ERR_PARAM_OUT_OF_RANGE for a
+// count of 0, a negative extent or bucket count, or a byte size that does not
+// fit, with the record unchanged; ERR_NO_MEM when the hook returns null (the
+// record then has size 0 and no array; the intensity record also loses its
+// extent and bucket count). The elements are not initialised. Call only on a
+// record that holds no array.
+int matrix_alloc(height_matrix* m);
+int matrix_alloc(intensity_matrix* m);
+
+// Releases the array (if any) and zeroes size, width and height (and
+// n_buckets); x and y keep their values. Harmless on an empty record.
+int matrix_free(height_matrix* m);
+void matrix_free(intensity_matrix* m);
+
+// Stores value into each of the width x height elements (every frame for
+// intensity); stores nothing for a zero extent or a missing array.
+void matrix_fill(height_matrix* m, int32_t value);
+void matrix_fill(intensity_matrix* m, uint16_t value);
+
+// Address of the element of camera pixel (w.x, w.y). No range check: the
+// caller passes a window whose origin lies in the matrix's window.
+int32_t* matrix_element(const height_matrix* m, const window& w);
+uint16_t* matrix_element(const intensity_matrix* m, const window& w);
+
+// Fills rows[0 .. w.height-1] with the row start addresses of window w (the
+// matrix's own window when w is null); the stride is the matrix's width.
+// rows[0] is written even when w.height is 0 or 1.
+void matrix_rows(const height_matrix* m, const window* w, int32_t** rows);
+
+// The same for frame `bucket` of an intensity matrix.
+void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, uint16_t** rows);
+
+// Gives the record the window w (and bucket count), keeping the array and its
+// contents when the new count fits and keep is true; otherwise reallocates.
+// A new count of 0 releases the array and leaves the window as it was.
+int matrix_resize(height_matrix* m, const window& w, bool keep);
+int matrix_resize(intensity_matrix* m, const window& w, int16_t n_buckets, bool keep);
+
+// Diagnostic dump: size, window, array address and a CRC-32 of the elements;
+// "NULL\n" for a null record.
+void matrix_dump(std::FILE* stream, const height_matrix* m);
+void matrix_dump(std::FILE* stream, const intensity_matrix* m);
+
+// CRC-32, reflected polynomial 0xEDB88320, initial value 0, no final inversion.
+uint32_t u_crc32(const void* data, std::size_t bytes);
+
+// ---- Windows ----------------------------------------------------------------
+
+enum wn_relation : int {
+    WN_DISJOINT = 1,  // no pixel in common
+    WN_EQUAL = 2,     // same left, right, top and bottom
+    WN_OVERLAP = 3,   // none of the others
+    WN_INSIDE = 4,    // A within B, not equal
+    WN_CONTAINS = 5,  // A contains B, not equal
+};
+
+// Right column and bottom row of a window, in 32-bit arithmetic.
+constexpr int32_t wn_right(const window& w) { return int32_t{w.x} + w.width - 1; }
+constexpr int32_t wn_bottom(const window& w) { return int32_t{w.y} + w.height - 1; }
+
+// True when width and height are not negative and the right column and bottom
+// row stay in the 16-bit signed range.
+bool wn_is_proper(const window& w);
+
+// Relation of A to B, tested in the order disjoint, equal, inside, contains.
+int wn_compare(const window& a, const window& b);
+
+// The common part of A and B; ERR_WINDOWS_DISJOINT (out untouched) when none.
+int wn_intersect(const window& a, const window& b, window* out);
+
+// Midpoint between the centres of the first and last pixel in each direction.
+void wn_center(const window& w, double* cx, double* cy);
+
+// The same sums halved by an arithmetic shift (rounded towards minus infinity).
+void wn_center_int(const window& w, int16_t* cx, int16_t* cy);
+
+enum wn_axis : int { WN_HORIZONTAL = 1, WN_VERTICAL = 2 };
+
+// Widens the window outward so that its origin and extent along the given
+// axes (WN_HORIZONTAL, WN_VERTICAL or both) are multiples of 4.
+void wn_align4(window* w, int axes);
+
+// ---- Valid height points ----------------------------------------------------
+
+// Counts the valid elements of window w (the whole matrix when null); w must
+// be inside or equal to the matrix window, else ERR_IMPROPER_WINDOW with a
+// count of 0.
+int matrix_count_valid(const height_matrix* m, const window* w, int32_t* count);
+
+// The minimum window enclosing the valid points of search window s (the whole
+// matrix when null). ERR_IMPROPER_WINDOW (out untouched) for a search window
+// not inside or equal to the matrix window; ERR_ALL_BAD_DATA (out all zero)
+// when no point is valid.
+int matrix_valid_window(const height_matrix* m, const window* s, window* out);
+
+// wn_center() of matrix_valid_window() of the whole matrix.
+int matrix_valid_center(const height_matrix* m, double* cx, double* cy);
+
+// Copies the destination window's part of the source into the destination;
+// the source window must contain or equal it, else ERR_IMPROPER_WINDOW.
+int matrix_copy_window(const height_matrix* source, height_matrix* destination);
+
+// Shrinks the matrix to the minimum window enclosing its valid points. On any
+// failure (ERR_ALL_BAD_DATA, ERR_NO_MEM) the matrix is unchanged.
+int matrix_trim(height_matrix* m);
+
+}  // namespace spinmap

@@ -1,0 +1,85 @@
+// Geometric transforms of height matrices: rotation about a pivot onto an
+// output window, by moving values for quarter and half turns about suitable
+// pivots and by interpolating resampling otherwise.
+//
+// Conventions every kernel here follows:
+// - Camera coordinates: X counts columns to the right, Y counts rows
+//   downward; (0, 0) is the centre of the upper-left camera pixel, so the
+//   element in row r, column c of a matrix lies at (x + c, y + r) for the
+//   matrix window's origin (x, y). Whole coordinates are pixel centres.
+// - Angles are doubles in degrees, counter-clockwise positive as the image is
+//   seen with row 0 at the top. Radians are degrees / 57.2957795131, this
+//   divisor exactly (a quarter turn thus has a cosine of about 4.8e-13).
+// - For a pivot (px, py), c = cos and s = sin of the angle:
+//     forward  X' = px + c(X - px) + s(Y - py),  Y' = py - s(X - px) + c(Y - py)
+//     inverse  X  = px + c(X' - px) - s(Y' - py), Y = py + s(X' - px) + c(Y' - py)
+//   The same motion is a flip of Y, the usual counter-clockwise rotation in a
+//   y-up frame (rotate_point), and a flip back.
+// - A double becomes an integer height or coordinate by rounding half away
+//   from zero, and only after a range check. Exactness tests (multiples of 90
+//   degrees, of 0.5 pixel, of 360 degrees) compare fmod remainders with 0
+//   exactly.
+// - Expressions are evaluated in the order written, in double precision, with
+//   no contraction into fused multiply-adds; optimisations hoist only
+//   identical sub-expressions, so results are bit-exact.
+//
+// Operations return an error code (errors.h); nothing here prints.
+#pragma once
+
+#include <cstdint>
+
+#include "matrix/matrix.h"
+
+namespace spinmap {
+
+inline constexpr double DEGREES_PER_RADIAN = 57.2957795131;
+
+// matrix_rotate mode flags: a window field, a pivot field and a method field;
+// bit 0x80 and above are ignored.
+enum rotate_mode : int {
+    ROT_WIN_MASK = 0x07,
+    ROT_WIN_GIVEN = 1,            // the given output window (0 acts alike)
+    ROT_WIN_CLIPPED = 2,          // rotated bounding window met with the given one
+    ROT_WIN_BOUNDING = 3,         // rotated bounding window about the window centre (5-7 alike)
+    ROT_WIN_BOUNDING_ORIGIN = 4,  // as ROT_WIN_BOUNDING, result origin then (0, 0)
+    ROT_PIVOT_MASK = 0x18,
+    ROT_PIVOT_GIVEN = 0x00,          // from the pivot arguments (0x18 acts alike)
+    ROT_PIVOT_VALID_CENTER = 0x08,   // centre of the valid points' window
+    ROT_PIVOT_WINDOW_CENTER = 0x10,  // centre of the matrix window
+    ROT_METHOD_MASK = 0x60,          // 0x00 and 0x60: automatic choice
+    ROT_NO_INTERP = 0x20,            // the angle must be a multiple of 90 degrees
+    ROT_INTERP = 0x40,               // always interpolate
+};
+
+// Turns (x, y) about (cx, cy) by radians, counter-clockwise in a y-up frame.
+void rotate_point(double* x, double* y, double cx, double cy, double radians);
+
+// Replaces the window by the bounding window of its four corner pixels moved
+// by the forward rotation about (px, py), each rounded half away from zero.
+void wn_rotate(window* w, double px, double py, double radians);
+
+// Rotates the matrix by angle degrees and replaces it with the result on the
+// output window the mode gives. pivot_x and pivot_y are in and out: on
+// success each present one receives the pivot used. A whole number of turns
+// returns at once with nothing changed. On any failure the matrix and the
+// pivot arguments are as they were.
+int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot_x, double* pivot_y, double angle,
+                  int mode);
+
+// Moves every source element unchanged to its place under a turn of 90, -90
+// or 180 degrees about (px, py), whose coordinates must be multiples of 0.5;
+// places outside the result window are dropped. The result must be filled
+// with INVALID_HEIGHT beforehand.
+int matrix_rotate_exact(const height_matrix* source, height_matrix* result, double px, double py, int turn);
+
+// Writes every result point with the value of the least-squares plane through
+// the four source neighbours of its inverse-mapped position, or
+// INVALID_HEIGHT where there is none.
+int matrix_resample_interp(const height_matrix* source, height_matrix* result, double px, double py, double angle);
+
+// The value at source position (a, b), relative to the source window origin,
+// through the source row table; INVALID_HEIGHT outside the outermost pixel
+// centres or with an invalid neighbour. Always writes *value.
+void matrix_interp_point(int32_t* const* rows, double a, double b, const window& source_window, int32_t* value);
+
+}  // namespace spinmap
