@@ -1,0 +1,8 @@
+// The process-wide verbose switch.
+#include "app.h"
+
+namespace spinmap {
+
+bool verbose = false;
+
+}  // namespace spinmap
