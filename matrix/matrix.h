@@ -110,13 +110,17 @@ void matrix_rows(const height_matrix* m, const window* w, int32_t** rows);
 void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, uint16_t** rows);
 
 // Gives the record the window w (and bucket count), keeping the array and its
-// contents when the new count fits and keep is true; otherwise reallocates.
-// A new count of 0 releases the array and leaves the window as it was.
+// contents when the new count equals size, or is smaller and keep is true;
+// otherwise releases the array and allocates one of the new count (ERR_NO_MEM:
+// no array, old window). A new count of 0 releases the array and leaves the
+// window as it was. A negative extent or bucket count, or a count whose byte
+// size does not fit, gives ERR_PARAM_OUT_OF_RANGE with the record unchanged.
 int matrix_resize(height_matrix* m, const window& w, bool keep);
 int matrix_resize(intensity_matrix* m, const window& w, int16_t n_buckets, bool keep);
 
-// Diagnostic dump: size, window, array address and a CRC-32 of the elements;
-// "NULL\n" for a null record.
+// Diagnostic dump: size, window, array address and, for a non-empty window
+// with an array, a CRC-32 of its width x height elements (never more than
+// `size`; for intensity that is the first frame); "NULL\n" for a null record.
 void matrix_dump(std::FILE* stream, const height_matrix* m);
 void matrix_dump(std::FILE* stream, const intensity_matrix* m);
 
@@ -160,6 +164,12 @@ enum wn_axis : int { WN_HORIZONTAL = 1, WN_VERTICAL = 2 };
 void wn_align4(window* w, int axes);
 
 // ---- Valid height points ----------------------------------------------------
+//
+// These operations refuse a record they cannot read safely: a null record or
+// array, or an array smaller than width x height, gives ERR_INVALID_PARAM; a
+// matrix or search window with a negative extent or a right column or bottom
+// row outside the 16-bit range gives ERR_IMPROPER_WINDOW. Outputs are then
+// left as for ERR_IMPROPER_WINDOW below.
 
 // Counts the valid elements of window w (the whole matrix when null); w must
 // be inside or equal to the matrix window, else ERR_IMPROPER_WINDOW with a
