@@ -42,6 +42,12 @@ struct run_settings {
 // exit status (0 success, 1 every failure).
 int spinmap_main(const std::vector<std::string>& args);
 
+// Parses the arguments (after the program name) into settings, left to
+// right, and settles the file names. On the first bad argument, or when no
+// file name was given, returns false with the error message (the text after
+// "ERROR: "); settings then hold what was parsed before it.
+bool parse_arguments(const std::vector<std::string>& args, run_settings* settings, std::string* message);
+
 // Asks a yes/no question. The question has one "%c" slot, filled with 'y' or
 // 'n' by the answer's value on entry; "%%" prints a per cent sign. Reads one
 // line from standard input: y/1 set the answer, n/0 clear it (first character,
