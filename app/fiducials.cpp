@@ -1,1 +1,67 @@
-// to be written
+// Rotation of the header's fiducial groups by the motion applied to the
+// height data.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+
+#include "app/app.h"
+#include "transform/transform.h"
+
+namespace spinmap {
+
+namespace {
+
+// Rounds a double to the nearest float. A double beyond the float range
+// becomes an infinity of its sign, as rounding to nearest gives, without an
+// out-of-range conversion.
+float to_float(double v) {
+    constexpr double overflow = 0x1p128 - 0x1p103;  // half an ulp above the largest float
+    if (v >= overflow) return HUGE_VALF;
+    if (v <= -overflow) return -HUGE_VALF;
+    if (v > FLT_MAX) return FLT_MAX;
+    if (v < -FLT_MAX) return -FLT_MAX;
+    return static_cast<float>(v);
+}
+
+}  // namespace
+
+void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle) {
+    const int top_row = int{header->CameraHeight} - 1;
+    struct group {
+        const char* name;
+        int16_t count;
+        float* coordinates;
+    };
+    const group groups[] = {
+        {"Fiducials Group A", header->FiducialCountA, header->FiducialCoordsA},
+        {"Fiducials Group B", header->FiducialCountB, header->FiducialCoordsB},
+        {"Fiducials Group C", header->FiducialCountC, header->FiducialCoordsC},
+        {"Fiducials Group D", header->FiducialCountD, header->FiducialCoordsD},
+    };
+    for (const group& g : groups) {
+        if (g.count > 0) rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle);
+    }
+}
+
+void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
+                           double pivot_y, double angle) {
+    if (verbose) std::printf("%-*s = %d coord pairs\n", 20, name, count);
+
+    // Rotate in a y-up frame: flip the pivot and every point about the top row.
+    const double cx = pivot_x;
+    const double cy = top_row - pivot_y;
+    const double radians = angle / DEGREES_PER_RADIAN;
+    // A count beyond the group's room lies outside the header format: only
+    // the pairs the group holds are turned.
+    const int pairs = std::min(count, FIDUCIAL_ROOM);
+    for (int i = 0; i < pairs; ++i) {
+        double x = coordinates[2 * i];
+        double y = top_row - static_cast<double>(coordinates[2 * i + 1]);
+        rotate_point(&x, &y, cx, cy, radians);
+        coordinates[2 * i] = to_float(x);
+        coordinates[2 * i + 1] = to_float(top_row - y);
+    }
+}
+
+}  // namespace spinmap

@@ -1,1 +1,255 @@
-// to be written
+// Rotation geometry: turning points and windows, and matrix_rotate, which
+// settles the pivot and the output window, chooses between moving values and
+// interpolating, and hands the result to the caller.
+#include <algorithm>
+#include <cmath>
+
+#include "transform/kernel_support.h"
+#include "transform/transform.h"
+
+namespace spinmap {
+
+namespace {
+
+// A window in 64-bit fields, so that rotated, clipped and narrowed windows
+// can be checked before they are stored in 16 bits.
+struct rect {
+    int64_t x;
+    int64_t y;
+    int64_t width;
+    int64_t height;
+};
+
+rect to_rect(const window& w) { return {w.x, w.y, w.width, w.height}; }
+
+// No rotated corner of a 16-bit window about a pivot that reaches onto any
+// 16-bit window lies this far out; beyond it a corner is refused.
+constexpr double COORDINATE_LIMIT = 1073741824.0;  // 2^30
+
+// Rounds half away from zero; false for a value that is not a number or lies
+// beyond COORDINATE_LIMIT.
+bool round_coordinate(double v, int64_t* out) {
+    if (!(v > -COORDINATE_LIMIT && v < COORDINATE_LIMIT)) return false;
+    *out = static_cast<int64_t>(v >= 0 ? v + 0.5 : v - 0.5);
+    return true;
+}
+
+// Bounding window of the four corner pixels of w moved by the forward
+// rotation about (px, py). Each corner is turned with rotate_point in the
+// y-up frame: (X, -Y) about (px, -py), the new Y negated back.
+bool rotated_bounds(const window& w, double px, double py, double radians, rect* out) {
+    const int32_t right = wn_right(w), bottom = wn_bottom(w);
+    const int32_t corners[4][2] = {{w.x, w.y}, {right, w.y}, {w.x, bottom}, {right, bottom}};
+    int64_t min_x = 0, max_x = 0, min_y = 0, max_y = 0;
+    for (int k = 0; k < 4; ++k) {
+        double x = corners[k][0];
+        double y = -static_cast<double>(corners[k][1]);
+        rotate_point(&x, &y, px, -py, radians);
+        int64_t cx = 0, cy = 0;
+        if (!round_coordinate(x, &cx) || !round_coordinate(-y, &cy)) return false;
+        min_x = k == 0 ? cx : std::min(min_x, cx);
+        max_x = k == 0 ? cx : std::max(max_x, cx);
+        min_y = k == 0 ? cy : std::min(min_y, cy);
+        max_y = k == 0 ? cy : std::max(max_y, cy);
+    }
+    *out = {min_x, min_y, max_x - min_x + 1, max_y - min_y + 1};
+    return true;
+}
+
+// True when the rect is a proper 16-bit window: origin, extent, right column
+// and bottom row all in the 16-bit signed range.
+bool fits_window(const rect& r) {
+    return r.x >= INT16_MIN && r.y >= INT16_MIN && r.width >= 0 && r.height >= 0 && r.x + r.width - 1 <= INT16_MAX &&
+           r.y + r.height - 1 <= INT16_MAX;
+}
+
+window to_window(const rect& r) {
+    return {static_cast<int16_t>(r.x), static_cast<int16_t>(r.y), static_cast<int16_t>(r.width),
+            static_cast<int16_t>(r.height)};
+}
+
+// The common part of two rects, by the rules of wn_intersect; false when
+// they are disjoint.
+bool intersect(const rect& a, const rect& b, rect* out) {
+    const int64_t a_right = a.x + a.width - 1, a_bottom = a.y + a.height - 1;
+    const int64_t b_right = b.x + b.width - 1, b_bottom = b.y + b.height - 1;
+    if (a_right < b.x || a.x > b_right || a_bottom < b.y || a.y > b_bottom) return false;
+    const int64_t x = std::max(a.x, b.x), y = std::max(a.y, b.y);
+    *out = {x, y, std::min(a_right, b_right) - x + 1, std::min(a_bottom, b_bottom) - y + 1};
+    return true;
+}
+
+// Shrinks an extent that exceeds the given one to exactly the given one,
+// moving the origin by half the excess (rounded toward zero), so the kept
+// part stays centred.
+void narrow_extent(int64_t* origin, int64_t* extent, int64_t given) {
+    const int64_t excess = *extent - given;
+    if (excess <= 0) return;
+    *origin += excess / 2;
+    *extent = given;
+}
+
+// The result window must hold elements and be walkable in 16-bit
+// coordinates.
+int check_output_window(const rect& r, window* out) {
+    if (r.width <= 0 || r.height <= 0) return ERR_PARAM_OUT_OF_RANGE;
+    if (r.x < INT16_MIN || r.y < INT16_MIN || r.x + r.width > INT16_MAX || r.y + r.height > INT16_MAX) {
+        return ERR_IMPROPER_WINDOW;
+    }
+    *out = to_window(r);
+    return 0;
+}
+
+// Brings a remainder in (-360, 360) into (-180, 180].
+double normalise_angle(double r) {
+    if (r <= -180) return r + 360;
+    if (r > 180) return r - 360;
+    return r;
+}
+
+// Makes a computed pivot's coordinates both whole or both half, so that a
+// quarter turn about it can move values to their true places: a half x is
+// raised by 0.5, a whole x lowered by 0.5. Wholeness is tested rather than
+// comparing the remainders themselves, since fmod keeps the sign and -0.5 and
+// 0.5 are both half.
+void adjust_computed_pivot(double* px, double* py) {
+    const bool x_whole = std::fmod(*px, 1) == 0;
+    const bool y_whole = std::fmod(*py, 1) == 0;
+    if (x_whole == y_whole) return;
+    *px += x_whole ? -0.5 : 0.5;
+}
+
+int settle_pivot(const height_matrix& matrix, const double* pivot_x, const double* pivot_y, int pivot_field,
+                 bool interpolate, double* px, double* py) {
+    switch (pivot_field) {
+        case ROT_PIVOT_VALID_CENTER: {
+            const int error = matrix_valid_center(&matrix, px, py);
+            if (error != 0) return error;
+            break;
+        }
+        case ROT_PIVOT_WINDOW_CENTER:
+            wn_center(matrix.window, px, py);
+            break;
+        default:  // ROT_PIVOT_GIVEN
+            if (pivot_x == nullptr || pivot_y == nullptr) return ERR_INVALID_PARAM;
+            *px = *pivot_x;
+            *py = *pivot_y;
+            return 0;
+    }
+    if (!interpolate) adjust_computed_pivot(px, py);
+    return 0;
+}
+
+// The output window by the window field. The bounding modes replace the
+// pivot with the centre of the matrix window.
+int settle_output_window(const height_matrix& matrix, const window* out_window, int window_field, double r,
+                         double* px, double* py, window* out) {
+    const window& own = matrix.window;
+    const double radians = r / DEGREES_PER_RADIAN;
+    rect chosen{};
+    switch (window_field) {
+        case ROT_WIN_CLIPPED: {
+            rect bounds{};
+            // A corner beyond the coordinate limit lies far from every 16-bit window.
+            if (!rotated_bounds(own, *px, *py, radians, &bounds)) return ERR_WINDOWS_DISJOINT;
+            if (!intersect(bounds, to_rect(out_window != nullptr ? *out_window : own), &chosen)) {
+                return ERR_WINDOWS_DISJOINT;
+            }
+            break;
+        }
+        case ROT_WIN_BOUNDING:
+        case ROT_WIN_BOUNDING_ORIGIN:
+        case 5:
+        case 6:
+        case 7:
+            wn_center(own, px, py);
+            if (!rotated_bounds(own, *px, *py, radians, &chosen)) return ERR_PARAM_OUT_OF_RANGE;
+            if (out_window != nullptr) {
+                narrow_extent(&chosen.x, &chosen.width, out_window->width);
+                narrow_extent(&chosen.y, &chosen.height, out_window->height);
+            }
+            break;
+        default:  // ROT_WIN_GIVEN
+            chosen = to_rect(out_window != nullptr ? *out_window : own);
+            break;
+    }
+    return check_output_window(chosen, out);
+}
+
+bool needs_interpolation(int method, double r, double px, double py) {
+    return method == ROT_INTERP || std::fmod(r, 90) != 0 || std::fmod(px, 0.5) != 0 || std::fmod(py, 0.5) != 0;
+}
+
+}  // namespace
+
+void rotate_point(double* x, double* y, double cx, double cy, double radians) {
+    const double s = std::sin(radians);
+    const double c = std::cos(radians);
+    const double dx = *x - cx;
+    const double dy = *y - cy;
+    *x = (c * dx - s * dy) + cx;
+    *y = (s * dx + c * dy) + cy;
+}
+
+void wn_rotate(window* w, double px, double py, double radians) {
+    rect bounds{};
+    if (!rotated_bounds(*w, px, py, radians, &bounds) || !fits_window(bounds)) {
+        *w = window{};
+        return;
+    }
+    *w = to_window(bounds);
+}
+
+int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot_x, double* pivot_y, double angle,
+                  int mode) {
+    if (matrix == nullptr || !is_usable_matrix(*matrix)) return ERR_INVALID_PARAM;
+
+    // A whole number of turns changes nothing (a NaN remainder is not 0).
+    double r = std::fmod(angle, 360);
+    if (r == 0) return 0;
+    r = normalise_angle(r);
+
+    int method = mode & ROT_METHOD_MASK;
+    if (method == ROT_NO_INTERP) {
+        if (std::fmod(r, 90) != 0) return ERR_INVALID_PARAM;
+        method = 0;
+    }
+
+    double px = 0, py = 0;
+    int error = settle_pivot(*matrix, pivot_x, pivot_y, mode & ROT_PIVOT_MASK, method == ROT_INTERP, &px, &py);
+    if (error != 0) return error;
+
+    window out{};
+    error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, r, &px, &py, &out);
+    if (error != 0) return error;
+
+    height_matrix result;
+    matrix_clear(&result);
+    result.window = out;
+    error = matrix_alloc(&result);
+    if (error != 0) return error;
+    matrix_fill(&result, INVALID_HEIGHT);
+
+    // r is 90, -90 or 180 when it leaves no remainder on division by 90.
+    if (needs_interpolation(method, r, px, py)) {
+        error = matrix_resample_interp(matrix, &result, px, py, r);
+    } else {
+        error = matrix_rotate_exact(matrix, &result, px, py, static_cast<int>(r));
+    }
+    if (error != 0) {
+        matrix_free(&result);
+        return error;
+    }
+
+    if ((mode & ROT_WIN_MASK) == ROT_WIN_BOUNDING_ORIGIN) {
+        result.window.x = 0;
+        result.window.y = 0;
+    }
+    matrix_free(matrix);
+    *matrix = result;
+    if (pivot_x != nullptr) *pivot_x = px;
+    if (pivot_y != nullptr) *pivot_y = py;
+    return 0;
+}
+
+}  // namespace spinmap

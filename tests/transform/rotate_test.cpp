@@ -1,1 +1,316 @@
-// to be written
+// Rotation geometry: rotate_point, wn_rotate and matrix_rotate's choice of
+// pivot, output window and path.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "transform/transform.h"
+#include "transform_test_support.h"
+
+namespace spinmap::test {
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double DEG = 57.2957795131;
+
+bool same_window(const window& a, const window& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+TEST(RotatePoint, TurnsCounterClockwiseInAYUpFrame) {
+    const struct {
+        double x, y, cx, cy, degrees, to_x, to_y;
+    } cases[] = {
+        {1, 0, 0, 0, 90, 0, 1},
+        {3, 2, 1, 1, 180, -1, 0},
+        {5, 5, 5, 5, 33, 5, 5},
+        {2, 0, 0, 0, -90, 0, -2},
+    };
+    for (const auto& c : cases) {
+        double x = c.x, y = c.y;
+        rotate_point(&x, &y, c.cx, c.cy, c.degrees / DEG);
+        EXPECT_NEAR(x, c.to_x, 1e-9) << c.degrees;
+        EXPECT_NEAR(y, c.to_y, 1e-9) << c.degrees;
+    }
+}
+
+TEST(WnRotate, GivesTheBoundingWindowOfTheTurnedCorners) {
+    const struct {
+        const char* name;
+        window w;
+        double px, py, degrees;
+        window expected;
+    } cases[] = {
+        {"row about (1, 1) by 90 stands in column 0", {0, 0, 3, 1}, 1, 1, 90, {0, 0, 1, 3}},
+        {"row about (1, 1) by -90 stands in column 2", {0, 0, 3, 1}, 1, 1, -90, {2, 0, 1, 3}},
+        {"half turn about the centre", {0, 0, 4, 2}, 1.5, 0.5, 180, {0, 0, 4, 2}},
+        {"45 degrees lifts the right end (rows grow downward)", {0, 0, 5, 1}, 0, 0, 45, {0, -3, 4, 4}},
+        {"no turn", {10, 20, 5, 3}, 0, 0, 0, {10, 20, 5, 3}},
+        {"a pivot far away cannot give a 16-bit window", {0, 0, 5, 5}, 1e6, 0, 90, {0, 0, 0, 0}},
+        {"a pivot beyond every integer", {0, 0, 5, 5}, 1e300, -1e300, 30, {0, 0, 0, 0}},
+        {"a NaN pivot", {0, 0, 5, 5}, NaN, 0, 30, {0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        window w = c.w;
+        wn_rotate(&w, c.px, c.py, c.degrees / DEG);
+        EXPECT_TRUE(same_window(w, c.expected))
+            << c.name << ": " << w.x << ", " << w.y << ", " << w.width << ", " << w.height;
+    }
+}
+
+TEST(MatrixRotate, WholeTurnsLeaveMatrixWindowAndPivotUntouched) {
+    const window own{2, 3, 4, 2}, frame{0, 0, 10, 10};
+    for (const double angle : {0.0, -0.0, 360.0, -720.0, 1080.0}) {
+        owned_matrix m(own, coordinate_raster(own));
+        const int32_t* array = m.m.matrix;
+        double px = 5.25, py = 6;
+        EXPECT_EQ(matrix_rotate(&m.m, &frame, &px, &py, angle, ROT_WIN_GIVEN | ROT_PIVOT_WINDOW_CENTER), 0);
+        EXPECT_EQ(m.m.matrix, array) << angle;
+        EXPECT_TRUE(same_window(m.m.window, own)) << angle;
+        EXPECT_EQ(m.values(), coordinate_raster(own)) << angle;
+        EXPECT_EQ(px, 5.25);
+        EXPECT_EQ(py, 6);
+    }
+}
+
+TEST(MatrixRotate, NormalisesTheAngleIntoAHalfOpenTurn) {
+    const window own{1, 2, 4, 3}, frame{0, 0, 8, 8};
+    const struct {
+        double angle;
+        int turn;
+    } cases[] = {{270, -90}, {-90, -90}, {-180, 180}, {540, 180}, {180, 180}, {-270, 90}, {450, 90}, {-630, 90}};
+    for (const auto& c : cases) {
+        owned_matrix m(own, coordinate_raster(own));
+        owned_matrix expected(frame, NV);
+        ASSERT_EQ(matrix_rotate_exact(&m.m, &expected.m, 3, 4, c.turn), 0);
+        double px = 3, py = 4;
+        ASSERT_EQ(matrix_rotate(&m.m, &frame, &px, &py, c.angle, ROT_WIN_GIVEN), 0) << c.angle;
+        EXPECT_TRUE(same_window(m.m.window, frame)) << c.angle;
+        EXPECT_EQ(m.values(), expected.values()) << c.angle;
+    }
+}
+
+TEST(MatrixRotate, FailuresLeaveMatrixAndPivotAsTheyWere) {
+    const window own{2, 3, 4, 2};
+    const window frame{0, 0, 10, 10}, zero_width{0, 0, 0, 10}, negative{0, 0, -3, 10}, beyond_walk{32000, 0, 800, 1};
+    const window far_away{200, 200, 5, 5};
+    const struct {
+        const char* name;
+        const window* out;
+        bool pivot_y_present;
+        double pivot;
+        double angle;
+        int mode;
+        int error;
+    } cases[] = {
+        {"ROT_NO_INTERP with 45 degrees", &frame, true, 4, 45, ROT_NO_INTERP | ROT_WIN_GIVEN, ERR_INVALID_PARAM},
+        {"ROT_NO_INTERP with a NaN angle", &frame, true, 4, NaN, ROT_NO_INTERP, ERR_INVALID_PARAM},
+        {"zero-width output window", &zero_width, true, 4, 90, ROT_WIN_GIVEN, ERR_PARAM_OUT_OF_RANGE},
+        {"negative-width output window", &negative, true, 4, 30, ROT_WIN_GIVEN, ERR_PARAM_OUT_OF_RANGE},
+        {"output window beyond the 16-bit walk", &beyond_walk, true, 4, 30, ROT_WIN_GIVEN, ERR_IMPROPER_WINDOW},
+        {"given pivot with one argument absent", &frame, false, 4, 30, ROT_WIN_GIVEN, ERR_INVALID_PARAM},
+        {"clipped onto a disjoint window", &far_away, true, 4, 90, ROT_WIN_CLIPPED, ERR_WINDOWS_DISJOINT},
+        {"clipped about a pivot at 1e30", &frame, true, 1e30, 90, ROT_WIN_CLIPPED, ERR_WINDOWS_DISJOINT},
+        {"clipped about a NaN pivot", &frame, true, NaN, 30, ROT_WIN_CLIPPED, ERR_WINDOWS_DISJOINT},
+        {"bounding window of a NaN angle", &frame, true, 4, NaN, ROT_WIN_BOUNDING, ERR_PARAM_OUT_OF_RANGE},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(own, coordinate_raster(own));
+        const int32_t* array = m.m.matrix;
+        double px = c.pivot, py = 4;
+        EXPECT_EQ(matrix_rotate(&m.m, c.out, &px, c.pivot_y_present ? &py : nullptr, c.angle, c.mode), c.error)
+            << c.name;
+        EXPECT_EQ(m.m.matrix, array) << c.name;
+        EXPECT_TRUE(same_window(m.m.window, own)) << c.name;
+        EXPECT_EQ(m.values(), coordinate_raster(own)) << c.name;
+        EXPECT_TRUE(px == c.pivot || (std::isnan(px) && std::isnan(c.pivot))) << c.name;
+        EXPECT_EQ(py, 4) << c.name;
+    }
+}
+
+TEST(MatrixRotate, RefusesAnUnusableSource) {
+    owned_matrix m({0, 0, 3, 1}, {11, 12, 13});
+    height_matrix no_array = m.m, short_array = m.m, negative = m.m;
+    no_array.matrix = nullptr;
+    short_array.size = 2;
+    negative.window.height = -1;
+    double px = 1, py = 1;
+    EXPECT_EQ(matrix_rotate(nullptr, nullptr, &px, &py, 90, ROT_WIN_GIVEN), ERR_INVALID_PARAM);
+    for (height_matrix* bad : {&no_array, &short_array, &negative})
+        EXPECT_EQ(matrix_rotate(bad, nullptr, &px, &py, 90, ROT_WIN_GIVEN), ERR_INVALID_PARAM);
+}
+
+TEST(MatrixRotate, ReportsAllocationFailureOnBothPathsAndReleasesEverything) {
+    const window own{2, 3, 4, 2}, frame{0, 0, 10, 10};
+    for (const double angle : {90.0, 45.0}) {
+        for (const int successful_calls : {0, 1, 2}) {  // result array, source table, result table
+            owned_matrix m(own, coordinate_raster(own));
+            const int32_t* array = m.m.matrix;
+            double px = 4, py = 4;
+            {
+                failing_allocation_scope scope(successful_calls);
+                EXPECT_EQ(matrix_rotate(&m.m, &frame, &px, &py, angle, ROT_WIN_GIVEN), ERR_NO_MEM);
+                EXPECT_EQ(failing_allocator::held, 0);
+            }
+            EXPECT_EQ(m.m.matrix, array);
+            EXPECT_TRUE(same_window(m.m.window, own));
+            EXPECT_EQ(m.values(), coordinate_raster(own));
+        }
+    }
+}
+
+// Each window mode, checked against the exact kernel on the window and about
+// the pivot that the mode should give.
+TEST(MatrixRotate, SettlesTheOutputWindowByTheWindowField) {
+    const window own{2, 3, 4, 2}, frame{0, 0, 10, 10}, small{0, 0, 4, 5}, tiny{0, 0, 2, 2};
+    const struct {
+        const char* name;
+        int mode;
+        const window* out;
+        window expected;
+        double px, py;  // pivot used
+        bool origin_zero;
+    } cases[] = {
+        {"given window", ROT_WIN_GIVEN, &frame, frame, 4, 4, false},
+        {"field 0 acts as given", 0, &frame, frame, 4, 4, false},
+        {"given, none: the matrix's own window", ROT_WIN_GIVEN, nullptr, own, 4, 4, false},
+        {"clipped within the frame", ROT_WIN_CLIPPED, &frame, {3, 3, 2, 4}, 4, 4, false},
+        {"clipped to a smaller window", ROT_WIN_CLIPPED, &small, {3, 3, 1, 2}, 4, 4, false},
+        {"clipped, none: the own window", ROT_WIN_CLIPPED, nullptr, {3, 3, 2, 2}, 4, 4, false},
+        {"bounding about the window centre", ROT_WIN_BOUNDING, &frame, {3, 2, 2, 4}, 3.5, 3.5, false},
+        {"bounding, fields 5 to 7 alike", 7, nullptr, {3, 2, 2, 4}, 3.5, 3.5, false},
+        {"bounding narrowed to the given size, centred", ROT_WIN_BOUNDING, &tiny, {3, 3, 2, 2}, 3.5, 3.5, false},
+        {"bounding with origin (0, 0)", ROT_WIN_BOUNDING_ORIGIN, &frame, {3, 2, 2, 4}, 3.5, 3.5, true},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(own, coordinate_raster(own));
+        owned_matrix expected(c.expected, NV);
+        ASSERT_EQ(matrix_rotate_exact(&m.m, &expected.m, c.px, c.py, 90), 0);
+        double px = 4, py = 4;
+        ASSERT_EQ(matrix_rotate(&m.m, c.out, &px, &py, 90, c.mode), 0) << c.name;
+        const window w = c.expected;
+        const window placed = c.origin_zero ? window{0, 0, w.width, w.height} : w;
+        EXPECT_TRUE(same_window(m.m.window, placed)) << c.name;
+        EXPECT_EQ(m.values(), expected.values()) << c.name;
+        EXPECT_EQ(px, c.px) << c.name;
+        EXPECT_EQ(py, c.py) << c.name;
+    }
+}
+
+TEST(MatrixRotate, ComputesAndAdjustsPivotsByThePivotField) {
+    const struct {
+        const char* name;
+        window w;
+        std::vector<int32_t> values;
+        int mode;
+        double px, py;  // expected pivot
+    } cases[] = {
+        {"valid centre (2.5, 3) raised to (3, 3)", {2, 3, 4, 2}, {1, 2, NV, NV, NV, NV, NV, NV},
+         ROT_PIVOT_VALID_CENTER, 3, 3},
+        {"valid centre kept under ROT_INTERP", {2, 3, 4, 2}, {1, 2, NV, NV, NV, NV, NV, NV},
+         ROT_PIVOT_VALID_CENTER | ROT_INTERP, 2.5, 3},
+        {"window centre (3.5, 4) raised to (4, 4)", {2, 3, 4, 3}, std::vector<int32_t>(12, 1),
+         ROT_PIVOT_WINDOW_CENTER, 4, 4},
+        {"window centre (3, 3.5) lowered to (2.5, 3.5)", {2, 3, 3, 2}, std::vector<int32_t>(6, 1),
+         ROT_PIVOT_WINDOW_CENTER, 2.5, 3.5},
+        {"window centre (-2.5, 0.5) is already both half", {-4, 0, 4, 2}, std::vector<int32_t>(8, 1),
+         ROT_PIVOT_WINDOW_CENTER, -2.5, 0.5},
+        {"window centre (-2, 0.5) lowered to (-2.5, 0.5)", {-4, 0, 5, 2}, std::vector<int32_t>(10, 1),
+         ROT_PIVOT_WINDOW_CENTER, -2.5, 0.5},
+        {"field 0x18 reads the given pivot, never adjusted", {2, 3, 4, 2}, std::vector<int32_t>(8, 1), 0x18, 7,
+         7.5},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(c.w, c.values);
+        double px = 7, py = 7.5;
+        ASSERT_EQ(matrix_rotate(&m.m, nullptr, &px, &py, 90, c.mode), 0) << c.name;
+        EXPECT_EQ(px, c.px) << c.name;
+        EXPECT_EQ(py, c.py) << c.name;
+    }
+    owned_matrix none_valid({0, 0, 3, 3}, NV);
+    double px = 1, py = 1;
+    EXPECT_EQ(matrix_rotate(&none_valid.m, nullptr, &px, &py, 90, ROT_PIVOT_VALID_CENTER), ERR_ALL_BAD_DATA);
+    EXPECT_EQ(px, 1);
+}
+
+TEST(MatrixRotate, MovesValuesForTurnsAboutWholeOrHalfPivots) {
+    const window own{3, 5, 21, 17}, frame{0, 0, 40, 40};
+    const struct {
+        double px, py, angle;
+    } cases[] = {{10, 20, 90}, {10, 20, -90}, {10, 20, 180}, {10.5, 20.5, 90}, {10.5, 20.5, 180}, {10, 20.5, 180}};
+    for (const auto& c : cases) {
+        owned_matrix m(own, random_heights(own, 7, 6));
+        owned_matrix expected(frame, NV);
+        ASSERT_EQ(matrix_rotate_exact(&m.m, &expected.m, c.px, c.py, int(c.angle)), 0);
+        double px = c.px, py = c.py;
+        ASSERT_EQ(matrix_rotate(&m.m, &frame, &px, &py, c.angle, ROT_WIN_GIVEN), 0);
+        EXPECT_EQ(m.values(), expected.values()) << c.px << ", " << c.py << " by " << c.angle;
+    }
+}
+
+TEST(MatrixRotate, Mode65QuarterTurnAboutAMixedPivotTakesFourPointMeans) {
+    const window own{0, 0, 40, 40};
+    const std::vector<int32_t> source = random_heights(own, 11, 15);
+    owned_matrix m(own, source);
+    double px = 10, py = 20.5;
+    ASSERT_EQ(matrix_rotate(&m.m, &own, &px, &py, 90, ROT_INTERP | ROT_WIN_GIVEN), 0);
+    // Result point (X, Y) maps back to (30.5 - Y, X + 10.5): the centre of a 2 x 2 block.
+    for (int Y = 0; Y < 40; ++Y) {
+        for (int X = 0; X < 40; ++X) {
+            const int32_t got = m.at(X, Y);
+            if (Y > 30 || X > 28) {
+                EXPECT_EQ(got, NV) << X << ", " << Y;
+                continue;
+            }
+            const int x0 = 30 - Y, y0 = X + 10;
+            const int32_t f[4] = {source[y0 * 40 + x0], source[y0 * 40 + x0 + 1], source[(y0 + 1) * 40 + x0],
+                                  source[(y0 + 1) * 40 + x0 + 1]};
+            if (!is_valid_height(f[0]) || !is_valid_height(f[1]) || !is_valid_height(f[2]) || !is_valid_height(f[3])) {
+                EXPECT_EQ(got, NV) << X << ", " << Y;
+                continue;
+            }
+            EXPECT_NEAR(got, (double(f[0]) + f[1] + f[2] + f[3]) / 4, 1.0) << X << ", " << Y;
+        }
+    }
+    EXPECT_EQ(px, 10);
+    EXPECT_EQ(py, 20.5);
+}
+
+TEST(MatrixRotate, HalfTurnAboutAQuarterPixelPivotInterpolatesInMode1) {
+    const window own{0, 0, 30, 45};
+    std::vector<int32_t> source;
+    for (int y = 0; y < 45; ++y)
+        for (int x = 0; x < 30; ++x) source.push_back(10 * x + 10000 * y);
+    owned_matrix m(own, source);
+    double px = 10.25, py = 20;
+    ASSERT_EQ(matrix_rotate(&m.m, &own, &px, &py, 180, ROT_WIN_GIVEN), 0);
+    // (X, Y) maps back to (20.5 - X, 40 - Y): halfway between two columns.
+    for (int Y = 0; Y < 40; ++Y) {
+        for (int X = 0; X < 30; ++X) {
+            const int32_t expected = X > 20 ? NV : 10 * (20 - X) + 5 + 10000 * (40 - Y);
+            EXPECT_EQ(m.at(X, Y), expected) << X << ", " << Y;
+        }
+    }
+}
+
+TEST(MatrixRotate, HopelessRotationsSucceedWithAnAllInvalidResult) {
+    const window own{2, 3, 4, 2}, frame{0, 0, 10, 10};
+    const struct {
+        const char* name;
+        double pivot, angle;
+    } cases[] = {
+        {"NaN angle", 4, NaN},        {"infinite angle", 4, INFINITY}, {"pivot 1e30, moved", 1e30, 90},
+        {"pivot -1e30, moved", -1e30, 180}, {"pivot 1e30, interpolated", 1e30, 45}, {"NaN pivot", NaN, 90},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(own, coordinate_raster(own));
+        double px = c.pivot, py = c.pivot;
+        EXPECT_EQ(matrix_rotate(&m.m, &frame, &px, &py, c.angle, ROT_WIN_GIVEN), 0) << c.name;
+        EXPECT_TRUE(same_window(m.m.window, frame)) << c.name;
+        EXPECT_EQ(m.values(), std::vector<int32_t>(100, NV)) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace spinmap::test

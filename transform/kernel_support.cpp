@@ -1,0 +1,53 @@
+// Argument checks and row tables shared by the rotation kernels.
+#include "transform/kernel_support.h"
+
+#include <cstddef>
+
+namespace spinmap {
+
+namespace {
+
+constexpr int32_t COORDINATE_MAX = 32767;
+
+int32_t** allocate_row_table(const window& w) {
+    const std::size_t entries = w.height > 0 ? static_cast<std::size_t>(w.height) : 1;
+    return static_cast<int32_t**>(malloc_hook(entries * sizeof(int32_t*)));
+}
+
+}  // namespace
+
+bool holds_its_window(const height_matrix& m) {
+    if (m.matrix == nullptr || m.window.width < 0 || m.window.height < 0) return false;
+    const uint64_t count = static_cast<uint64_t>(m.window.width) * static_cast<uint64_t>(m.window.height);
+    return count <= m.size;
+}
+
+bool is_usable_matrix(const height_matrix& m) { return holds_its_window(m) && wn_is_proper(m.window); }
+
+bool is_walkable_window(const window& w) {
+    return int32_t{w.x} + w.width <= COORDINATE_MAX && int32_t{w.y} + w.height <= COORDINATE_MAX;
+}
+
+int check_kernel_matrices(const height_matrix* source, const height_matrix* result) {
+    if (source == nullptr || result == nullptr) return ERR_INVALID_PARAM;
+    if (!is_usable_matrix(*source) || !holds_its_window(*result)) return ERR_INVALID_PARAM;
+    if (!is_walkable_window(result->window)) return ERR_IMPROPER_WINDOW;
+    return 0;
+}
+
+row_tables::~row_tables() {
+    if (result_ != nullptr) free_hook(result_);
+    if (source_ != nullptr) free_hook(source_);
+}
+
+int row_tables::build(const height_matrix* source, const height_matrix* result) {
+    source_ = allocate_row_table(source->window);
+    if (source_ == nullptr) return ERR_NO_MEM;
+    result_ = allocate_row_table(result->window);
+    if (result_ == nullptr) return ERR_NO_MEM;
+    matrix_rows(source, nullptr, source_);
+    matrix_rows(result, nullptr, result_);
+    return 0;
+}
+
+}  // namespace spinmap

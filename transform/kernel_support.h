@@ -1,0 +1,51 @@
+// Checks and row tables shared by the two rotation kernels (exact moves and
+// interpolating resampling). Internal to transform/.
+#pragma once
+
+#include <cstdint>
+
+#include "matrix/matrix.h"
+
+namespace spinmap {
+
+// True when the record holds an array that covers its window: extents not
+// negative and `size` at least width x height. A zero extent has no elements
+// and is covered by any array.
+bool holds_its_window(const height_matrix& m);
+
+// As holds_its_window, and the right column and bottom row lie in the 16-bit
+// range.
+bool is_usable_matrix(const height_matrix& m);
+
+// True when a walk over the window's columns and rows stays in the 16-bit
+// coordinate range: x + width and y + height at most 32767.
+bool is_walkable_window(const window& w);
+
+// Common argument checks of both kernels: ERR_INVALID_PARAM for an absent or
+// unusable source, or a result without an array covering its window;
+// ERR_IMPROPER_WINDOW for a result window that cannot be walked.
+int check_kernel_matrices(const height_matrix* source, const height_matrix* result);
+
+// The source and result row tables of one kernel call, obtained through
+// malloc_hook and released through free_hook when the holder goes.
+class row_tables {
+public:
+    row_tables() = default;
+    row_tables(const row_tables&) = delete;
+    row_tables& operator=(const row_tables&) = delete;
+    ~row_tables();
+
+    // Allocates the source table, then the result table (one entry per window
+    // row, at least one since matrix_rows always writes the first), and fills
+    // both. ERR_NO_MEM when either allocation fails.
+    int build(const height_matrix* source, const height_matrix* result);
+
+    int32_t* const* source() const { return source_; }
+    int32_t* const* result() const { return result_; }
+
+private:
+    int32_t** source_ = nullptr;
+    int32_t** result_ = nullptr;
+};
+
+}  // namespace spinmap
