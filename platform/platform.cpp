@@ -3,11 +3,24 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
 #include <wchar.h>
+#include <windows.h>
+#else
+#include <sys/types.h>
 #endif
 
 namespace spinmap {
@@ -73,6 +86,24 @@ std::optional<std::wstring> wide_units(std::string_view units) {
     }
     return out;
 }
+
+// Volume and file index of an open handle: the identity of a file.
+bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* identity) {
+    return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, identity) != 0;
+}
+
+// A handle for querying a path, or INVALID_HANDLE_VALUE.
+HANDLE query_handle(std::string_view path) {
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (is_wide_path(path)) {
+        const std::optional<std::wstring> name = wide_units(path.substr(2));
+        if (!name) return INVALID_HANDLE_VALUE;
+        return CreateFileW(name->c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+    if (has_zero_byte(path)) return INVALID_HANDLE_VALUE;
+    return CreateFileA(std::string(path).c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                       nullptr);
+}
 #else
 // The narrow name a POSIX call takes for a path, or nullopt when none can.
 std::optional<std::string> native_name(std::string_view path) {
@@ -96,7 +127,10 @@ std::FILE* u_open_file(std::string_view path, bool write) {
     return std::fopen(std::string(path).c_str(), write ? "wb" : "rb");
 #else
     const std::optional<std::string> name = native_name(path);
-    if (!name) return nullptr;
+    if (!name) {
+        errno = ENOENT;
+        return nullptr;
+    }
     return std::fopen(name->c_str(), write ? "wb" : "rb");
 #endif
 }
@@ -121,6 +155,65 @@ bool u_is_regular_file(std::string_view path) {
 #endif
 }
 
+bool u_is_same_file(std::FILE* stream, std::string_view path) {
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION open_identity {};
+    BY_HANDLE_FILE_INFORMATION path_identity {};
+    const HANDLE open_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (!file_identity(open_handle, &open_identity)) return false;
+    const HANDLE path_handle = query_handle(path);
+    const bool known = file_identity(path_handle, &path_identity);
+    if (path_handle != INVALID_HANDLE_VALUE) CloseHandle(path_handle);
+    return known && open_identity.dwVolumeSerialNumber == path_identity.dwVolumeSerialNumber &&
+           open_identity.nFileIndexHigh == path_identity.nFileIndexHigh &&
+           open_identity.nFileIndexLow == path_identity.nFileIndexLow;
+#else
+    const std::optional<std::string> name = native_name(path);
+    struct stat open_status {};
+    struct stat path_status {};
+    if (!name || fstat(fileno(stream), &open_status) != 0 || stat(name->c_str(), &path_status) != 0) return false;
+    return open_status.st_dev == path_status.st_dev && open_status.st_ino == path_status.st_ino;
+#endif
+}
+
+bool u_seek(std::FILE* stream, int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(stream, offset, origin) == 0;
+#else
+    // off_t is 64 bits wherever large files are supported; a narrower one
+    // cannot express the offset.
+    if (offset > std::numeric_limits<off_t>::max() || offset < std::numeric_limits<off_t>::min()) return false;
+    return fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+#endif
+}
+
+int64_t u_tell(std::FILE* stream) {
+#ifdef _WIN32
+    return _ftelli64(stream);
+#else
+    return static_cast<int64_t>(ftello(stream));
+#endif
+}
+
+std::optional<int64_t> u_bytes_left(std::FILE* stream) {
+    const int64_t here = u_tell(stream);
+    if (here < 0 || !u_seek(stream, 0, SEEK_END)) return std::nullopt;
+    const int64_t end = u_tell(stream);
+    // Back to where the reader stands; a stream that cannot return there
+    // must not be read further, so it counts as holding nothing.
+    if (!u_seek(stream, here, SEEK_SET)) return 0;
+    if (end < here) return 0;
+    return end - here;
+}
+
+int u_last_system_error() {
+#ifdef _WIN32
+    const DWORD code = GetLastError();
+    if (code != 0 && code <= static_cast<DWORD>(std::numeric_limits<int>::max())) return static_cast<int>(code);
+#endif
+    return errno != 0 ? errno : EIO;
+}
+
 int64_t u_time_now() {
 #ifdef _WIN32
     return _time64(nullptr);
@@ -138,13 +231,21 @@ std::optional<std::string> u_calendar_text(int64_t seconds) {
     if (text == nullptr) return std::nullopt;
     return std::string(text);
 #else
+    if (seconds > std::numeric_limits<std::time_t>::max()) return std::nullopt;
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local {};
     if (localtime_r(&t, &local) == nullptr) return std::nullopt;
     // ctime's fixed form; a year beyond four digits would not fit it.
-    if (local.tm_year + 1900 > 9999) return std::nullopt;
+    if (local.tm_year > 9999 - 1900) return std::nullopt;
+    if (local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 || local.tm_mon > 11) return std::nullopt;
+    // The names are ctime's own, not the locale's.
+    static constexpr const char* DAY_NAMES[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* MONTH_NAMES[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char text[32];
-    if (std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &local) == 0) return std::nullopt;
+    std::snprintf(text, sizeof text, "%s %s%3d %.2d:%.2d:%.2d %d\n", DAY_NAMES[local.tm_wday],
+                  MONTH_NAMES[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  local.tm_year + 1900);
     return std::string(text);
 #endif
 }

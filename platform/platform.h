@@ -1,5 +1,6 @@
 // The few calls that differ between Windows and POSIX: opening files by path,
-// testing for a regular file, and the calendar text of a time.
+// testing for a regular file, 64-bit stream positions, file identity, the
+// last system error number, and the calendar text of a time.
 //
 // Paths are byte strings (they may hold any bytes). A path whose first two
 // bytes, read as a little-endian 16-bit value, are 0xFEFF or 0xFFFE (a UTF-16
@@ -33,12 +34,54 @@ std::FILE* u_open_file(std::string_view path, bool write);
 // and a malformed wide path.
 bool u_is_regular_file(std::string_view path);
 
+// An output file written through a temporary beside its target: the target
+// is replaced (or created) only when the whole output was written and
+// committed, so a failed write leaves every existing file as it was. A target
+// that cannot be renamed over (a device, a pipe) is written in place.
+struct output_file {
+    std::FILE* stream = nullptr;  // where the output is written
+    std::string target;           // the file finally written, links followed
+    std::string temporary;        // empty when writing in place
+    unsigned mode = 0;            // permission bits the result receives
+    bool replaces = false;        // the target existed before
+};
+
+// Opens the output for a path (narrow or wide); false when it cannot be
+// created, out then empty.
+bool u_output_open(std::string_view path, output_file* out);
+
+// Flushes and closes the stream and moves the temporary over the target;
+// false (the temporary removed) when any step fails. out is empty afterwards.
+bool u_output_commit(output_file* out);
+
+// Closes the stream and removes the temporary; the target is not touched.
+void u_output_discard(output_file* out);
+
+// True when the path names the file that the open stream reads or writes
+// (the same file reached by any name); false when either cannot be queried.
+bool u_is_same_file(std::FILE* stream, std::string_view path);
+
+// Moves a stream's position by a 64-bit offset from SEEK_SET, SEEK_CUR or
+// SEEK_END; false when the stream cannot seek there.
+bool u_seek(std::FILE* stream, int64_t offset, int origin);
+
+// The stream's position in bytes; -1 when it has none (a pipe, say).
+int64_t u_tell(std::FILE* stream);
+
+// Bytes from the stream's position to its end, the position left as it was;
+// nullopt for a stream that cannot seek.
+std::optional<int64_t> u_bytes_left(std::FILE* stream);
+
+// The number of the last failed system call of this thread (errno, or the
+// Windows error code), never 0: an unknown cause gives EIO.
+int u_last_system_error();
+
 // Seconds since 1970-01-01 00:00 UTC, now.
 int64_t u_time_now();
 
 // The 24-character local calendar form of a time followed by a line end, as
-// ctime gives it; nullopt for a negative time or one the platform cannot
-// convert.
+// ctime gives it (English day and month names whatever the locale); nullopt
+// for a negative time or one the platform cannot convert.
 std::optional<std::string> u_calendar_text(int64_t seconds);
 
 }  // namespace spinmap

@@ -1,1 +1,492 @@
-// to be written
+// The rotation run end to end: the built tool on files made by the sample
+// generator, compared by standard output, standard error, exit status and
+// the output file's contents.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "datafile/datafile.h"
+#include "tool_runner.h"
+#include "transform/transform.h"
+
+namespace spinmap {
+namespace {
+
+// ---- Helpers ------------------------------------------------------------------
+
+struct data_file {
+    InfoBlock info{};
+    HeaderRecord header{};
+    intensity_matrix intensity{};
+    height_matrix height{};
+    data_file() = default;
+    data_file(const data_file&) = delete;
+    data_file& operator=(const data_file&) = delete;
+    ~data_file() {
+        matrix_free(&intensity);
+        matrix_free(&height);
+    }
+};
+
+// Reads a data file with the project's reader; fails the test when it cannot.
+void read_file_into(const std::string& path, data_file* f) {
+    ASSERT_EQ(read_data_file(path, &f->info, &f->header, &f->intensity, &f->height), 0) << path;
+}
+
+std::vector<int32_t> heights(const height_matrix& m) {
+    return std::vector<int32_t>(m.matrix, m.matrix + static_cast<std::size_t>(m.window.width) * m.window.height);
+}
+
+void make_sample(const std::string& path, const std::vector<std::string>& options) {
+    std::vector<std::string> args = options;
+    args.push_back(path);
+    const tool_output r = run_sample(args);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+}
+
+void put_be16(std::string* bytes, std::size_t offset, uint16_t v) {
+    (*bytes)[offset] = static_cast<char>(v >> 8);
+    (*bytes)[offset + 1] = static_cast<char>(v);
+}
+
+void put_be32(std::string* bytes, std::size_t offset, uint32_t v) {
+    for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+
+void patch_file(const std::string& path, const std::function<void(std::string*)>& patch) {
+    std::optional<std::string> bytes = read_file(path);
+    ASSERT_TRUE(bytes);
+    patch(&*bytes);
+    ASSERT_TRUE(write_file(path, *bytes));
+}
+
+run_options in_utc() {
+    run_options o;
+    o.environment = {"TZ=UTC"};
+    return o;
+}
+
+std::string line_of(const std::string& text, const std::string& key) {
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) return "";
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+bool exists(const std::string& path) {
+    struct stat s {};
+    return lstat(path.c_str(), &s) == 0;
+}
+
+std::vector<std::string> entries(const scratch_dir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- The report ----------------------------------------------------------------
+
+TEST(RunReport, VerboseRunPrintsEveryStage) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+    make_sample(in, {"-Camera", "64x32", "-Valid", "10,5,10,4", "-Aperture", "rect", "-Dropouts", "0", "-Surface",
+                     "coords", "-Fiducials", "3"});
+    const tool_output r = run_tool({"-Angle", "90", "-Verbose", in, out}, in_utc());
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string expected_start =
+        "InputFile            = \"" + in + "\"\n"
+        "OutputFile           = \"" + out + "\"\n"
+        "TimeStamp            = Tue Nov 14 22:13:20 2023\n"
+        "CameraWidth          = 64\n"
+        "CameraHeight         = 32\n"
+        "PixelWidth           = 7.4 um\n"
+        "PixelHeight          = 7.4 um\n"
+        "CameraRes            = 12.5 um\n"
+        "IntfScaleFactor      = 0.5\n"
+        "WavelengthIn         = 632.8 nm\n"
+        "ObliquityFactor      = 1\n"
+        "PhaseRes             = High\n"
+        "PryxRes              = 1/32768 fr\n"
+        "\n"
+        "Input WindowX        = 10\n"
+        "Input WindowY        = 5\n"
+        "Input WindowWidth    = 10\n"
+        "Input WindowHeight   = 4\n"
+        "Input Points         = 40\n"
+        "\n"
+        "Angle                = 90\n"
+        "\n"
+        "PivotX               = 14.5\n"
+        "PivotY               = 6.5\n"
+        "\n"
+        "Output WindowX       = 13\n"
+        "Output WindowY       = 2\n"
+        "Output WindowWidth   = 4\n"
+        "Output WindowHeight  = 10\n"
+        "Output Points        = 40\n"
+        "\n"
+        "Fiducials Group A    = 3 coord pairs\n"
+        "Fiducials Group B    = 2 coord pairs\n"
+        "\n"
+        "Wrote file \"" + out + "\"\n";
+    ASSERT_EQ(r.out.substr(0, expected_start.size()), expected_start);
+    const std::string rest = r.out.substr(expected_start.size());
+    EXPECT_TRUE(std::regex_match(rest, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n\nDone\n")))
+        << rest;
+}
+
+TEST(RunReport, PhaseResolutionNames) {
+    const struct {
+        const char* phase_res;
+        const char* format;
+        const char* name;
+        const char* counts;
+    } cases[] = {
+        {"0", "1", "Normal", "1/4096 fr"},
+        {"1", "3", "High", "1/32768 fr"},
+        {"2", "2", "Super", "1/131072 fr"},
+        {"7", "3", "Super", "1/131072 fr"},
+        {"-3", "1", "Super", "1/131072 fr"},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        make_sample(dir.file("in.dat"), {"-Camera", "32x32", "-PhaseRes", c.phase_res, "-Format", c.format});
+        const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")});
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(line_of(r.out, "PhaseRes "), std::string("PhaseRes             = ") + c.name) << c.phase_res;
+        EXPECT_EQ(line_of(r.out, "PryxRes "), std::string("PryxRes              = ") + c.counts) << c.phase_res;
+    }
+}
+
+TEST(RunReport, TimeStampsBefore1970AndAtTheEpoch) {
+    const struct {
+        const char* stamp;
+        const char* line;
+    } cases[] = {
+        {"0", "TimeStamp            = Thu Jan  1 00:00:00 1970"},
+        {"-1", "TimeStamp            = invalid time"},
+        {"-2147483648", "TimeStamp            = invalid time"},
+        {"2147483647", "TimeStamp            = Tue Jan 19 03:14:07 2038"},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        make_sample(dir.file("in.dat"), {"-Camera", "16x16", "-TimeStamp", c.stamp});
+        const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")}, in_utc());
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(line_of(r.out, "TimeStamp"), c.line) << c.stamp;
+    }
+}
+
+TEST(RunReport, CameraWidthKeyIsPaddedToTwentyCharacters) {
+    scratch_dir dir;
+    make_sample(dir.file("in.dat"), {"-Camera", "640x48", "-Valid", "300,10,20,20"});
+    const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")});
+    EXPECT_EQ(line_of(r.out, "CameraWidth"), "CameraWidth          = 640");
+}
+
+// ---- Pivot and mode ----------------------------------------------------------
+
+// What the run must have done: the input rotated by the library with the
+// given mode and pivot onto the camera frame, then trimmed.
+void expect_rotated_as(const std::string& in, const std::string& out, double angle, double px, double py,
+                       int mode) {
+    data_file source, result;
+    read_file_into(in, &source);
+    read_file_into(out, &result);
+    const window frame{0, 0, source.header.CameraWidth, source.header.CameraHeight};
+    ASSERT_EQ(matrix_rotate(&source.height, &frame, &px, &py, angle, mode), 0);
+    ASSERT_EQ(matrix_trim(&source.height), 0);
+    EXPECT_EQ(result.height.window.x, source.height.window.x);
+    EXPECT_EQ(result.height.window.y, source.height.window.y);
+    EXPECT_EQ(result.height.window.width, source.height.window.width);
+    EXPECT_EQ(result.height.window.height, source.height.window.height);
+    EXPECT_EQ(heights(result.height), heights(source.height));
+}
+
+// The same rotation with the other mode would have given another result, so
+// the comparison above tells the modes apart.
+bool modes_differ(const std::string& in, double angle, double px, double py, int mode_a, int mode_b) {
+    data_file a, b;
+    read_file_into(in, &a);
+    read_file_into(in, &b);
+    const window frame{0, 0, a.header.CameraWidth, a.header.CameraHeight};
+    double ax = px, ay = py;
+    matrix_rotate(&a.height, &frame, &ax, &ay, angle, mode_a);
+    matrix_rotate(&b.height, &frame, &px, &py, angle, mode_b);
+    return heights(a.height) != heights(b.height);
+}
+
+TEST(RunMode, ChosenFromAngleAndPivot) {
+    constexpr int AUTO = ROT_WIN_GIVEN, INTERP = ROT_INTERP | ROT_WIN_GIVEN, MOVE = ROT_NO_INTERP | ROT_WIN_GIVEN;
+    // Pivots off the half-pixel grid interpolate under every mode.
+    constexpr int SAME_RESULT = -1;
+    const struct {
+        const char* angle;
+        const char* pivot;
+        bool no_interp;
+        double px, py;  // pivot after the decision
+        int mode;
+        int other;      // a mode that would give another result, if there is one
+        const char* pivot_lines;
+    } cases[] = {
+        {"45", "20,15.5", false, 20, 15.5, INTERP, MOVE, nullptr},
+        {"90", "20,15", false, 20, 15, AUTO, INTERP, nullptr},
+        {"90", "20.5,15.5", false, 20.5, 15.5, AUTO, INTERP, nullptr},
+        {"90", "20,15.5", false, 20, 15.5, INTERP, AUTO, nullptr},
+        {"90", "20,15.5", true, 20, 16, MOVE, INTERP, "PivotX               = 20\nPivotY               = 16\n"},
+        {"90", "20.5,15", true, 21, 15, MOVE, INTERP, "PivotX               = 21\nPivotY               = 15\n"},
+        {"180", "20,15.5", false, 20, 15.5, AUTO, INTERP, nullptr},
+        {"180", "20,15.5", true, 20, 16, MOVE, INTERP, "PivotX               = 20\nPivotY               = 16\n"},
+        {"180", "20.25,3", false, 20.25, 3, AUTO, SAME_RESULT, nullptr},
+        {"90", "20.25,3", false, 20.25, 3, INTERP, SAME_RESULT, nullptr},
+        {"-90", "-0.5,20.5", false, -0.5, 20.5, AUTO, INTERP, nullptr},
+        {"90", "-0.5,20", true, 0, 20, MOVE, INTERP, nullptr},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+        make_sample(in, {"-Camera", "40x32", "-Valid", "4,3,30,26", "-Dropouts", "9"});
+        std::vector<std::string> args = {"-Angle", c.angle, "-Pivot", c.pivot, "-Verbose", in, out};
+        if (c.no_interp) args.push_back("-NoInterp");
+        const tool_output r = run_tool(args);
+        const std::string label = std::string(c.angle) + " about " + c.pivot + (c.no_interp ? " NoInterp" : "");
+        ASSERT_EQ(r.exit_status, 0) << label << r.err;
+        if (c.pivot_lines != nullptr) {
+            EXPECT_NE(r.out.find(c.pivot_lines), std::string::npos) << label;
+        }
+        expect_rotated_as(in, out, std::stod(c.angle), c.px, c.py, c.mode);
+        if (c.other != SAME_RESULT) {
+            EXPECT_TRUE(modes_differ(in, std::stod(c.angle), c.px, c.py, c.mode, c.other)) << label;
+        }
+    }
+}
+
+TEST(RunMode, WholeTurnsLeaveTheHeightDataAsItWas) {
+    for (const char* angle : {"0", "360", "-720"}) {
+        scratch_dir dir;
+        const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+        make_sample(in, {"-Camera", "40x32", "-Window", "2,2,36,28", "-Valid", "5,4,20,20"});
+        const tool_output r = run_tool({"-Angle", angle, "-Verbose", in, out});
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        data_file source, result;
+        read_file_into(in, &source);
+        read_file_into(out, &result);
+        ASSERT_EQ(matrix_trim(&source.height), 0);
+        EXPECT_EQ(result.height.window.x, 5);
+        EXPECT_EQ(result.height.window.y, 4);
+        EXPECT_EQ(heights(result.height), heights(source.height)) << angle;
+        EXPECT_NE(r.out.find("Output WindowX       = 5\nOutput WindowY       = 4\n"
+                             "Output WindowWidth   = 20\nOutput WindowHeight  = 20\n"),
+                  std::string::npos);
+    }
+}
+
+TEST(RunMode, QuarterTurnsAboutTheCameraCentreComeBackExactly) {
+    scratch_dir dir;
+    const std::string original = dir.file("original.dat"), work = dir.file("work.dat");
+    make_sample(original, {"-Camera", "128x128", "-Valid", "20,30,70,60"});
+    const struct {
+        const char* angle;
+        int times;
+    } cases[] = {{"90", 4}, {"180", 2}, {"-90", 4}, {"270", 4}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(write_file(work, *read_file(original)));
+        for (int i = 0; i < c.times; ++i) {
+            const tool_output r = run_tool({"-Angle", c.angle, "-Pivot", "63.5,63.5", "-Overwrite", work});
+            ASSERT_EQ(r.exit_status, 0) << r.err;
+        }
+        data_file before, after;
+        read_file_into(original, &before);
+        read_file_into(work, &after);
+        ASSERT_EQ(matrix_trim(&before.height), 0);
+        EXPECT_EQ(after.height.window.x, before.height.window.x) << c.angle;
+        EXPECT_EQ(after.height.window.y, before.height.window.y) << c.angle;
+        EXPECT_EQ(heights(after.height), heights(before.height)) << c.angle;
+    }
+}
+
+TEST(RunOutput, IntensityAndHeaderBytesOtherThanGeometryAndFiducialsAreKept) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+    make_sample(in, {"-Camera", "48x40", "-Buckets", "3", "-Fiducials", "4"});
+    const tool_output r = run_tool({"-Angle", "30", in, out});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const std::string a = *read_file(in), b = *read_file(out);
+    ASSERT_GE(b.size(), 4096u);
+    for (std::size_t i = 0; i < 4096; ++i) {
+        const bool geometry = i >= 64 && i < 76;  // height window and PhaseBytes
+        const bool fiducials = (i >= 430 && i < 486) || (i >= 1266 && i < 1322);
+        if (!geometry && !fiducials) {
+            EXPECT_EQ(a[i], b[i]) << "header byte " << i;
+        }
+    }
+    const std::size_t intensity_bytes = 2u * 3 * 48 * 40;
+    EXPECT_EQ(a.substr(4096, intensity_bytes), b.substr(4096, intensity_bytes));
+    data_file f;
+    read_file_into(out, &f);
+    EXPECT_NE(f.header.FiducialCoordsA[0], 12.0f);  // moved: the first point was at (12, 10)
+}
+
+// ---- Failures ------------------------------------------------------------------
+
+TEST(RunFailure, MessagesAndNoOutputFile) {
+    const struct {
+        const char* label;
+        std::vector<std::string> sample;
+        std::function<void(std::string*)> patch;
+        std::vector<std::string> options;
+        const char* err;
+    } cases[] = {
+        {"not a data file", {}, [](std::string* b) { (*b)[3] = 0x01; }, {},
+         "Spinmap\nERROR: Error reading input data file: ERR_NOT_A_DATA_FILE\n"},
+        {"header cut short", {}, [](std::string* b) { b->resize(600); }, {},
+         "Spinmap\nERROR: Error reading input data file: ERR_PREMATURE_EOF\n"},
+        {"height block cut short", {}, [](std::string* b) { b->resize(b->size() - 1); }, {},
+         "Spinmap\nERROR: Error reading input data file: ERR_CORRUPT_DATA_FILE\n"},
+        {"wavelength zero", {}, [](std::string* b) { put_be32(b, 168, 0); }, {},
+         "Spinmap\nERROR: Invalid attribute information in input data file\n"
+         "Wavelength-in less than or equal to zero.\n"},
+        {"camera too narrow", {}, [](std::string* b) { put_be16(b, 234, 20); }, {},
+         "Spinmap\nERROR: Invalid attribute information in input data file\n"
+         "Camera width or height inconsistent with data.\n"},
+        {"no height block", {}, [](std::string* b) { put_be32(b, 72, 0); }, {},
+         "Spinmap\nERROR: Input data file contains no height data\n"},
+        {"no valid point", {"-Aperture", "none"}, nullptr, {},
+         "Spinmap\nERROR: Input data file contains no valid height points\n"},
+        {"NoInterp with 45", {}, nullptr, {"-Angle", "45", "-NoInterp"},
+         "Spinmap\nERROR: The NoInterp option is disallowed because the rotation angle is not a multiple of 90\n"},
+        {"NoInterp with a quarter pixel", {}, nullptr, {"-Angle", "90", "-Pivot", "10.25,3", "-NoInterp"},
+         "Spinmap\nERROR: The NoInterp option is disallowed because a pivot coordinate is not a multiple of 0.5\n"},
+        {"result empty", {}, nullptr, {"-Angle", "45", "-Pivot", "100000,100000"},
+         "Spinmap\nERROR: Result contains no valid data\n"},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+        std::vector<std::string> sample = {"-Camera", "32x24"};
+        sample.insert(sample.end(), c.sample.begin(), c.sample.end());
+        make_sample(in, sample);
+        if (c.patch) patch_file(in, c.patch);
+        const std::string before = *read_file(in);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {in, out});
+        const tool_output r = run_tool(args);
+        EXPECT_EQ(r.exit_status, 1) << c.label;
+        EXPECT_EQ(r.err, c.err) << c.label;
+        EXPECT_EQ(r.out, "") << c.label;
+        EXPECT_FALSE(exists(out)) << c.label;
+        EXPECT_EQ(*read_file(in), before) << c.label;
+        EXPECT_EQ(entries(dir), std::vector<std::string>{"in.dat"}) << c.label;
+    }
+}
+
+TEST(RunOutput, SameFileForInputAndOutput) {
+    scratch_dir dir;
+    const std::string file = dir.file("data.dat"), reference = dir.file("reference.dat");
+    make_sample(file, {"-Camera", "32x32"});
+    ASSERT_EQ(run_tool({"-Angle", "90", dir.file("data.dat"), reference}).exit_status, 0);
+    const tool_output r = run_tool({"-Angle", "90", "-Overwrite", file});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(*read_file(file), *read_file(reference));
+    EXPECT_EQ(entries(dir), (std::vector<std::string>{"data.dat", "reference.dat"}));
+}
+
+TEST(RunOutput, FailedWriteLeavesExistingFilesAsTheyWere) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+    make_sample(in, {"-Camera", "200x200", "-Buckets", "2"});
+    ASSERT_TRUE(write_file(out, "previous contents"));
+    const std::string input_before = *read_file(in);
+    for (const uint64_t limit : {0ull, 100ull, 4096ull, 70000ull, 200000ull}) {
+        run_options o;
+        o.child_setup = limit_file_size(limit);
+        const tool_output two_files = run_tool({"-Angle", "30", "-Overwrite", in, out}, o);
+        EXPECT_EQ(two_files.exit_status, 1) << limit;
+        EXPECT_EQ(two_files.err, "Spinmap\nERROR: Error writing output data file: ERR_CANT_WRITE_FILE\n") << limit;
+        EXPECT_EQ(*read_file(out), "previous contents") << limit;
+        const tool_output one_file = run_tool({"-Angle", "30", "-Overwrite", in}, o);
+        EXPECT_EQ(one_file.exit_status, 1) << limit;
+        EXPECT_EQ(*read_file(in), input_before) << limit;
+        EXPECT_EQ(entries(dir), (std::vector<std::string>{"in.dat", "out.dat"})) << limit;
+    }
+}
+
+TEST(RunOutput, PlacesWhereNoFileCanBeCreated) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat");
+    make_sample(in, {"-Camera", "16x16"});
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("loop-b", dir.file("loop-a").c_str()), 0);
+    ASSERT_EQ(symlink("loop-a", dir.file("loop-b").c_str()), 0);
+    const std::vector<std::string> before = entries(dir);
+    for (const std::string& out : {dir.file("folder"), dir.file("missing/out.dat"), dir.file("new.dat/"),
+                                  dir.file("in.dat/out.dat"), dir.file("loop-a")}) {
+        const tool_output r = run_tool({"-Angle", "90", in, out});
+        EXPECT_EQ(r.exit_status, 1) << out;
+        EXPECT_EQ(r.err, "Spinmap\nERROR: Error writing output data file: ERR_CANT_CREATE_FILE\n") << out;
+        EXPECT_EQ(entries(dir), before) << out;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.file("folder")));
+    }
+}
+
+TEST(RunOutput, SymbolicLinksKeepTheLinkAndReplaceItsFile) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat");
+    make_sample(in, {"-Camera", "16x16"});
+    ASSERT_TRUE(write_file(dir.file("target.dat"), "old"));
+    ASSERT_EQ(symlink("target.dat", dir.file("link.dat").c_str()), 0);
+    ASSERT_EQ(symlink("created.dat", dir.file("dangling.dat").c_str()), 0);
+    for (const char* name : {"link.dat", "dangling.dat"}) {
+        const tool_output r = run_tool({"-Angle", "90", "-Overwrite", in, dir.file(name)});
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        struct stat s {};
+        ASSERT_EQ(lstat(dir.file(name).c_str(), &s), 0);
+        EXPECT_TRUE(S_ISLNK(s.st_mode)) << name;
+    }
+    data_file replaced, created;
+    read_file_into(dir.file("target.dat"), &replaced);
+    read_file_into(dir.file("created.dat"), &created);
+    EXPECT_EQ(entries(dir), (std::vector<std::string>{"created.dat", "dangling.dat", "in.dat", "link.dat",
+                                                      "target.dat"}));
+}
+
+TEST(RunOutput, DevicesAreWrittenInPlace) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat");
+    make_sample(in, {"-Camera", "16x16"});
+    const tool_output r = run_tool({"-Angle", "90", "-Overwrite", in, "/dev/null"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    struct stat s {};
+    ASSERT_EQ(stat("/dev/null", &s), 0);
+    EXPECT_TRUE(S_ISCHR(s.st_mode));
+}
+
+TEST(RunOutput, PermissionBitsOfNewAndReplacedFiles) {
+    scratch_dir dir;
+    const std::string in = dir.file("in.dat"), fresh = dir.file("new.dat"), kept = dir.file("kept.dat");
+    make_sample(in, {"-Camera", "16x16"});
+    ASSERT_TRUE(write_file(kept, "old"));
+    ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+    run_options o;
+    o.child_setup = [] { umask(022); };
+    ASSERT_EQ(run_tool({"-Angle", "90", in, fresh}, o).exit_status, 0);
+    ASSERT_EQ(run_tool({"-Angle", "90", "-Overwrite", in, kept}, o).exit_status, 0);
+    struct stat s {};
+    ASSERT_EQ(stat(fresh.c_str(), &s), 0);
+    EXPECT_EQ(s.st_mode & 07777, 0644u);
+    ASSERT_EQ(stat(kept.c_str(), &s), 0);
+    EXPECT_EQ(s.st_mode & 07777, 0640u);
+}
+
+}  // namespace
+}  // namespace spinmap

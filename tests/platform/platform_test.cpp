@@ -1,1 +1,107 @@
-// to be written
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace spinmap {
+namespace {
+
+TEST(Utf16leToUtf8, ConvertsEveryFormAndRefusesMalformedUnits) {
+    struct conversion_case {
+        const char* name;
+        std::string units;
+        std::optional<std::string> utf8;
+    };
+    const conversion_case cases[] = {
+        {"ASCII", std::string("A\0b\0", 4), "Ab"},
+        {"two bytes", std::string("\xC4\x00", 2), "\xC3\x84"},                    // U+00C4
+        {"three bytes", std::string("\xAC\x20", 2), "\xE2\x82\xAC"},              // U+20AC
+        {"four bytes", std::string("\x3D\xD8\x00\xDE", 4), "\xF0\x9F\x98\x80"},  // U+1F600
+        {"empty", "", ""},
+        {"lone high surrogate", std::string("\x3D\xD8" "A\0", 4), std::nullopt},
+        {"high surrogate at the end", std::string("\x3D\xD8", 2), std::nullopt},
+        {"lone low surrogate", std::string("\x00\xDE", 2), std::nullopt},
+        {"odd length", std::string("A\0B", 3), std::nullopt},
+    };
+    for (const conversion_case& c : cases) EXPECT_EQ(utf16le_to_utf8(c.units), c.utf8) << c.name;
+}
+
+TEST(IsWidePath, NeedsEitherByteOrderMark) {
+    EXPECT_TRUE(is_wide_path("\xFF\xFE"));
+    EXPECT_TRUE(is_wide_path("\xFE\xFFx"));
+    EXPECT_FALSE(is_wide_path("\xFF"));
+    EXPECT_FALSE(is_wide_path("data.dat"));
+}
+
+struct temp_folder {
+    temp_folder() {
+        char name[] = "/tmp/platform-test-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~temp_folder() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
+std::string wide(const std::string& ascii) {
+    std::string path = "\xFF\xFE";
+    for (char c : ascii) path += std::string{c, '\0'};
+    return path;
+}
+
+TEST(UIsRegularFile, OnlyExistingRegularFiles) {
+    const temp_folder folder;
+    const std::string file = folder.path + "/f.dat";
+    std::fclose(std::fopen(file.c_str(), "wb"));
+    EXPECT_TRUE(u_is_regular_file(file));
+    EXPECT_TRUE(u_is_regular_file(wide(file)));
+    EXPECT_FALSE(u_is_regular_file(folder.path));
+    EXPECT_FALSE(u_is_regular_file(folder.path + "/missing.dat"));
+    EXPECT_FALSE(u_is_regular_file(""));
+    EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE\x00\xDC", 4)));
+}
+
+TEST(UIsSameFile, ComparesTheFileNotTheName) {
+    const temp_folder folder;
+    const std::string file = folder.path + "/f.dat";
+    std::FILE* open = std::fopen(file.c_str(), "wb");
+    EXPECT_TRUE(u_is_same_file(open, folder.path + "/./f.dat"));
+    EXPECT_TRUE(u_is_same_file(open, wide(file)));
+    EXPECT_FALSE(u_is_same_file(open, folder.path));
+    EXPECT_FALSE(u_is_same_file(open, folder.path + "/missing.dat"));
+    std::fclose(open);
+}
+
+TEST(UBytesLeft, CountsFromThePositionAndKeepsIt) {
+    std::FILE* f = std::tmpfile();
+    std::fwrite("0123456789", 1, 10, f);
+    ASSERT_TRUE(u_seek(f, 3, SEEK_SET));
+    EXPECT_EQ(u_bytes_left(f), 7);
+    EXPECT_EQ(u_tell(f), 3);
+    EXPECT_EQ(std::fgetc(f), '3');
+    std::fclose(f);
+}
+
+TEST(UCalendarText, IsCtimeFormInLocalTime) {
+    const char* saved = std::getenv("TZ");
+    const std::string saved_tz = saved != nullptr ? saved : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(u_calendar_text(0), "Thu Jan  1 00:00:00 1970\n");
+    EXPECT_EQ(u_calendar_text(1700000000), "Tue Nov 14 22:13:20 2023\n");
+    EXPECT_EQ(u_calendar_text(-1), std::nullopt);
+    if (saved != nullptr) {
+        setenv("TZ", saved_tz.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+}  // namespace
+}  // namespace spinmap
