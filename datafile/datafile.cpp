@@ -1,1 +1,394 @@
-// to be written
+// Reading and writing whole data files: the header, the intensity block and
+// the height block; byte-order reversal and file copying.
+#include "datafile/datafile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include "datafile/byte_order.h"
+#include "datafile/header_layout.h"
+#include "errors/errors.h"
+#include "platform/platform.h"
+
+namespace spinmap {
+
+namespace {
+
+constexpr std::size_t MAGIC_BYTES = 4;
+constexpr std::size_t INTENSITY_CHUNK_ELEMENTS = 32768;  // one 65536-byte scratch buffer
+constexpr int64_t LARGEST_BLOCK_BYTES = std::numeric_limits<int32_t>::max();
+constexpr unsigned LARGEST_WINDOW_EXTENT = 32767;
+
+// ---- Reading ----------------------------------------------------------------
+
+// True unless the stream is known to end before `bytes` more bytes. A stream
+// that cannot seek is given the benefit of the doubt; its read then decides.
+bool stream_may_hold(std::FILE* stream, int64_t bytes) {
+    const std::optional<int64_t> left = u_bytes_left(stream);
+    return !left || *left >= bytes;
+}
+
+// Moves past bytes the reader does not keep; a stream that cannot seek is
+// read through instead, so the next block is still found at its place. Not
+// checked: a block skipped past the end shows up as a short read of the next
+// one, if any.
+void skip_bytes(std::FILE* stream, int64_t bytes) {
+    if (u_seek(stream, bytes, SEEK_CUR)) return;
+    uint8_t discard[4096];
+    while (bytes > 0) {
+        const auto n = static_cast<std::size_t>(std::min<int64_t>(bytes, sizeof discard));
+        if (std::fread(discard, 1, n, stream) != n) return;
+        bytes -= static_cast<int64_t>(n);
+    }
+}
+
+// Reads the magic number and the whole header it announces into the image;
+// *length receives 834 or 4096.
+int read_header(std::FILE* stream, header_image* image, int* length) {
+    // Zero-extended: every field beyond an 834-byte header decodes as zero.
+    uint8_t bytes[LONG_HEADER_BYTES] = {};
+    if (std::fread(bytes, 1, MAGIC_BYTES, stream) != MAGIC_BYTES) return ERR_PREMATURE_EOF;
+    *length = header_length(load_big_endian_32(bytes));
+    if (*length == 0) return ERR_NOT_A_DATA_FILE;
+    // The rest of the header follows the magic directly, so no seek back is
+    // needed and a stream that cannot seek is read the same way.
+    const std::size_t rest = static_cast<std::size_t>(*length) - MAGIC_BYTES;
+    if (std::fread(bytes + MAGIC_BYTES, rest, 1, stream) != 1) return ERR_PREMATURE_EOF;
+    decode_header(bytes, image);
+    return 0;
+}
+
+// Window extents are 16-bit fields; taken as unsigned counts, above 32767 is
+// too large (this also refuses negative ones).
+bool extent_too_large(int16_t extent) { return static_cast<uint16_t>(extent) > LARGEST_WINDOW_EXTENT; }
+
+int take_intensity_geometry(const block_geometry& geometry, intensity_matrix* intensity) {
+    matrix_clear(intensity);
+    if (geometry.IntensBytes <= 0) return 0;
+    if (extent_too_large(geometry.IntensWindowWidth) || extent_too_large(geometry.IntensWindowHeight)) {
+        return ERR_DATASET_DIM_TOO_LARGE;
+    }
+    intensity->window = {geometry.IntensWindowX, geometry.IntensWindowY, geometry.IntensWindowWidth,
+                         geometry.IntensWindowHeight};
+    intensity->n_buckets = geometry.IntensBuckets;
+    intensity->intens_range = geometry.IntensRange;
+    return 0;
+}
+
+int take_height_geometry(const block_geometry& geometry, height_matrix* height) {
+    matrix_clear(height);
+    if (geometry.PhaseBytes <= 0) return 0;
+    if (extent_too_large(geometry.PhaseWindowWidth) || extent_too_large(geometry.PhaseWindowHeight)) {
+        return ERR_DATASET_DIM_TOO_LARGE;
+    }
+    height->window = {geometry.PhaseWindowX, geometry.PhaseWindowY, geometry.PhaseWindowWidth,
+                      geometry.PhaseWindowHeight};
+    return 0;
+}
+
+// Reads the n_buckets x width x height elements of the intensity block into
+// a new array. A block too short for its frames is corrupt; bytes beyond the
+// frames (a whole element or more) are skipped.
+int read_intensity_block(std::FILE* stream, int32_t intens_bytes, intensity_matrix* intensity) {
+    const int64_t count = int64_t{intensity->n_buckets} * intensity->window.width * intensity->window.height;
+    if (intensity->n_buckets < 0 || count == 0) return ERR_PARAM_OUT_OF_RANGE;
+    const int64_t announced = intens_bytes / 2;
+    if (announced < count) return ERR_CORRUPT_DATA_FILE;
+    if (!stream_may_hold(stream, count * 2)) return ERR_CORRUPT_DATA_FILE;
+    const int code = matrix_alloc(intensity);
+    if (code != 0) return code;
+    const auto elements = static_cast<std::size_t>(count);
+    if (std::fread(intensity->matrix, sizeof(uint16_t), elements, stream) != elements) return ERR_CORRUPT_DATA_FILE;
+    big_endian_in_place(intensity->matrix, elements);
+    if (announced > count) skip_bytes(stream, intens_bytes - count * 2);
+    return 0;
+}
+
+// Reads the width x height elements of the height block into a new array;
+// their number comes from the window, not from PhaseBytes.
+int read_height_block(std::FILE* stream, height_matrix* height) {
+    const int64_t count = int64_t{height->window.width} * height->window.height;
+    if (count == 0) return ERR_PARAM_OUT_OF_RANGE;
+    if (!stream_may_hold(stream, count * 4)) return ERR_CORRUPT_DATA_FILE;
+    const int code = matrix_alloc(height);
+    if (code != 0) return code;
+    const auto elements = static_cast<std::size_t>(count);
+    if (std::fread(height->matrix, sizeof(int32_t), elements, stream) != elements || std::ferror(stream)) {
+        return ERR_CORRUPT_DATA_FILE;
+    }
+    big_endian_in_place(height->matrix, elements);
+    return 0;
+}
+
+// Every step of reading; on failure the caller releases the matrices.
+int read_stream_steps(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
+                      height_matrix* height) {
+    header_image image{};
+    int length = 0;
+    int code = read_header(stream, &image, &length);
+    if (code != 0) return code;
+    const block_geometry& geometry = image.geometry;
+    if (info != nullptr) *info = image.info;
+    if (intensity != nullptr) {
+        code = take_intensity_geometry(geometry, intensity);
+        if (code != 0) return code;
+    }
+    if (height != nullptr) {
+        code = take_height_geometry(geometry, height);
+        if (code != 0) return code;
+    }
+    if (header != nullptr) {
+        *header = image.record;
+        if (length == LONG_HEADER_BYTES) header->Format3Mark = 3;
+    }
+    if (geometry.IntensBytes > 0) {
+        if (intensity == nullptr) {
+            skip_bytes(stream, geometry.IntensBytes);
+        } else {
+            code = read_intensity_block(stream, geometry.IntensBytes, intensity);
+            if (code != 0) return code;
+        }
+    }
+    if (geometry.PhaseBytes > 0) {
+        if (height == nullptr) {
+            skip_bytes(stream, geometry.PhaseBytes);
+        } else {
+            code = read_height_block(stream, height);
+            if (code != 0) return code;
+        }
+    }
+    return 0;
+}
+
+void release_matrices(intensity_matrix* intensity, height_matrix* height) {
+    if (intensity != nullptr) matrix_free(intensity);
+    if (height != nullptr) matrix_free(height);
+}
+
+// ---- Writing ----------------------------------------------------------------
+
+const intensity_matrix* present(const intensity_matrix* m) {
+    return m != nullptr && m->matrix != nullptr ? m : nullptr;
+}
+
+const height_matrix* present(const height_matrix* m) { return m != nullptr && m->matrix != nullptr ? m : nullptr; }
+
+// The element counts of the two blocks, 0 for an absent matrix.
+struct block_counts {
+    int64_t intensity;
+    int64_t height;
+};
+
+// Counts the elements each present matrix writes. A block whose byte length
+// does not fit its signed 32-bit header field is too large; a negative
+// extent, or an array smaller than its window needs, is refused.
+int count_block_elements(const intensity_matrix* intensity, const height_matrix* height, block_counts* counts) {
+    *counts = {};
+    if (intensity != nullptr) {
+        const window& w = intensity->window;
+        if (intensity->n_buckets < 0 || w.width < 0 || w.height < 0) return ERR_INVALID_PARAM;
+        const int64_t count = int64_t{intensity->n_buckets} * w.width * w.height;
+        if (count * 2 > LARGEST_BLOCK_BYTES) return ERR_DATASET_DIM_TOO_LARGE;
+        if (count > int64_t{intensity->size}) return ERR_INVALID_PARAM;
+        counts->intensity = count;
+    }
+    if (height != nullptr) {
+        const window& w = height->window;
+        if (w.width < 0 || w.height < 0) return ERR_INVALID_PARAM;
+        const int64_t count = int64_t{w.width} * w.height;
+        if (count * 4 > LARGEST_BLOCK_BYTES) return ERR_DATASET_DIM_TOO_LARGE;
+        if (count > int64_t{height->size}) return ERR_INVALID_PARAM;
+        counts->height = count;
+    }
+    return 0;
+}
+
+// The header to write: format chosen from the record, the InfoBlock and the
+// record as given (or zeros), the block geometry from the matrices.
+int build_header(const InfoBlock* info, const HeaderRecord* header, const intensity_matrix* intensity,
+                 const height_matrix* height, const block_counts& counts, header_image* image) {
+    *image = header_image{};
+    const int length = choose_header_format(header, image);
+    if (info != nullptr) image->info = *info;
+    if (header != nullptr) image->record = *header;
+    block_geometry& geometry = image->geometry;
+    if (intensity != nullptr) {
+        geometry.IntensWindowX = intensity->window.x;
+        geometry.IntensWindowY = intensity->window.y;
+        geometry.IntensWindowWidth = intensity->window.width;
+        geometry.IntensWindowHeight = intensity->window.height;
+        geometry.IntensBuckets = intensity->n_buckets;
+        geometry.IntensRange = intensity->intens_range;
+        geometry.IntensBytes = static_cast<int32_t>(counts.intensity * 2);
+    }
+    if (height != nullptr) {
+        geometry.PhaseWindowX = height->window.x;
+        geometry.PhaseWindowY = height->window.y;
+        geometry.PhaseWindowWidth = height->window.width;
+        geometry.PhaseWindowHeight = height->window.height;
+        geometry.PhaseBytes = static_cast<int32_t>(counts.height * 4);
+    }
+    return length;
+}
+
+int write_header(const header_image& image, int length, std::FILE* stream) {
+    uint8_t bytes[LONG_HEADER_BYTES];
+    encode_header(image, bytes);
+    if (std::fwrite(bytes, static_cast<std::size_t>(length), 1, stream) != 1) return ERR_CANT_WRITE_FILE;
+    return 0;
+}
+
+// Writes the height elements big-endian through one temporary copy of the
+// whole block, so the caller's array is left as it was.
+int write_height_block(std::span<const int32_t> elements, std::FILE* stream) {
+    if (elements.empty()) return 0;
+    auto* copy = static_cast<int32_t*>(malloc_hook(elements.size_bytes()));
+    if (copy == nullptr) return ERR_NO_MEM;
+    std::memcpy(copy, elements.data(), elements.size_bytes());
+    big_endian_in_place(copy, elements.size());
+    const std::size_t written = std::fwrite(copy, sizeof(int32_t), elements.size(), stream);
+    free_hook(copy);
+    return written == elements.size() ? 0 : ERR_CANT_WRITE_FILE;
+}
+
+// ---- File copying -----------------------------------------------------------
+
+// Copies the bytes of an open file to another; the system error number of
+// the failing call, or 0.
+int copy_stream(std::FILE* source, std::FILE* target) {
+    constexpr std::size_t COPY_BUFFER_BYTES = 65536;
+    auto* buffer = static_cast<uint8_t*>(malloc_hook(COPY_BUFFER_BYTES));
+    if (buffer == nullptr) return ENOMEM;
+    int error = 0;
+    while (error == 0) {
+        const std::size_t got = std::fread(buffer, 1, COPY_BUFFER_BYTES, source);
+        if (got < COPY_BUFFER_BYTES && std::ferror(source)) error = u_last_system_error();
+        if (error == 0 && got > 0 && std::fwrite(buffer, 1, got, target) != got) error = u_last_system_error();
+        if (got < COPY_BUFFER_BYTES) break;
+    }
+    free_hook(buffer);
+    return error;
+}
+
+// The system error number of a failed copy, or 0.
+int copy_file_contents(std::string_view from, std::string_view to) {
+    errno = 0;
+    std::FILE* source = u_open_file(from, false);
+    if (source == nullptr) return u_last_system_error();
+    // Truncating the target would destroy a source that is the same file.
+    if (u_is_same_file(source, to)) {
+        std::fclose(source);
+        return EINVAL;
+    }
+    errno = 0;
+    std::FILE* target = u_open_file(to, true);
+    if (target == nullptr) {
+        const int error = u_last_system_error();
+        std::fclose(source);
+        return error;
+    }
+    int error = copy_stream(source, target);
+    std::fclose(source);
+    errno = 0;
+    // Buffered bytes reach the file only when it is closed.
+    if (std::fclose(target) != 0 && error == 0) error = u_last_system_error();
+    return error;
+}
+
+}  // namespace
+
+// ---- Public operations ------------------------------------------------------
+
+int read_data_file(std::string_view path, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
+                   height_matrix* height) {
+    std::FILE* stream = u_open_file(path, false);
+    if (stream == nullptr) return ERR_CANT_OPEN_FILE;
+    const int code = read_data_stream(stream, info, header, intensity, height);
+    std::fclose(stream);
+    return code;
+}
+
+int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
+                     height_matrix* height) {
+    const int code = read_stream_steps(stream, info, header, intensity, height);
+    if (code != 0) release_matrices(intensity, height);
+    return code;
+}
+
+int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRecord* header,
+                    const intensity_matrix* intensity, const height_matrix* height) {
+    // Blocks that cannot be written are refused before the file is touched.
+    block_counts counts{};
+    int code = count_block_elements(present(intensity), present(height), &counts);
+    if (code != 0) return code;
+    std::FILE* stream = u_open_file(path, true);
+    if (stream == nullptr) return ERR_CANT_CREATE_FILE;
+    code = write_data_stream(stream, info, header, intensity, height);
+    // A write the stream only buffered can still fail when it is closed.
+    if (std::fclose(stream) != 0 && code == 0) code = ERR_CANT_WRITE_FILE;
+    return code;
+}
+
+int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                      const intensity_matrix* intensity, const height_matrix* height) {
+    const intensity_matrix* intensity_block = present(intensity);
+    const height_matrix* height_block = present(height);
+    if (intensity_block == nullptr && height_block == nullptr) return ERR_INVALID_PARAM;
+    block_counts counts{};
+    int code = count_block_elements(intensity_block, height_block, &counts);
+    if (code != 0) return code;
+    if (!u_seek(stream, 0, SEEK_END)) return ERR_CANT_WRITE_FILE;
+    header_image image{};
+    const int length = build_header(info, header, intensity_block, height_block, counts, &image);
+    code = write_header(image, length, stream);
+    if (code != 0) return code;
+    if (intensity_block != nullptr) {
+        code = write_intensity_block({intensity_block->matrix, static_cast<std::size_t>(counts.intensity)}, stream);
+        if (code != 0) return code;
+    }
+    if (height_block != nullptr) {
+        code = write_height_block({height_block->matrix, static_cast<std::size_t>(counts.height)}, stream);
+        if (code != 0) return code;
+    }
+    return 0;
+}
+
+int write_intensity_block(std::span<const uint16_t> elements, std::FILE* stream) {
+    auto* scratch = static_cast<uint16_t*>(malloc_hook(INTENSITY_CHUNK_ELEMENTS * sizeof(uint16_t)));
+    if (scratch == nullptr) return ERR_NO_MEM;
+    int code = 0;
+    for (std::size_t done = 0; done < elements.size();) {
+        const std::size_t n = std::min(elements.size() - done, INTENSITY_CHUNK_ELEMENTS);
+        std::memcpy(scratch, elements.data() + done, n * sizeof(uint16_t));
+        big_endian_in_place(scratch, n);
+        if (std::fwrite(scratch, sizeof(uint16_t), n, stream) != n) {
+            code = ERR_CANT_WRITE_FILE;
+            break;
+        }
+        done += n;
+    }
+    free_hook(scratch);
+    return code;
+}
+
+void u_swap_bytes(void* address, int width) {
+    if (width != 2 && width != 4 && width != 8) {
+        error_message_hook("u_swap_bytes: n=%d\n", width);
+        std::abort();
+    }
+    auto* bytes = static_cast<uint8_t*>(address);
+    std::reverse(bytes, bytes + width);
+}
+
+int u_copy_file(std::string_view from, std::string_view to) {
+    const int error = copy_file_contents(from, to);
+    if (error == 0) return 0;
+    error_message_hook("u_copy_file failed: win_err = %d\n", error);
+    return ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace spinmap

@@ -126,6 +126,10 @@ inline constexpr int FIDUCIAL_ROOM = 7;
 // absent matrix's block is skipped). On a failure after the file was opened
 // both given matrices are released; info and header keep what was already
 // put there. Paths follow the byte-order-mark convention of platform.h.
+// The intensity block must hold the n_buckets x width x height elements of
+// its window (bytes beyond them are skipped); a block shorter than that, or
+// one reaching past the end of a seekable stream, is ERR_CORRUPT_DATA_FILE
+// before anything is allocated.
 int read_data_file(std::string_view path, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
                    height_matrix* height);
 int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
@@ -133,9 +137,14 @@ int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, i
 
 // Writes a whole data file (created or truncated). Any input may be null; a
 // matrix without an array counts as absent, and with both absent the result
-// is ERR_INVALID_PARAM. The header format is chosen from the record; the
-// block geometry and sizes are recomputed from the matrices. The caller's
-// records and arrays are never modified.
+// is ERR_INVALID_PARAM (the file is created, and stays empty). The header
+// format is chosen from the record; the block geometry and sizes are
+// recomputed from the matrices. A block whose byte length does not fit its
+// 32-bit header field (ERR_DATASET_DIM_TOO_LARGE), or a matrix whose array is
+// smaller than its window or has a negative extent (ERR_INVALID_PARAM), is
+// refused before the file is created. The caller's records and arrays are
+// never modified. A failure to flush the file on closing is
+// ERR_CANT_WRITE_FILE.
 int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRecord* header,
                     const intensity_matrix* intensity, const height_matrix* height);
 int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
@@ -151,7 +160,8 @@ int write_intensity_block(std::span<const uint16_t> elements, std::FILE* stream)
 void u_swap_bytes(void* address, int width);
 
 // Copies a file, replacing an existing target; ERR_CANT_WRITE_FILE (reported
-// through error_message_hook) when that fails.
+// through error_message_hook with the system error number) when that fails.
+// A target that is the source itself is refused, never truncated.
 int u_copy_file(std::string_view from, std::string_view to);
 
 // ---- Attribute validation ---------------------------------------------------
