@@ -52,40 +52,46 @@ inline int32_t plane_value(int32_t* const* rows, double a, double b, double last
     return round_height(v);
 }
 
-// Result tiles of TILE x TILE points: the inverse-rotated positions of one
-// tile stay within a small patch of the source, whatever the angle, so a
-// quarter turn does not stride through every source row for each result row.
-constexpr int TILE = 64;
+// Width of the strips the result is walked in: the column products of one
+// strip live in small arrays on the stack, and the inverse-rotated positions
+// of a strip's consecutive rows stay within a small patch of the source,
+// whatever the angle.
+constexpr int STRIP = 64;
 
 // Maps every result point (X, Y) back into the source and evaluates it there:
 //   a = c(X - px) - s(Y - py) + px - source x
 //   b = s(X - px) + c(Y - py) + py - source y
-// Every point is independent of the others, so the walk order (tile by tile,
-// row by row within a tile, each row left to right) does not change a bit.
-// The row products s(Y - py) and c(Y - py) are the same doubles for every
-// point of a row and are computed once per tile row.
+// Each point is independent of the others, so the walk order (strip by
+// strip, each strip row by row, each row left to right) does not change a
+// bit. The products c(X - px) and s(X - px) depend on the column alone and
+// s(Y - py) and c(Y - py) on the row alone: each is computed once and gives
+// the same double as in the expression above. The positions of a strip row
+// are formed before its values, which keeps the arithmetic apart from the
+// source reads.
 void resample_rows(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
                    const window& result_window, double px, double py, double s, double c) {
     const double last_column = source_window.width - 1;
     const double last_row = source_window.height - 1;
     const double sx = source_window.x;
     const double sy = source_window.y;
-    for (int row0 = 0; row0 < result_window.height; row0 += TILE) {
-        const int row1 = std::min(row0 + TILE, int{result_window.height});
-        for (int column0 = 0; column0 < result_window.width; column0 += TILE) {
-            const int column1 = std::min(column0 + TILE, int{result_window.width});
-            for (int row = row0; row < row1; ++row) {
-                const double y_offset = (result_window.y + row) - py;
-                const double s_y = s * y_offset;
-                const double c_y = c * y_offset;
-                int32_t* out = result_rows[row];
-                for (int column = column0; column < column1; ++column) {
-                    const double x_offset = (result_window.x + column) - px;
-                    const double a = c * x_offset - s_y + px - sx;
-                    const double b = s * x_offset + c_y + py - sy;
-                    out[column] = plane_value(source_rows, a, b, last_column, last_row);
-                }
+    double c_x[STRIP], s_x[STRIP], a[STRIP], b[STRIP];
+    for (int column0 = 0; column0 < result_window.width; column0 += STRIP) {
+        const int n = std::min(STRIP, result_window.width - column0);
+        for (int k = 0; k < n; ++k) {
+            const double x_offset = (result_window.x + column0 + k) - px;
+            c_x[k] = c * x_offset;
+            s_x[k] = s * x_offset;
+        }
+        for (int row = 0; row < result_window.height; ++row) {
+            const double y_offset = (result_window.y + row) - py;
+            const double s_y = s * y_offset;
+            const double c_y = c * y_offset;
+            for (int k = 0; k < n; ++k) {
+                a[k] = c_x[k] - s_y + px - sx;
+                b[k] = s_x[k] + c_y + py - sy;
             }
+            int32_t* out = result_rows[row] + column0;
+            for (int k = 0; k < n; ++k) out[k] = plane_value(source_rows, a[k], b[k], last_column, last_row);
         }
     }
 }

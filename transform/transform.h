@@ -56,25 +56,41 @@ void rotate_point(double* x, double* y, double cx, double cy, double radians);
 
 // Replaces the window by the bounding window of its four corner pixels moved
 // by the forward rotation about (px, py), each rounded half away from zero.
+// When that window cannot be held in 16-bit fields (a pivot far away, or a
+// NaN), the window becomes (0, 0, 0, 0), which no rotated window is.
 void wn_rotate(window* w, double px, double py, double radians);
 
 // Rotates the matrix by angle degrees and replaces it with the result on the
 // output window the mode gives. pivot_x and pivot_y are in and out: on
 // success each present one receives the pivot used. A whole number of turns
 // returns at once with nothing changed. On any failure the matrix and the
-// pivot arguments are as they were.
+// pivot arguments are as they were. ERR_INVALID_PARAM for a matrix without an
+// array covering its (proper) window; ERR_PARAM_OUT_OF_RANGE for an output
+// window without elements or a bounding window that cannot be had;
+// ERR_IMPROPER_WINDOW for an output window whose x + width or y + height
+// exceeds 32767; ERR_WINDOWS_DISJOINT when a clipped window is empty (also
+// for a pivot too far away or NaN); ERR_ALL_BAD_DATA for the valid-points
+// pivot of a matrix without valid points.
 int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot_x, double* pivot_y, double angle,
                   int mode);
+
+// Both kernels below return ERR_INVALID_PARAM for an absent source or result,
+// a source without an array covering its proper window, or a result without
+// an array covering its window; ERR_IMPROPER_WINDOW for a result window whose
+// x + width or y + height exceeds 32767; ERR_NO_MEM when a row table cannot
+// be had. Every failure happens before any result element is written.
 
 // Moves every source element unchanged to its place under a turn of 90, -90
 // or 180 degrees about (px, py), whose coordinates must be multiples of 0.5;
 // places outside the result window are dropped. The result must be filled
-// with INVALID_HEIGHT beforehand.
+// with INVALID_HEIGHT beforehand. A start place beyond the 32-bit range puts
+// every element outside the result.
 int matrix_rotate_exact(const height_matrix* source, height_matrix* result, double px, double py, int turn);
 
 // Writes every result point with the value of the least-squares plane through
 // the four source neighbours of its inverse-mapped position, or
-// INVALID_HEIGHT where there is none.
+// INVALID_HEIGHT where there is none (also where the plane's rounded value
+// is not a valid height).
 int matrix_resample_interp(const height_matrix* source, height_matrix* result, double px, double py, double angle);
 
 // The value at source position (a, b), relative to the source window origin,

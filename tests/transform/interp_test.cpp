@@ -65,6 +65,8 @@ TEST(MatrixInterpPoint, EvaluatesThePlaneThroughTheFourNeighbours) {
         {"four smallest", 2.5, 3.5, source_with({{2, 3, low}, {3, 3, low}, {2, 4, low}, {3, 4, low}}), low},
         {"plane rising past INVALID_HEIGHT", 2.9999, 3.9999,
          source_with({{2, 3, 0}, {3, 3, big}, {2, 4, big}, {3, 4, big}}), NV},
+        {"plane between INVALID_HEIGHT and the 32-bit top", 2.0001, 3.0001,
+         source_with({{2, 3, top}, {3, 3, top}, {2, 4, top}, {3, 4, top - 16}}), NV},
         {"plane falling below the 32-bit range", 2.9999, 3.9999,
          source_with({{2, 3, 0}, {3, 3, low}, {2, 4, low}, {3, 4, low}}), NV},
     };
@@ -172,7 +174,10 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
         const window result_window{int16_t(int(gen() % 60) - 30), int16_t(int(gen() % 60) - 30),
                                    int16_t(1 + gen() % 80), int16_t(1 + gen() % 80)};
         const double angle = seed % 5 == 0 ? double(int(gen() % 9) * 90 - 360) : double(gen() % 7200000) / 10000 - 360;
-        const double px = double(int(gen() % 20000) - 10000) / 128, py = double(int(gen() % 20000) - 10000) / 128;
+        // Pivots with full mantissas, so that any reassociation shows; every
+        // seventh on whole or half pixels.
+        double px = gen() / 4294967296.0 * 160 - 80, py = gen() / 4294967296.0 * 160 - 80;
+        if (seed % 7 == 0) px = std::round(2 * px) / 2, py = std::round(2 * py) / 2;
         const int32_t span = seed % 3 == 0 ? 2147483647 : 100000;
         owned_matrix source(source_window, random_heights(source_window, seed, 9, span));
         owned_matrix result(result_window, 0);
@@ -180,6 +185,29 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
         ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, px, py, angle), 0);
         reference_resample_interp(source.m, expected.m, px, py, angle);
         EXPECT_EQ(result.values(), expected.values()) << "seed " << seed;
+    }
+}
+
+// Stripes between the two ends of the height range make the plane's value
+// move by about 2^32 per pixel, so a position that differs from the plain
+// formula's by one unit in the last place changes some rounded results.
+TEST(MatrixResampleInterp, MatchesThePlainReferenceOnSteepStripes) {
+    const window source_window{700, 500, 200, 200}, result_window{660, 460, 280, 280};
+    for (const bool columns : {true, false}) {
+        std::vector<int32_t> stripes;
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 200; ++x) stripes.push_back(((columns ? x : y) % 2) ? 2147483639 : -2147483647 - 1);
+        owned_matrix source(source_window, stripes);
+        for (uint32_t seed = 1; seed <= 4; ++seed) {
+            std::mt19937 gen(seed);
+            const double angle = gen() / 4294967296.0 * 360 - 180;
+            const double px = gen() / 4294967296.0 * 200 + 700, py = gen() / 4294967296.0 * 200 + 500;
+            owned_matrix result(result_window, 0);
+            owned_matrix expected(result_window, 0);
+            ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, px, py, angle), 0);
+            reference_resample_interp(source.m, expected.m, px, py, angle);
+            EXPECT_EQ(result.values(), expected.values()) << "seed " << seed;
+        }
     }
 }
 
