@@ -4,7 +4,7 @@ SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_NEEDS = g++ cmake libgtest-dev
 
-.PHONY: all build test sanitize demo needs clean
+.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs
 
 all: build
 
@@ -30,3 +30,68 @@ demo: build
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
+
+# ---- Fuzzing: libFuzzer with clang in its own build folder ----------------------
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_NEEDS    = clang libclang-rt-14-dev cmake libgtest-dev
+# Every library is instrumented for coverage and the sanitizers.
+FUZZ_FLAGS    = -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g
+
+.PHONY: fuzz
+fuzz:
+	@bash tools/needs.sh $(FUZZ_NEEDS)
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_FUZZ=ON \
+	  -DCMAKE_CXX_FLAGS="$(FUZZ_FLAGS)"
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_datafile spinmap-sample
+	bash tests/fuzz/run_fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# ---- Windows: a MinGW-w64 cross-build, tested under Wine -----------------------
+WIN_BUILD       ?= build-windows
+WIN_LINUX_BUILD ?= build-win-linux
+WINE            ?= /usr/lib/wine/wine64
+WINESERVER      ?= /usr/lib/wine/wineserver
+WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest
+WIN_TEST_NEEDS   = $(BUILD_NEEDS) $(WIN_NEEDS) wine64
+# A private Wine prefix inside the build folder, no Wine diagnostics, and no
+# offer to install the .NET and HTML runtimes the tool does not use.
+WIN_ENV          = WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+WIN_TOOL         = $(WINE) $(abspath $(WIN_BUILD))/app/spinmap.exe
+
+windows-needs:
+	@bash tools/needs.sh $(WIN_NEEDS)
+
+# spinmap.exe and the unit test programs; the program must need no DLL
+# beyond the system's own.
+windows: windows-needs
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	@x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/app/spinmap.exe | grep 'DLL Name' | sed 's/^[[:space:]]*/spinmap.exe uses /'
+	@if x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/app/spinmap.exe | grep 'DLL Name' | \
+	    grep -viE 'DLL Name: (kernel32|msvcrt|user32|advapi32|shell32|ntdll)\.dll'; then \
+	  echo "spinmap.exe needs a DLL that Windows does not have" >&2; exit 1; fi
+
+# The Windows unit tests, then the Linux-built end-to-end tests against
+# spinmap.exe, then the outputs of both programs compared byte for byte, all
+# under Wine. One Wine server stays up for the whole run.
+# Wine is installed before the Windows build is configured: the build records
+# it as the runner of its test programs.
+test-windows:
+	@bash tools/needs.sh $(WIN_TEST_NEEDS)
+	$(MAKE) windows
+	cmake -S . -B $(WIN_LINUX_BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN_LINUX_BUILD) -j $(JOBS) --target test_entry test_run spinmap spinmap-sample
+	@# A new prefix is set up completely (its start-up processes ended)
+	@# before any test runs.
+	@if [ ! -f $(WIN_BUILD)/wineprefix/system.reg ]; then \
+	  mkdir -p $(WIN_BUILD)/wineprefix && \
+	  $(WIN_ENV) $(WINE) wineboot.exe -i </dev/null >/dev/null 2>&1; \
+	  $(WIN_ENV) $(WINESERVER) -w; fi
+	@# The server stays 30 s after its last client (it may still be up from
+	@# an earlier run, which is as good).
+	$(WIN_ENV) $(WINESERVER) -p30 </dev/null >/dev/null 2>&1 || true
+	$(WIN_ENV) $(WINE) cmd.exe /c exit 0 </dev/null >/dev/null
+	$(WIN_ENV) ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS)
+	$(WIN_ENV) SPINMAP_TOOL="$(WIN_TOOL)" $(WIN_LINUX_BUILD)/tests/app/test_entry </dev/null
+	$(WIN_ENV) SPINMAP_TOOL="$(WIN_TOOL)" $(WIN_LINUX_BUILD)/tests/app/test_run </dev/null
+	$(WIN_ENV) bash cmake/compare-windows-outputs.sh $(WIN_LINUX_BUILD) $(WIN_TOOL)

@@ -222,23 +222,34 @@ int64_t u_time_now() {
 #endif
 }
 
+namespace {
+
+// The local broken-down time of a non-negative time; false when the platform
+// cannot convert it.
+bool local_time(int64_t seconds, std::tm* local) {
+#ifdef _WIN32
+    const __time64_t t = seconds;
+    return _localtime64_s(local, &t) == 0;
+#else
+    if (seconds > std::numeric_limits<std::time_t>::max()) return false;
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return localtime_r(&t, local) != nullptr;
+#endif
+}
+
+}  // namespace
+
 std::optional<std::string> u_calendar_text(int64_t seconds) {
     // Negative times are refused everywhere, as the Windows runtime does.
     if (seconds < 0) return std::nullopt;
-#ifdef _WIN32
-    const __time64_t t = seconds;
-    const char* text = _ctime64(&t);
-    if (text == nullptr) return std::nullopt;
-    return std::string(text);
-#else
-    if (seconds > std::numeric_limits<std::time_t>::max()) return std::nullopt;
-    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local {};
-    if (localtime_r(&t, &local) == nullptr) return std::nullopt;
+    if (!local_time(seconds, &local)) return std::nullopt;
     // ctime's fixed form; a year beyond four digits would not fit it.
     if (local.tm_year > 9999 - 1900) return std::nullopt;
     if (local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0 || local.tm_mon > 11) return std::nullopt;
-    // The names are ctime's own, not the locale's.
+    // The names are ctime's own, not the locale's, and the day of the month is
+    // padded with a space as C's ctime does (the Windows runtime's own ctime
+    // pads it with a zero).
     static constexpr const char* DAY_NAMES[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* MONTH_NAMES[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -247,7 +258,6 @@ std::optional<std::string> u_calendar_text(int64_t seconds) {
                   MONTH_NAMES[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   local.tm_year + 1900);
     return std::string(text);
-#endif
 }
 
 }  // namespace spinmap

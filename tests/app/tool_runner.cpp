@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -223,6 +224,17 @@ bool open_pipes(child_pipes& pipes, const run_options& options) {
     return pipes.null_input >= 0 && raise_fd(&pipes.null_input);
 }
 
+// The text with every CR LF pair replaced by LF.
+std::string with_lf_line_ends(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
 }  // namespace
 
 run_options with_input(std::string text) {
@@ -291,8 +303,24 @@ std::vector<std::string> tool_command() { return command_from("SPINMAP_TOOL", SP
 
 std::vector<std::string> sample_command() { return command_from("SPINMAP_SAMPLE", SPINMAP_SAMPLE_EXE); }
 
+bool tool_is_windows() {
+    for (const std::string& word : tool_command()) {
+        if (word.size() < 4) continue;
+        std::string suffix = word.substr(word.size() - 4);
+        std::transform(suffix.begin(), suffix.end(), suffix.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (suffix == ".exe") return true;
+    }
+    return false;
+}
+
 tool_output run_tool(const std::vector<std::string>& args, const run_options& options) {
-    return run_program(tool_command(), args, options);
+    tool_output result = run_program(tool_command(), args, options);
+    if (tool_is_windows()) {
+        result.out = with_lf_line_ends(result.out);
+        result.err = with_lf_line_ends(result.err);
+    }
+    return result;
 }
 
 tool_output run_sample(const std::vector<std::string>& args, const run_options& options) {

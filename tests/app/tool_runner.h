@@ -56,6 +56,13 @@ tool_output run_program(const std::vector<std::string>& command, const std::vect
 std::vector<std::string> tool_command();
 std::vector<std::string> sample_command();
 
+// True when the tool command names a Windows program (a word ending in
+// ".exe"), run under Wine, say. Tests of what only POSIX has (symbolic links,
+// permission bits, file size limits, /dev/null) are skipped then.
+bool tool_is_windows();
+
+// Runs the tool. A Windows program's console output has CR LF line ends;
+// they are given back as LF, so that its output compares with the POSIX one.
 tool_output run_tool(const std::vector<std::string>& args, const run_options& options = {});
 tool_output run_sample(const std::vector<std::string>& args, const run_options& options = {});
 

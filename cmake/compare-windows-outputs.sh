@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs the Linux and the Windows program on the same sample files with exact
+# and interpolated rotations and fails unless both write byte-identical
+# output files, the same report (apart from the time of the run) and the
+# same exit status.
+# Usage: compare-windows-outputs.sh LINUX_BUILD WINDOWS_COMMAND...
+set -euo pipefail
+linux_build=$1
+shift
+windows=("$@")
+sample=$linux_build/tools/spinmap-sample
+linux=$linux_build/app/spinmap
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The report without the time of the run (the line after "Wrote file") and
+# with LF line ends.
+report_of() { tr -d '\r' <"$1" | sed '/^Wrote file/{n;d}'; }
+
+same_report() {
+  cmp -s <(report_of "$work/linux.txt") <(report_of "$work/windows.txt" | sed 's|windows\.dat|linux.dat|') &&
+    cmp -s "$work/linux.err" <(tr -d '\r' <"$work/windows.err")
+}
+# Both wrote the same bytes, or neither wrote anything.
+same_output() {
+  if [ -f "$work/linux.dat" ] || [ -f "$work/windows.dat" ]; then
+    cmp -s "$work/linux.dat" "$work/windows.dat"
+  fi
+}
+
+"$sample" -Camera 256x200 -Valid 20,15,200,170 -Dropouts 9 -Fiducials 4 "$work/a.dat"
+"$sample" -Camera 640x48 -Valid 300,10,200,30 -Buckets 2 -Format 1 -Fiducials 2 "$work/b.dat"
+
+exact=("-Angle 90" "-Angle -90" "-Angle 180" "-Angle 270 -Pivot 100,80" "-Angle 0x5A -Pivot 100.5,80.5"
+       "-Angle 90 -Pivot 100,80.5 -NoInterp" "-Angle 360")
+interpolated=("-Angle 30" "-Angle 45 -Pivot 100,80.5" "-Angle -33.3" "-Angle 123.456 -Pivot 127.25,99.75" "-Angle 10 -Pivot 400.75,25.5"
+              "-Angle 1" "-Angle 359.99" "-Angle 0.001" "-Angle 90 -Pivot 20.25,3" "-Angle 0X1P-3")
+failures=0
+count=0
+for input in a.dat b.dat; do
+  for options in "${exact[@]}" "${interpolated[@]}"; do
+    read -r -a args <<<"$options"
+    linux_status=0
+    windows_status=0
+    "$linux" "${args[@]}" -Verbose "$work/$input" "$work/linux.dat" >"$work/linux.txt" 2>"$work/linux.err" || linux_status=$?
+    "${windows[@]}" "${args[@]}" -Verbose "$work/$input" "$work/windows.dat" </dev/null >"$work/windows.txt" 2>"$work/windows.err" ||
+      windows_status=$?
+    count=$((count + 1))
+    if [ "$linux_status" != "$windows_status" ] || ! same_report || ! same_output; then
+      echo "DIFFERENT: $input $options (exit status $linux_status on Linux, $windows_status on Windows)" >&2
+      failures=$((failures + 1))
+    fi
+    rm -f "$work/linux.dat" "$work/windows.dat"
+  done
+done
+echo "$count runs compared, $failures different"
+[ "$failures" -eq 0 ]
