@@ -95,3 +95,15 @@ test-windows:
 	$(WIN_ENV) SPINMAP_TOOL="$(WIN_TOOL)" $(WIN_LINUX_BUILD)/tests/app/test_entry </dev/null
 	$(WIN_ENV) SPINMAP_TOOL="$(WIN_TOOL)" $(WIN_LINUX_BUILD)/tests/app/test_run </dev/null
 	$(WIN_ENV) bash cmake/compare-windows-outputs.sh $(WIN_LINUX_BUILD) $(WIN_TOOL)
+
+# ---- Benchmark: whole runs against cp, the kernels alone, and peer libraries ----
+# Results go to bench/results.md; sample files and scratch output to bench-output/.
+BENCH_BUILD ?= build-bench
+BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-opencv python3-scipy
+
+.PHONY: bench
+bench: build
+	@bash tools/needs.sh $(BENCH_NEEDS)
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
+	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
