@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform.h"
+#include "native_name.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -56,9 +57,8 @@ unsigned creation_mode() {
 }
 
 bool open_posix(std::string_view path, output_file* out) {
-    std::optional<std::string> name =
-        is_wide_path(path) ? utf16le_to_utf8(path.substr(2)) : std::optional<std::string>(std::string(path));
-    if (!name || name->empty() || name->find('\0') != std::string::npos || name->back() == '/') return false;
+    const std::optional<std::string> name = native_name(path);
+    if (!name || name->empty() || name->back() == '/') return false;
     const std::optional<std::string> target = final_name(*name);
     if (!target || target->back() == '/') return false;
 
@@ -126,14 +126,9 @@ void discard_posix(output_file* out) {
 std::optional<std::wstring> wide_name(std::string_view path) {
     std::wstring name;
     if (is_wide_path(path)) {
-        const std::string_view units = path.substr(2);
-        if (units.size() % 2 != 0) return std::nullopt;
-        for (std::size_t i = 0; i < units.size(); i += 2) {
-            const wchar_t u = static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
-                                                   static_cast<unsigned>(static_cast<unsigned char>(units[i + 1])) << 8);
-            if (u == 0) return std::nullopt;
-            name += u;
-        }
+        std::optional<std::wstring> units = wide_units(path.substr(2));
+        if (!units) return std::nullopt;
+        name = std::move(*units);
     } else {
         if (path.find('\0') != std::string_view::npos) return std::nullopt;
         const int n = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);

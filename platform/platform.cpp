@@ -1,5 +1,6 @@
 // POSIX and Windows implementations of the platform calls.
 #include "platform.h"
+#include "native_name.h"
 
 #include <sys/stat.h>
 
@@ -75,18 +76,6 @@ namespace {
 bool has_zero_byte(std::string_view s) { return s.find('\0') != std::string_view::npos; }
 
 #ifdef _WIN32
-std::optional<std::wstring> wide_units(std::string_view units) {
-    if (units.size() % 2 != 0) return std::nullopt;
-    std::wstring out;
-    for (std::size_t i = 0; i < units.size(); i += 2) {
-        const wchar_t u = static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
-                                               static_cast<unsigned>(static_cast<unsigned char>(units[i + 1])) << 8);
-        if (u == 0) return std::nullopt;
-        out += u;
-    }
-    return out;
-}
-
 // Volume and file index of an open handle: the identity of a file.
 bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* identity) {
     return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, identity) != 0;
@@ -104,6 +93,23 @@ HANDLE query_handle(std::string_view path) {
     return CreateFileA(std::string(path).c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                        nullptr);
 }
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+std::optional<std::wstring> wide_units(std::string_view units) {
+    if (units.size() % 2 != 0) return std::nullopt;
+    std::wstring out;
+    for (std::size_t i = 0; i < units.size(); i += 2) {
+        const wchar_t u = static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
+                                               static_cast<unsigned>(static_cast<unsigned char>(units[i + 1])) << 8);
+        if (u == 0) return std::nullopt;
+        out += u;
+    }
+    return out;
+}
+
 #else
 // The narrow name a POSIX call takes for a path, or nullopt when none can.
 std::optional<std::string> native_name(std::string_view path) {
@@ -113,8 +119,6 @@ std::optional<std::string> native_name(std::string_view path) {
     return name;
 }
 #endif
-
-}  // namespace
 
 std::FILE* u_open_file(std::string_view path, bool write) {
 #ifdef _WIN32
