@@ -2,9 +2,11 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-BUILD_NEEDS = g++ cmake libgtest-dev
+# groff-base checks the manual pages; pkgconf builds against the installed
+# library's pkg-config file.
+BUILD_NEEDS = g++ cmake libgtest-dev groff-base pkgconf
 
-.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs
+.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
 
 all: build
 
@@ -30,6 +32,12 @@ demo: build
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
+
+# The programs, the data library with its headers, CMake package and
+# pkg-config file, and the manual pages, under PREFIX.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # ---- Fuzzing: libFuzzer with clang in its own build folder ----------------------
 FUZZ_BUILD   ?= build-fuzz
@@ -107,3 +115,42 @@ bench: build
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
 	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
+
+# ---- Packages: the Debian package and the Windows zip, in dist/ ----------------
+# The Debian package is built in its own folder for the /usr tree (the
+# multiarch library folder); the zip comes from the Windows build.
+PKG_BUILD    ?= build-package
+DIST         ?= dist
+PACKAGE_NEEDS = $(BUILD_NEEDS) dpkg-dev file
+
+.PHONY: package package-deb package-zip check-package check-deb-fresh
+package: package-deb package-zip
+	@ls -l $(DIST)
+
+package-deb:
+	@bash tools/needs.sh $(PACKAGE_NEEDS)
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSPINMAP_TESTS=OFF
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	rm -f $(PKG_BUILD)/spinmap_*.deb
+	cd $(PKG_BUILD) && cpack -G DEB
+	mkdir -p $(DIST)
+	rm -f $(DIST)/spinmap_*.deb
+	cp $(PKG_BUILD)/spinmap_*.deb $(DIST)/
+
+package-zip: windows
+	rm -f $(WIN_BUILD)/spinmap-*-win64.zip
+	cd $(WIN_BUILD) && cpack -G ZIP
+	mkdir -p $(DIST)
+	rm -f $(DIST)/spinmap-*-win64.zip
+	cp $(WIN_BUILD)/spinmap-*-win64.zip $(DIST)/
+
+# Lists the packages and runs the zip's programs under Wine from a folder
+# outside the build tree.
+check-package: build
+	@bash tools/needs.sh wine64
+	$(WIN_ENV) WINE=$(WINE) WINESERVER=$(WINESERVER) bash tools/check-package.sh $(DIST) $(BUILD)
+
+# Installs the Debian package on a brand-new minimal Debian (a debootstrap
+# chroot; needs root) and runs the programs there from the PATH.
+check-deb-fresh:
+	bash tools/check-deb-fresh.sh $(DIST)

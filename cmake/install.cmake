@@ -1,0 +1,149 @@
+# The installed data library, the install rules, the CMake package, the
+# pkg-config file, the manual pages and the packages (a Debian package on
+# Linux, a zip on Windows). Included from the top CMakeLists.txt after every
+# folder, so all targets exist here.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# ---- The data library: one static library of every library folder ------------
+get_property(spinmap_library_objects GLOBAL PROPERTY SPINMAP_LIBRARY_OBJECTS)
+set(spinmap_library_sources "")
+foreach(objects IN LISTS spinmap_library_objects)
+  list(APPEND spinmap_library_sources $<TARGET_OBJECTS:${objects}>)
+endforeach()
+# The target is spinmap_library because "spinmap" is the program; users see
+# libspinmap.a and the imported target Spinmap::spinmap.
+add_library(spinmap_library STATIC ${spinmap_library_sources})
+set_target_properties(spinmap_library PROPERTIES OUTPUT_NAME spinmap EXPORT_NAME spinmap)
+target_compile_features(spinmap_library PUBLIC cxx_std_20)
+target_include_directories(spinmap_library PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/spinmap>)
+
+# The headers a user includes, by folder as the sources do ("matrix/matrix.h"),
+# with every header they include in turn. The folders' other headers are
+# internal to them.
+set(SPINMAP_PUBLIC_HEADERS
+  errors/errors.h
+  errors/error_codes.def
+  matrix/matrix.h
+  platform/platform.h
+  datafile/datafile.h
+  transform/transform.h)
+
+# ---- Where things go -------------------------------------------------------
+# Windows users unzip one folder and run the programs from it, so programs and
+# documents stand at its top; elsewhere the usual tree.
+if(WIN32)
+  set(SPINMAP_PROGRAM_DIR .)
+  set(SPINMAP_DOCUMENT_DIR .)
+else()
+  set(SPINMAP_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
+  set(SPINMAP_DOCUMENT_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/spinmap)
+endif()
+set(SPINMAP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Spinmap)
+
+# ---- Programs ---------------------------------------------------------------
+set(spinmap_programs spinmap spinmap-sample)
+if(TARGET spinmap-view)
+  list(APPEND spinmap_programs spinmap-view)
+endif()
+install(TARGETS ${spinmap_programs} RUNTIME DESTINATION ${SPINMAP_PROGRAM_DIR} COMPONENT programs)
+
+# ---- Library, headers, CMake package, pkg-config ------------------------------
+install(TARGETS spinmap_library EXPORT SpinmapTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+foreach(header IN LISTS SPINMAP_PUBLIC_HEADERS)
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/spinmap/${folder} COMPONENT development)
+endforeach()
+
+install(EXPORT SpinmapTargets NAMESPACE Spinmap:: DESTINATION ${SPINMAP_CMAKE_DIR} COMPONENT development)
+configure_package_config_file(cmake/SpinmapConfig.cmake.in ${PROJECT_BINARY_DIR}/SpinmapConfig.cmake
+  INSTALL_DESTINATION ${SPINMAP_CMAKE_DIR})
+# 2.x releases keep the library's calls; a new major version may change them.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/SpinmapConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/SpinmapConfig.cmake ${PROJECT_BINARY_DIR}/SpinmapConfigVersion.cmake
+  DESTINATION ${SPINMAP_CMAKE_DIR} COMPONENT development)
+
+# The pkg-config file names its prefix relative to its own folder, so the
+# installed tree works wherever it is put (make install PREFIX=..., the
+# package, cmake --install --prefix).
+file(RELATIVE_PATH SPINMAP_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" SPINMAP_PC_TO_PREFIX "${SPINMAP_PC_TO_PREFIX}")
+configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/spinmap.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/spinmap.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+# ---- Manual pages -------------------------------------------------------------
+set(spinmap_pages spinmap spinmap-sample)
+if(TARGET spinmap-view)
+  list(APPEND spinmap_pages spinmap-view)
+endif()
+foreach(page IN LISTS spinmap_pages)
+  configure_file(doc/${page}.1.in ${PROJECT_BINARY_DIR}/doc/${page}.1 @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/doc/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+endforeach()
+
+# ---- Documents ---------------------------------------------------------------
+if(WIN32)
+  install(FILES README.md DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT documents)
+  install(FILES LICENSE DESTINATION ${SPINMAP_DOCUMENT_DIR} RENAME LICENSE.txt COMPONENT documents)
+else()
+  # Debian keeps the licence of a package in its doc folder as "copyright".
+  install(FILES README.md doc/copyright DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT documents)
+endif()
+
+# ---- Packages (make package) -------------------------------------------------
+set(CPACK_PACKAGE_NAME spinmap)
+set(CPACK_PACKAGE_VENDOR "The Spinmap developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rotates the height data of interferometer measurement data files")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(SPINMAP_MAINTAINER "The Spinmap developers <spinmap@example.org>"
+  CACHE STRING "Maintainer field of the Debian package")
+
+if(WIN32)
+  # spinmap-<version>-win64.zip: the programs, README and licence.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME spinmap-${PROJECT_VERSION}-win64)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL programs documents)
+  # The zip unpacks into one folder of that name.
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  # spinmap_<version>_<architecture>.deb with everything installed above; the
+  # libraries the programs need (libpng for the viewer) are found by
+  # dpkg-shlibdeps.
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SPINMAP_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(TARGET spinmap-view)
+    string(CONCAT spinmap_programs_text
+      "The package holds the programs spinmap, spinmap-view (PNG pictures of\n"
+      "the height data) and spinmap-sample (a generator of synthetic data\n"
+      "files), their manual pages, and the static data library libspinmap.a\n"
+      "with its headers, CMake package (find_package(Spinmap)) and pkg-config\n"
+      "file.")
+  else()
+    string(CONCAT spinmap_programs_text
+      "The package holds the programs spinmap and spinmap-sample (a generator\n"
+      "of synthetic data files), their manual pages, and the static data\n"
+      "library libspinmap.a with its headers, CMake package\n"
+      "(find_package(Spinmap)) and pkg-config file.")
+  endif()
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Spinmap reads one binary measurement data file written by interferometer\n"
+    "measurement software, rotates its height data by an angle about a pivot,\n"
+    "rotates the fiducials in its header by the same motion, keeps the\n"
+    "intensity data and writes the result. Rotations by multiples of 90\n"
+    "degrees about whole or half pixels only move values; others interpolate.\n"
+    "\n"
+    "${spinmap_programs_text}")
+endif()
+include(CPack)
