@@ -3,8 +3,13 @@
 #include <vector>
 
 #include "app.h"
+#include "matrix/matrix.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
+    // The program's frames come from the platform's allocator for large
+    // blocks (standard malloc, with huge-page advice where it helps).
+    spinmap::malloc_hook = spinmap::u_allocate_large;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     return spinmap::spinmap_main(args);

@@ -2,7 +2,8 @@
 // moves values and a 30 degree interpolating resample. The frame holds
 // x + 1000*y inside a centred circular aperture and INVALID_HEIGHT outside it,
 // as a measurement does. The result is refilled with INVALID_HEIGHT before
-// every iteration, outside the timed part, as matrix_rotate does.
+// every iteration, outside the timed part: the state the exact kernel
+// requires (the interpolating one overwrites every point anyway).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>

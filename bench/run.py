@@ -181,6 +181,17 @@ def report(rows, k, p):
     return "\n".join(lines)
 
 
+def kept_notes(results):
+    """The hand-written notes at the end of an earlier results file, from its
+    "## Notes" heading on, so that a new sitting keeps them ("" if none)."""
+    if not os.path.exists(results):
+        return ""
+    with open(results) as f:
+        earlier = f.read()
+    at = earlier.find("\n## Notes")
+    return earlier[at:] if at >= 0 else ""
+
+
 def main():
     tool_build, bench_build, out_dir, results = sys.argv[1:5]
     os.makedirs(out_dir, exist_ok=True)
@@ -193,8 +204,9 @@ def main():
     print("Peers", flush=True)
     p = peers()
     text = report(rows, k, p)
+    notes = kept_notes(results)
     with open(results, "w") as f:
-        f.write(text)
+        f.write(text + notes)
     print()
     print(text)
 

@@ -20,6 +20,10 @@ namespace {
 
 constexpr std::size_t MAGIC_BYTES = 4;
 constexpr std::size_t INTENSITY_CHUNK_ELEMENTS = 32768;  // one 65536-byte scratch buffer
+// Blocks move between file and memory in pieces of this size, each converted
+// while it is still in the cache: one pass over the array instead of a read
+// (or copy) pass and a separate byte-order pass.
+constexpr std::size_t BLOCK_CHUNK_BYTES = 262144;
 constexpr int64_t LARGEST_BLOCK_BYTES = std::numeric_limits<int32_t>::max();
 constexpr unsigned LARGEST_WINDOW_EXTENT = 32767;
 
@@ -62,6 +66,21 @@ int read_header(std::FILE* stream, header_image* image, int* length) {
     return 0;
 }
 
+// Reads `count` big-endian elements straight into the array, piece by
+// piece, and turns each piece into host order right after it arrived. False
+// when fewer elements arrive.
+template <typename Element>
+bool read_big_endian(std::FILE* stream, Element* elements, std::size_t count) {
+    constexpr std::size_t CHUNK = BLOCK_CHUNK_BYTES / sizeof(Element);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(count - done, CHUNK);
+        if (std::fread(elements + done, sizeof(Element), n, stream) != n) return false;
+        big_endian_in_place(elements + done, n);
+        done += n;
+    }
+    return true;
+}
+
 // Window extents are 16-bit fields; taken as unsigned counts, above 32767 is
 // too large (this also refuses negative ones).
 bool extent_too_large(int16_t extent) { return static_cast<uint16_t>(extent) > LARGEST_WINDOW_EXTENT; }
@@ -101,9 +120,7 @@ int read_intensity_block(std::FILE* stream, int32_t intens_bytes, intensity_matr
     if (!stream_may_hold(stream, count * 2)) return ERR_CORRUPT_DATA_FILE;
     const int code = matrix_alloc(intensity);
     if (code != 0) return code;
-    const auto elements = static_cast<std::size_t>(count);
-    if (std::fread(intensity->matrix, sizeof(uint16_t), elements, stream) != elements) return ERR_CORRUPT_DATA_FILE;
-    big_endian_in_place(intensity->matrix, elements);
+    if (!read_big_endian(stream, intensity->matrix, static_cast<std::size_t>(count))) return ERR_CORRUPT_DATA_FILE;
     if (announced > count) skip_bytes(stream, intens_bytes - count * 2);
     return 0;
 }
@@ -116,11 +133,9 @@ int read_height_block(std::FILE* stream, height_matrix* height) {
     if (!stream_may_hold(stream, count * 4)) return ERR_CORRUPT_DATA_FILE;
     const int code = matrix_alloc(height);
     if (code != 0) return code;
-    const auto elements = static_cast<std::size_t>(count);
-    if (std::fread(height->matrix, sizeof(int32_t), elements, stream) != elements || std::ferror(stream)) {
+    if (!read_big_endian(stream, height->matrix, static_cast<std::size_t>(count)) || std::ferror(stream)) {
         return ERR_CORRUPT_DATA_FILE;
     }
-    big_endian_in_place(height->matrix, elements);
     return 0;
 }
 
@@ -242,17 +257,30 @@ int write_header(const header_image& image, int length, std::FILE* stream) {
     return 0;
 }
 
-// Writes the height elements big-endian through one temporary copy of the
-// whole block, so the caller's array is left as it was.
+// Writes the elements big-endian through one scratch buffer of
+// chunk_elements, a chunk at a time, so the caller's array is left as it was
+// and no copy of the whole block is ever made.
+template <typename Element>
+int write_big_endian(std::span<const Element> elements, std::size_t chunk_elements, std::FILE* stream) {
+    auto* scratch = static_cast<Element*>(malloc_hook(chunk_elements * sizeof(Element)));
+    if (scratch == nullptr) return ERR_NO_MEM;
+    int code = 0;
+    for (std::size_t done = 0; done < elements.size();) {
+        const std::size_t n = std::min(elements.size() - done, chunk_elements);
+        big_endian_copy(elements.data() + done, n, scratch);
+        if (std::fwrite(scratch, sizeof(Element), n, stream) != n) {
+            code = ERR_CANT_WRITE_FILE;
+            break;
+        }
+        done += n;
+    }
+    free_hook(scratch);
+    return code;
+}
+
 int write_height_block(std::span<const int32_t> elements, std::FILE* stream) {
     if (elements.empty()) return 0;
-    auto* copy = static_cast<int32_t*>(malloc_hook(elements.size_bytes()));
-    if (copy == nullptr) return ERR_NO_MEM;
-    std::memcpy(copy, elements.data(), elements.size_bytes());
-    big_endian_in_place(copy, elements.size());
-    const std::size_t written = std::fwrite(copy, sizeof(int32_t), elements.size(), stream);
-    free_hook(copy);
-    return written == elements.size() ? 0 : ERR_CANT_WRITE_FILE;
+    return write_big_endian(elements, BLOCK_CHUNK_BYTES / sizeof(int32_t), stream);
 }
 
 // ---- File copying -----------------------------------------------------------
@@ -358,21 +386,7 @@ int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderReco
 }
 
 int write_intensity_block(std::span<const uint16_t> elements, std::FILE* stream) {
-    auto* scratch = static_cast<uint16_t*>(malloc_hook(INTENSITY_CHUNK_ELEMENTS * sizeof(uint16_t)));
-    if (scratch == nullptr) return ERR_NO_MEM;
-    int code = 0;
-    for (std::size_t done = 0; done < elements.size();) {
-        const std::size_t n = std::min(elements.size() - done, INTENSITY_CHUNK_ELEMENTS);
-        std::memcpy(scratch, elements.data() + done, n * sizeof(uint16_t));
-        big_endian_in_place(scratch, n);
-        if (std::fwrite(scratch, sizeof(uint16_t), n, stream) != n) {
-            code = ERR_CANT_WRITE_FILE;
-            break;
-        }
-        done += n;
-    }
-    free_hook(scratch);
-    return code;
+    return write_big_endian(elements, INTENSITY_CHUNK_ELEMENTS, stream);
 }
 
 void u_swap_bytes(void* address, int width) {

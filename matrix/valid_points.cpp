@@ -5,6 +5,10 @@
 
 #include "matrix.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace spinmap {
 
 namespace {
@@ -36,6 +40,29 @@ int search_area(const height_matrix* m, const window* s, window* area) {
     if (relation != WN_INSIDE && relation != WN_EQUAL) return ERR_IMPROPER_WINDOW;
     *area = *s;
     return 0;
+}
+
+// Valid elements among row[0 .. width-1]. With SSE2, four at a time: each
+// lane compares below INVALID_HEIGHT (signed, as is_valid_height does),
+// giving -1 per valid element, and the lane totals (each at most 8191) are
+// added at the end.
+int32_t count_valid_in_row(const int32_t* row, int width) {
+    int32_t valid = 0;
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi32(INVALID_HEIGHT);
+    __m128i lanes = _mm_setzero_si128();
+    for (; j + 4 <= width; j += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+        lanes = _mm_sub_epi32(lanes, _mm_cmplt_epi32(v, limit));
+    }
+    int32_t totals[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(totals), lanes);
+    valid = totals[0] + totals[1] + totals[2] + totals[3];
+#endif
+    for (; j < width; ++j)
+        if (is_valid_height(row[j])) ++valid;
+    return valid;
 }
 
 bool row_has_valid(const int32_t* row, int width) {
@@ -88,12 +115,9 @@ int matrix_count_valid(const height_matrix* m, const window* w, int32_t* count) 
     code = search_area(m, w, &area);
     if (code != 0) return code;
 
-    int32_t* rows[ROW_TABLE_ROWS];
-    matrix_rows(m, &area, rows);
+    const int32_t* row = matrix_element(m, area);
     int32_t valid = 0;  // at most 32767 x 32767: fits
-    for (int i = 0; i < area.height; ++i)
-        for (int j = 0; j < area.width; ++j)
-            if (is_valid_height(rows[i][j])) ++valid;
+    for (int i = 0; i < area.height; ++i, row += m->window.width) valid += count_valid_in_row(row, area.width);
     *count = valid;
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -22,6 +24,9 @@
 #include <windows.h>
 #else
 #include <sys/types.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
 #endif
 
 namespace spinmap {
@@ -262,6 +267,24 @@ std::optional<std::string> u_calendar_text(int64_t seconds) {
                   MONTH_NAMES[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   local.tm_year + 1900);
     return std::string(text);
+}
+
+namespace {
+constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;
+constexpr std::size_t LARGE_BLOCK_BYTES = 2 * HUGE_PAGE_BYTES;
+}  // namespace
+
+void* u_allocate_large(std::size_t bytes) {
+    void* block = std::malloc(bytes);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (block == nullptr || bytes < LARGE_BLOCK_BYTES) return block;
+    // Only the whole huge pages inside the block are advised.
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
+    const std::uintptr_t end = (start + bytes) & ~(HUGE_PAGE_BYTES - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
+    return block;
 }
 
 }  // namespace spinmap

@@ -69,22 +69,23 @@ void move_half_turn(int32_t* const* source_rows, int32_t* const* result_rows, in
     }
 }
 
-}  // namespace
+// Where a turn puts the source: the start place (c0, r0) of source element
+// (0, 0) and the source rows and columns whose places lie in the result.
+struct exact_plan {
+    int64_t c0;
+    int64_t r0;
+    index_range rows;
+    index_range columns;
+};
 
-int matrix_rotate_exact(const height_matrix* source, height_matrix* result, double px, double py, int turn) {
-    const int error = check_kernel_matrices(source, result);
-    if (error != 0) return error;
-    if (std::fmod(px, 0.5) != 0 || std::fmod(py, 0.5) != 0) return ERR_INVALID_PARAM;
-    if (turn != 90 && turn != -90 && turn != 180) return ERR_INVALID_PARAM;
-
-    row_tables tables;
-    const int table_error = tables.build(source, result);
-    if (table_error != 0) return table_error;
-
-    const double sx = source->window.x, sy = source->window.y;
-    const double dx = result->window.x, dy = result->window.y;
-    const int source_width = source->window.width, source_height = source->window.height;
-    const int64_t width = result->window.width, height = result->window.height;
+// False when a start place lies beyond the 32-bit range, so that no element
+// lands in the result.
+bool plan_exact_move(const window& source_window, const window& result_window, double px, double py, int turn,
+                     exact_plan* plan) {
+    const double sx = source_window.x, sy = source_window.y;
+    const double dx = result_window.x, dy = result_window.y;
+    const int source_width = source_window.width, source_height = source_window.height;
+    const int64_t width = result_window.width, height = result_window.height;
 
     // Start place (c0, r0) of source element (0, 0), each evaluated left to
     // right and then truncated.
@@ -103,21 +104,79 @@ int matrix_rotate_exact(const height_matrix* source, height_matrix* result, doub
             r0_value = py + py - sy - dy;
             break;
     }
-    int64_t c0 = 0, r0 = 0;
-    if (!start_place(c0_value, &c0) || !start_place(r0_value, &r0)) return 0;
+    if (!start_place(c0_value, &plan->c0) || !start_place(r0_value, &plan->r0)) return false;
 
     switch (turn) {
         case 90:  // (i, j) -> (c0 + i, r0 - j)
-            move_quarter_turn<1, -1>(tables.source(), tables.result(), landing_range(c0, 1, width, source_height),
-                                     landing_range(r0, -1, height, source_width), c0, r0);
+            plan->rows = landing_range(plan->c0, 1, width, source_height);
+            plan->columns = landing_range(plan->r0, -1, height, source_width);
             break;
         case -90:  // (i, j) -> (c0 - i, r0 + j)
-            move_quarter_turn<-1, 1>(tables.source(), tables.result(), landing_range(c0, -1, width, source_height),
-                                     landing_range(r0, 1, height, source_width), c0, r0);
+            plan->rows = landing_range(plan->c0, -1, width, source_height);
+            plan->columns = landing_range(plan->r0, 1, height, source_width);
             break;
         default:  // (i, j) -> (c0 - j, r0 - i)
-            move_half_turn(tables.source(), tables.result(), landing_range(r0, -1, height, source_height),
-                           landing_range(c0, -1, width, source_width), c0, r0);
+            plan->rows = landing_range(plan->r0, -1, height, source_height);
+            plan->columns = landing_range(plan->c0, -1, width, source_width);
+            break;
+    }
+    return true;
+}
+
+// The result places of the source indices lo .. hi-1 under place start +
+// step*k, as a range lo .. hi-1 of result indices.
+index_range places_of(index_range k, int64_t start, int step) {
+    if (k.lo == k.hi) return {0, 0};
+    const int64_t first = start + step * int64_t{k.lo}, last = start + step * int64_t{k.hi - 1};
+    return {static_cast<int>(std::min(first, last)), static_cast<int>(std::max(first, last)) + 1};
+}
+
+}  // namespace
+
+landing_area exact_landing_area(const window& source_window, const window& result_window, double px, double py,
+                                int turn) {
+    exact_plan plan{};
+    if (!plan_exact_move(source_window, result_window, px, py, turn, &plan)) return {};
+    if (plan.rows.lo == plan.rows.hi || plan.columns.lo == plan.columns.hi) return {};
+    index_range columns{}, rows{};
+    switch (turn) {
+        case 90:
+            columns = places_of(plan.rows, plan.c0, 1);
+            rows = places_of(plan.columns, plan.r0, -1);
+            break;
+        case -90:
+            columns = places_of(plan.rows, plan.c0, -1);
+            rows = places_of(plan.columns, plan.r0, 1);
+            break;
+        default:
+            columns = places_of(plan.columns, plan.c0, -1);
+            rows = places_of(plan.rows, plan.r0, -1);
+            break;
+    }
+    return {columns.lo, columns.hi, rows.lo, rows.hi};
+}
+
+int matrix_rotate_exact(const height_matrix* source, height_matrix* result, double px, double py, int turn) {
+    const int error = check_kernel_matrices(source, result);
+    if (error != 0) return error;
+    if (std::fmod(px, 0.5) != 0 || std::fmod(py, 0.5) != 0) return ERR_INVALID_PARAM;
+    if (turn != 90 && turn != -90 && turn != 180) return ERR_INVALID_PARAM;
+
+    row_tables tables;
+    const int table_error = tables.build(source, result);
+    if (table_error != 0) return table_error;
+
+    exact_plan plan{};
+    if (!plan_exact_move(source->window, result->window, px, py, turn, &plan)) return 0;
+    switch (turn) {
+        case 90:
+            move_quarter_turn<1, -1>(tables.source(), tables.result(), plan.rows, plan.columns, plan.c0, plan.r0);
+            break;
+        case -90:
+            move_quarter_turn<-1, 1>(tables.source(), tables.result(), plan.rows, plan.columns, plan.c0, plan.r0);
+            break;
+        default:
+            move_half_turn(tables.source(), tables.result(), plan.rows, plan.columns, plan.c0, plan.r0);
             break;
     }
     return 0;

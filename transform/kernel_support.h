@@ -26,6 +26,21 @@ bool is_walkable_window(const window& w);
 // ERR_IMPROPER_WINDOW for a result window that cannot be walked.
 int check_kernel_matrices(const height_matrix* source, const height_matrix* result);
 
+// Result columns col_lo .. col_hi-1 and rows row_lo .. row_hi-1 (indices
+// within the result window); empty when a range is.
+struct landing_area {
+    int col_lo;
+    int col_hi;
+    int row_lo;
+    int row_hi;
+};
+
+// The part of the result that matrix_rotate_exact with these arguments
+// writes: every element of this rectangle receives a source element, and no
+// element outside it is written. Empty when nothing lands.
+landing_area exact_landing_area(const window& source_window, const window& result_window, double px, double py,
+                                int turn);
+
 // The source and result row tables of one kernel call, obtained through
 // malloc_hook and released through free_hook when the holder goes.
 class row_tables {

@@ -180,6 +180,27 @@ bool needs_interpolation(int method, double r, double px, double py) {
     return method == ROT_INTERP || std::fmod(r, 90) != 0 || std::fmod(px, 0.5) != 0 || std::fmod(py, 0.5) != 0;
 }
 
+// Stores INVALID_HEIGHT into every element of the new result outside the
+// area the kernel is about to write (all of it when the area is empty), so
+// that no element is written twice.
+void fill_outside(height_matrix* result, const landing_area& area) {
+    const std::ptrdiff_t width = result->window.width, height = result->window.height;
+    int32_t* const elements = result->matrix;
+    const auto fill = [elements, width](std::ptrdiff_t row, std::ptrdiff_t from, std::ptrdiff_t to) {
+        std::fill(elements + row * width + from, elements + row * width + to, INVALID_HEIGHT);
+    };
+    if (area.col_lo == area.col_hi || area.row_lo == area.row_hi) {
+        std::fill(elements, elements + width * height, INVALID_HEIGHT);
+        return;
+    }
+    std::fill(elements, elements + area.row_lo * width, INVALID_HEIGHT);
+    for (std::ptrdiff_t row = area.row_lo; row < area.row_hi; ++row) {
+        fill(row, 0, area.col_lo);
+        fill(row, area.col_hi, width);
+    }
+    std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
+}
+
 }  // namespace
 
 void rotate_point(double* x, double* y, double cx, double cy, double radians) {
@@ -228,13 +249,17 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
     result.window = out;
     error = matrix_alloc(&result);
     if (error != 0) return error;
-    matrix_fill(&result, INVALID_HEIGHT);
 
-    // r is 90, -90 or 180 when it leaves no remainder on division by 90.
+    // The result starts as INVALID_HEIGHT everywhere. The interpolating
+    // kernel writes every point itself; the exact one only where values
+    // land, and only the rest is filled beforehand. r is 90, -90 or 180 when
+    // it leaves no remainder on division by 90.
     if (needs_interpolation(method, r, px, py)) {
         error = matrix_resample_interp(matrix, &result, px, py, r);
     } else {
-        error = matrix_rotate_exact(matrix, &result, px, py, static_cast<int>(r));
+        const int turn = static_cast<int>(r);
+        fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, turn));
+        error = matrix_rotate_exact(matrix, &result, px, py, turn);
     }
     if (error != 0) {
         matrix_free(&result);

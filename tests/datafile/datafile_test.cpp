@@ -397,6 +397,36 @@ TEST(WriteDataStream, HeightMatrixGoesOutBigEndianAfterItsHeader) {
     EXPECT_EQ(height.m.matrix[0], 8007);  // the caller's array untouched
 }
 
+// Blocks of every length around the vector widths of the byte-order
+// conversion, and blocks of more than one read chunk: each element's bytes
+// are 0x01 0x02 .. in file order, counted on from the element's index.
+TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
+    const struct {
+        int16_t width, height;
+    } shapes[] = {{1, 1}, {3, 1}, {4, 1}, {5, 1}, {7, 1}, {8, 1}, {9, 1}, {17, 1}, {300, 233}};
+    for (const auto& s : shapes) {
+        const int32_t n = int32_t{s.width} * s.height;
+        bytes file = header_bytes(MAGIC_FORMAT_1);
+        set_intensity_geometry(file, 0, 0, s.width, s.height, 2, 4 * n);
+        set_height_geometry(file, 0, 0, s.width, s.height, 4 * n);
+        for (int32_t k = 0; k < 2 * n; ++k) append(file, {uint8_t(k), uint8_t(k + 1)});
+        for (int32_t k = 0; k < n; ++k) append(file, {uint8_t(k), uint8_t(k + 1), uint8_t(k + 2), uint8_t(k + 3)});
+        const read_back r(file);
+        ASSERT_EQ(r.code, 0) << n;
+        for (int32_t k = 0; k < 2 * n; ++k) {
+            ASSERT_EQ(r.intensity.matrix[k], uint16_t(uint8_t(k) << 8 | uint8_t(k + 1))) << n << " at " << k;
+        }
+        for (int32_t k = 0; k < n; ++k) {
+            const uint32_t expected = uint32_t(uint8_t(k)) << 24 | uint32_t(uint8_t(k + 1)) << 16 |
+                                      uint32_t(uint8_t(k + 2)) << 8 | uint8_t(k + 3);
+            ASSERT_EQ(uint32_t(r.height.matrix[k]), expected) << n << " at " << k;
+        }
+        const bytes out = written(&r.info, &r.header, &r.intensity, &r.height);
+        ASSERT_EQ(out.size(), file.size()) << n;
+        EXPECT_TRUE(std::equal(out.begin() + 834, out.end(), file.begin() + 834)) << n;
+    }
+}
+
 TEST(WriteDataStream, IntensityBlockPrecedesTheHeightBlock) {
     const owned_intensity intensity({1, 2, 2, 1}, 2, 0xABCD);
     const owned_height height({0, 0, 1, 1}, {0x01020304});

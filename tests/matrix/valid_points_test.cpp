@@ -133,6 +133,30 @@ TEST(ValidPoints, NegativeHeightsAreValidAndCounted) {
     EXPECT_EQ(out, (window{0, 0, 3, 2}));
 }
 
+// The same six heights over and over (four valid), in two rows of each width
+// up to more than two groups of four, and in a search window that starts off
+// the groups.
+TEST(ValidPoints, CountsTheBoundaryHeightsInRowsOfEveryWidth) {
+    const int32_t cycle[6] = {-2147483647 - 1, -1, 0, 2147483639, 2147483640, 2147483647};
+    const auto cycled = [&](HeightMatrix& h) {
+        for (uint32_t k = 0; k < h.m.size; ++k) h.m.matrix[k] = cycle[k % 6];
+    };
+    const int32_t expected[10] = {0, 2, 4, 4, 6, 8, 8, 10, 12, 12};
+    for (int16_t width = 1; width <= 9; ++width) {
+        HeightMatrix h({5, 7, width, 2}, {});
+        cycled(h);
+        int32_t count = -1;
+        EXPECT_EQ(matrix_count_valid(&h.m, nullptr, &count), 0);
+        EXPECT_EQ(count, expected[width]) << width;
+    }
+    HeightMatrix h({0, 0, 12, 3}, {});
+    cycled(h);
+    const window search{1, 1, 10, 2};  // columns 1 to 10 of rows 1 and 2
+    int32_t count = -1;
+    EXPECT_EQ(matrix_count_valid(&h.m, &search, &count), 0);
+    EXPECT_EQ(count, 14);
+}
+
 TEST(ValidPoints, ValidWindowOfPointPatterns) {
     // Matrix window (10, 20, 4, 3); valid points hold x + 1000*y.
     const struct {

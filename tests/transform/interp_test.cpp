@@ -188,6 +188,33 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
     }
 }
 
+// Positions on whole columns and rows, on the last column and row, just
+// outside the source, sources one or two pixels wide, and result rows of
+// every width around the strips, each point checked against the plain
+// formula.
+TEST(MatrixResampleInterp, MatchesThePlainReferenceOnWholePixelsAndNarrowSources) {
+    const window sources[] = {{0, 0, 1, 9}, {3, 2, 2, 7}, {0, 0, 3, 3}, {-4, 5, 9, 8}, {10, 10, 70, 3}};
+    const struct {
+        double px, py, angle;
+    } turns[] = {{4, 6, 0},   {4, 6, 90},      {4, 6, -90},  {4.5, 6.5, 180}, {4, 6.5, 90},
+                 {4.5, 6, 0}, {3.25, 7, 180},  {5, 5, 1e-9}, {5, 5, 45},      {0, 0, -30}};
+    uint32_t seed = 0;
+    for (const window& s : sources) {
+        for (const auto& turn : turns) {
+            for (int16_t width : {1, 2, 3, 63, 64, 65, 67}) {
+                const window result_window{int16_t(s.x - 3), int16_t(s.y - 2), width, int16_t(s.height + 4)};
+                owned_matrix source(s, random_heights(s, ++seed, 4));
+                owned_matrix result(result_window, 0);
+                owned_matrix expected(result_window, 0);
+                ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, turn.px, turn.py, turn.angle), 0);
+                reference_resample_interp(source.m, expected.m, turn.px, turn.py, turn.angle);
+                EXPECT_EQ(result.values(), expected.values())
+                    << "source " << s.width << " x " << s.height << ", angle " << turn.angle << ", width " << width;
+            }
+        }
+    }
+}
+
 // Stripes between the two ends of the height range make the plane's value
 // move by about 2^32 per pixel, so a position that differs from the plain
 // formula's by one unit in the last place changes some rounded results.

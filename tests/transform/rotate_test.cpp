@@ -2,6 +2,7 @@
 // pivot, output window and path.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -246,6 +247,27 @@ TEST(MatrixRotate, MovesValuesForTurnsAboutWholeOrHalfPivots) {
         double px = c.px, py = c.py;
         ASSERT_EQ(matrix_rotate(&m.m, &frame, &px, &py, c.angle, ROT_WIN_GIVEN), 0);
         EXPECT_EQ(m.values(), expected.values()) << c.px << ", " << c.py << " by " << c.angle;
+    }
+}
+
+// The result is made invalid only where no value lands: output windows that
+// hold the turned source, cut it on any side, or miss it altogether.
+TEST(MatrixRotate, MovedValuesAndTheInvalidRestMatchThePlainReference) {
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937 gen(seed);
+        const window own{int16_t(int(gen() % 60) - 30), int16_t(int(gen() % 60) - 30), int16_t(1 + gen() % 50),
+                         int16_t(1 + gen() % 50)};
+        const window frame{int16_t(int(gen() % 60) - 30), int16_t(int(gen() % 60) - 30), int16_t(1 + gen() % 70),
+                           int16_t(1 + gen() % 70)};
+        const double half = (gen() % 2) * 0.5;
+        const double px = double(int(gen() % 80) - 40) + half, py = double(int(gen() % 80) - 40) + half;
+        const double angle = std::array{90, -90, 180, 270}[gen() % 4];
+        owned_matrix m(own, random_heights(own, seed, 6));
+        owned_matrix expected(frame, NV);
+        reference_rotate_exact(m.m, expected.m, px, py, angle == 270 ? -90 : int(angle));
+        double x = px, y = py;
+        ASSERT_EQ(matrix_rotate(&m.m, &frame, &x, &y, angle, ROT_NO_INTERP | ROT_WIN_GIVEN), 0);
+        EXPECT_EQ(m.values(), expected.values()) << "seed " << seed;
     }
 }
 
