@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "transform/kernel_support.h"
 #include "transform/transform.h"
 
@@ -38,14 +42,15 @@ index_range landing_range(int64_t start, int step, int64_t extent, int count) {
 }
 
 // Source tiles of TILE x TILE elements: the column walk of a quarter turn
-// then stays within a few cache lines of the source and of the result.
-constexpr int TILE = 64;
+// then stays within a few cache lines of the source and of the result (128
+// measured fastest on 4096 x 4096 frames).
+constexpr int TILE = 128;
 
 // Quarter turn: source element (i, j) goes to result column c0 + DI*i and
 // row r0 + DJ*j. The ranges keep every place inside the result window.
 template <int DI, int DJ>
-void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
-                       index_range columns, int64_t c0, int64_t r0) {
+void move_quarter_tiles(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+                        index_range columns, int64_t c0, int64_t r0) {
     for (int i0 = rows.lo; i0 < rows.hi; i0 += TILE) {
         const int i1 = std::min(i0 + TILE, rows.hi);
         for (int j0 = columns.lo; j0 < columns.hi; j0 += TILE) {
@@ -56,6 +61,63 @@ void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows,
             }
         }
     }
+}
+
+#if defined(__SSE2__)
+// The same move for ranges of whole 4 x 4 blocks: each block is loaded as
+// four source rows, transposed in registers and stored as four result rows
+// (reversed within each row when the result columns run backwards).
+template <int DI, int DJ>
+void move_quarter_blocks(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+                         index_range columns, int64_t c0, int64_t r0) {
+    for (int i0 = rows.lo; i0 < rows.hi; i0 += TILE) {
+        const int i1 = std::min(i0 + TILE, rows.hi);
+        for (int j0 = columns.lo; j0 < columns.hi; j0 += TILE) {
+            const int j1 = std::min(j0 + TILE, columns.hi);
+            for (int i = i0; i < i1; i += 4) {
+                const int32_t* const s0 = source_rows[i];
+                const int32_t* const s1 = source_rows[i + 1];
+                const int32_t* const s2 = source_rows[i + 2];
+                const int32_t* const s3 = source_rows[i + 3];
+                // Result columns c0 + DI*i .. c0 + DI*(i+3), lowest first.
+                const int64_t first_column = DI > 0 ? c0 + i : c0 - i - 3;
+                for (int j = j0; j < j1; j += 4) {
+                    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + j));
+                    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s1 + j));
+                    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s2 + j));
+                    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s3 + j));
+                    const __m128i ab_low = _mm_unpacklo_epi32(a, b), cd_low = _mm_unpacklo_epi32(c, d);
+                    const __m128i ab_high = _mm_unpackhi_epi32(a, b), cd_high = _mm_unpackhi_epi32(c, d);
+                    __m128i column[4] = {_mm_unpacklo_epi64(ab_low, cd_low), _mm_unpackhi_epi64(ab_low, cd_low),
+                                         _mm_unpacklo_epi64(ab_high, cd_high), _mm_unpackhi_epi64(ab_high, cd_high)};
+                    for (int k = 0; k < 4; ++k) {
+                        if constexpr (DI < 0) column[k] = _mm_shuffle_epi32(column[k], _MM_SHUFFLE(0, 1, 2, 3));
+                        int32_t* out = result_rows[r0 + DJ * (j + k)] + first_column;
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), column[k]);
+                    }
+                }
+            }
+        }
+    }
+}
+#else
+template <int DI, int DJ>
+void move_quarter_blocks(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+                         index_range columns, int64_t c0, int64_t r0) {
+    move_quarter_tiles<DI, DJ>(source_rows, result_rows, rows, columns, c0, r0);
+}
+#endif
+
+// The part of the ranges made of whole 4 x 4 blocks goes block by block; the
+// rows and columns left over go one element at a time.
+template <int DI, int DJ>
+void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+                       index_range columns, int64_t c0, int64_t r0) {
+    const index_range block_rows{rows.lo, rows.lo + (rows.hi - rows.lo) / 4 * 4};
+    const index_range block_columns{columns.lo, columns.lo + (columns.hi - columns.lo) / 4 * 4};
+    move_quarter_blocks<DI, DJ>(source_rows, result_rows, block_rows, block_columns, c0, r0);
+    move_quarter_tiles<DI, DJ>(source_rows, result_rows, block_rows, {block_columns.hi, columns.hi}, c0, r0);
+    move_quarter_tiles<DI, DJ>(source_rows, result_rows, {block_rows.hi, rows.hi}, columns, c0, r0);
 }
 
 // Half turn: source element (i, j) goes to result column c0 - j, row r0 - i.
