@@ -2,9 +2,9 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-# groff-base checks the manual pages; pkgconf builds against the installed
-# library's pkg-config file.
-BUILD_NEEDS = g++ cmake libgtest-dev groff-base pkgconf
+# libpng draws the viewer's pictures; groff-base checks the manual pages;
+# pkgconf builds against the installed library's pkg-config file.
+BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf
 
 .PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
 
@@ -42,7 +42,7 @@ install: build
 # ---- Fuzzing: libFuzzer with clang in its own build folder ----------------------
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_NEEDS    = clang libclang-rt-14-dev cmake libgtest-dev
+FUZZ_NEEDS    = clang libclang-rt-14-dev cmake libgtest-dev libpng-dev
 # Every library is instrumented for coverage and the sanitizers.
 FUZZ_FLAGS    = -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g
 
@@ -59,7 +59,7 @@ WIN_BUILD       ?= build-windows
 WIN_LINUX_BUILD ?= build-win-linux
 WINE            ?= /usr/lib/wine/wine64
 WINESERVER      ?= /usr/lib/wine/wineserver
-WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest
+WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev
 WIN_TEST_NEEDS   = $(BUILD_NEEDS) $(WIN_NEEDS) wine64
 # A private Wine prefix inside the build folder, no Wine diagnostics, and no
 # offer to install the .NET and HTML runtimes the tool does not use.
@@ -69,15 +69,22 @@ WIN_TOOL         = $(WINE) $(abspath $(WIN_BUILD))/app/spinmap.exe
 windows-needs:
 	@bash tools/needs.sh $(WIN_NEEDS)
 
-# spinmap.exe and the unit test programs; the program must need no DLL
+WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe
+
+# spinmap.exe, spinmap-view.exe (with a static libpng built from Debian's
+# source first) and the unit test programs; the programs must need no DLL
 # beyond the system's own.
 windows: windows-needs
+	JOBS=$(JOBS) bash cmake/mingw-libpng.sh $(WIN_BUILD)
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN_BUILD) -j $(JOBS)
-	@x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/app/spinmap.exe | grep 'DLL Name' | sed 's/^[[:space:]]*/spinmap.exe uses /'
-	@if x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/app/spinmap.exe | grep 'DLL Name' | \
-	    grep -viE 'DLL Name: (kernel32|msvcrt|user32|advapi32|shell32|ntdll)\.dll'; then \
-	  echo "spinmap.exe needs a DLL that Windows does not have" >&2; exit 1; fi
+	@for exe in $(WIN_PROGRAMS); do \
+	  name=$$(basename $$exe); \
+	  x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/$$exe | grep 'DLL Name' | sed "s/^[[:space:]]*/$$name uses /"; \
+	  if x86_64-w64-mingw32-objdump -p $(WIN_BUILD)/$$exe | grep 'DLL Name' | \
+	      grep -viE 'DLL Name: (kernel32|msvcrt|user32|advapi32|shell32|ntdll)\.dll'; then \
+	    echo "$$name needs a DLL that Windows does not have" >&2; exit 1; fi; \
+	done
 
 # The Windows unit tests, then the Linux-built end-to-end tests against
 # spinmap.exe, then the outputs of both programs compared byte for byte, all

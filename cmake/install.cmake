@@ -44,10 +44,7 @@ endif()
 set(SPINMAP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Spinmap)
 
 # ---- Programs ---------------------------------------------------------------
-set(spinmap_programs spinmap spinmap-sample)
-if(TARGET spinmap-view)
-  list(APPEND spinmap_programs spinmap-view)
-endif()
+set(spinmap_programs spinmap spinmap-view spinmap-sample)
 install(TARGETS ${spinmap_programs} RUNTIME DESTINATION ${SPINMAP_PROGRAM_DIR} COMPONENT programs)
 
 # ---- Library, headers, CMake package, pkg-config ------------------------------
@@ -76,10 +73,7 @@ configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/spinmap.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/spinmap.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # ---- Manual pages -------------------------------------------------------------
-set(spinmap_pages spinmap spinmap-sample)
-if(TARGET spinmap-view)
-  list(APPEND spinmap_pages spinmap-view)
-endif()
+set(spinmap_pages spinmap spinmap-view spinmap-sample)
 foreach(page IN LISTS spinmap_pages)
   configure_file(doc/${page}.1.in ${PROJECT_BINARY_DIR}/doc/${page}.1 @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/doc/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
@@ -123,20 +117,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  if(TARGET spinmap-view)
-    string(CONCAT spinmap_programs_text
-      "The package holds the programs spinmap, spinmap-view (PNG pictures of\n"
-      "the height data) and spinmap-sample (a generator of synthetic data\n"
-      "files), their manual pages, and the static data library libspinmap.a\n"
-      "with its headers, CMake package (find_package(Spinmap)) and pkg-config\n"
-      "file.")
-  else()
-    string(CONCAT spinmap_programs_text
-      "The package holds the programs spinmap and spinmap-sample (a generator\n"
-      "of synthetic data files), their manual pages, and the static data\n"
-      "library libspinmap.a with its headers, CMake package\n"
-      "(find_package(Spinmap)) and pkg-config file.")
-  endif()
+  string(CONCAT spinmap_programs_text
+    "The package holds the programs spinmap, spinmap-view (PNG pictures of\n"
+    "the height data) and spinmap-sample (a generator of synthetic data\n"
+    "files), their manual pages, and the static data library libspinmap.a\n"
+    "with its headers, CMake package (find_package(Spinmap)) and pkg-config\n"
+    "file.")
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Spinmap reads one binary measurement data file written by interferometer\n"
     "measurement software, rotates its height data by an angle about a pivot,\n"

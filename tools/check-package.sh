@@ -31,10 +31,6 @@ only_file() {  # only_file PATTERN: the one file the pattern matches
   printf '%s\n' "${matches[0]}"
 }
 
-# The viewer's files are expected once the build has it.
-with_viewer=false
-[ -x "$linux_build/view/spinmap-view" ] && with_viewer=true
-
 # ---- The Debian package ------------------------------------------------------
 deb=$(only_file "$dist/spinmap_*_*.deb")
 echo "== dpkg-deb --info $deb"
@@ -54,10 +50,8 @@ expected=(./usr/bin/spinmap ./usr/bin/spinmap-sample
           ./usr/include/spinmap/matrix/matrix.h ./usr/include/spinmap/platform/platform.h
           ./usr/include/spinmap/datafile/datafile.h ./usr/include/spinmap/transform/transform.h
           ./usr/share/man/man1/spinmap.1 ./usr/share/man/man1/spinmap-sample.1
-          ./usr/share/doc/spinmap/copyright)
-if $with_viewer; then
-  expected+=(./usr/bin/spinmap-view ./usr/share/man/man1/spinmap-view.1)
-fi
+          ./usr/share/doc/spinmap/copyright
+          ./usr/bin/spinmap-view ./usr/share/man/man1/spinmap-view.1)
 has_entry() {  # has_entry PATTERN: some path of the package matches it
   local entry
   while read -r entry; do
@@ -71,9 +65,7 @@ for path in "${expected[@]}"; do
 done
 depends=$(dpkg-deb --field "$deb" Depends)
 case "$depends" in *libc6*) ;; *) fail "Depends does not name libc6: $depends" ;; esac
-if $with_viewer; then
-  case "$depends" in *libpng*) ;; *) fail "Depends does not name libpng: $depends" ;; esac
-fi
+case "$depends" in *libpng*) ;; *) fail "Depends does not name libpng: $depends" ;; esac
 
 # ---- The Windows zip -----------------------------------------------------------
 zip=$(only_file "$dist/spinmap-*-win64.zip")
@@ -84,8 +76,7 @@ trap 'rm -rf "$work"' EXIT
 echo "== $zip unpacked in $work:"
 (cd "$work" && find . -type f | sort)
 
-programs=(spinmap.exe spinmap-sample.exe)
-$with_viewer && programs+=(spinmap-view.exe)
+programs=(spinmap.exe spinmap-sample.exe spinmap-view.exe)
 for file in "${programs[@]}" README.md LICENSE.txt; do
   [ -f "$work/$folder/$file" ] || fail "the zip lacks $folder/$file"
 done
@@ -115,10 +106,8 @@ run 0 spinmap.exe -Angle 30 -Pivot 150.25,110.5 sample.dat rotated.dat
 # The same rotation by the Linux program, on the same sample: the same bytes.
 "$linux_build/app/spinmap" -Angle 30 -Pivot 150.25,110.5 sample.dat rotated-linux.dat
 cmp rotated.dat rotated-linux.dat || fail "spinmap.exe and the Linux program wrote different files"
-if $with_viewer; then
-  run 0 spinmap-view.exe sample.dat rotated.dat picture.png
-  [ "$(head -c 8 picture.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "spinmap-view.exe wrote no PNG"
-fi
+run 0 spinmap-view.exe sample.dat rotated.dat picture.png
+[ "$(head -c 8 picture.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "spinmap-view.exe wrote no PNG"
 cd /
 
 [ "$failures" -eq 0 ] || exit 1

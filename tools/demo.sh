@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demonstration: makes a sample file, rotates it by 30 degrees with the
-# verbose report, then by 90 degrees without interpolation.
+# verbose report, then by 90 degrees without interpolation, and draws
+# pictures of all three, alone and side by side.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -14,6 +15,15 @@ TZ=${TZ:-UTC} "$build/app/spinmap" -Angle 30 -Verbose "$out/sample.dat" "$out/ro
 echo
 echo "== spinmap -Angle 90 -NoInterp -Verbose $out/sample.dat $out/rotated-90.dat"
 TZ=${TZ:-UTC} "$build/app/spinmap" -Angle 90 -NoInterp -Verbose "$out/sample.dat" "$out/rotated-90.dat"
+echo
+view=$build/view/spinmap-view
+for name in sample rotated-30 rotated-90; do
+  "$view" "$out/$name.dat" "$out/$name.png"
+done
+echo "== spinmap-view $out/sample.dat $out/rotated-30.dat $out/rotated-90.dat $out/compare.png"
+"$view" "$out/sample.dat" "$out/rotated-30.dat" "$out/rotated-90.dat" "$out/compare.png"
+echo "== Pictures:"
+for name in sample rotated-30 rotated-90 compare; do echo "$out/$name.png"; done
 echo
 echo "== Files in $out/:"
 ls -l "$out"

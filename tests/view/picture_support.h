@@ -1,0 +1,158 @@
+// Helpers of the viewer tests: data files built in the test with the
+// project's writer, PNG pictures decoded with libpng, and a scratch folder
+// that works on every platform.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "view/view.h"
+
+namespace spinmap::test {
+
+// A fresh folder under the system's temporary folder, removed on destruction.
+class temp_folder {
+public:
+    temp_folder() {
+        namespace fs = std::filesystem;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path candidate = fs::temp_directory_path() / ("spinmap-view-" + std::to_string(random()));
+            if (fs::create_directory(candidate)) path_ = candidate.string();
+        }
+    }
+    ~temp_folder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    temp_folder(const temp_folder&) = delete;
+    temp_folder& operator=(const temp_folder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
+    // The names in the folder, sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::directory_iterator(path_)) found.push_back(e.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    std::string path_;
+};
+
+// A data file to be written: sound attributes, a camera, and whatever
+// blocks and fiducials a test gives it.
+struct sample_file {
+    InfoBlock info{};
+    HeaderRecord header{};
+    height_matrix height{};
+    intensity_matrix intensity{};
+
+    sample_file(int16_t camera_width, int16_t camera_height) {
+        matrix_clear(&height);
+        matrix_clear(&intensity);
+        header.CameraWidth = camera_width;
+        header.CameraHeight = camera_height;
+        header.PixelWidth = 7.4e-6f;
+        header.PixelHeight = 7.4e-6f;
+        header.CameraRes = 1.25e-5f;
+        header.IntfScaleFactor = 0.5f;
+        header.WavelengthIn = 632.8e-9f;
+        header.ObliquityFactor = 1.0f;
+        header.PhaseRes = 1;
+    }
+    ~sample_file() {
+        matrix_free(&height);
+        matrix_free(&intensity);
+    }
+    sample_file(const sample_file&) = delete;
+    sample_file& operator=(const sample_file&) = delete;
+
+    // Heights over window w from value(camera x, camera y).
+    void set_heights(window w, const std::function<int32_t(int, int)>& value) {
+        height.window = w;
+        ASSERT_EQ(matrix_alloc(&height), 0);
+        for (int r = 0; r < w.height; ++r)
+            for (int c = 0; c < w.width; ++c) height.matrix[r * w.width + c] = value(w.x + c, w.y + r);
+    }
+    // Intensity frames over window w from value(camera x, camera y, frame).
+    void set_intensity(window w, int16_t frames, const std::function<uint16_t(int, int, int)>& value) {
+        intensity.window = w;
+        intensity.n_buckets = frames;
+        ASSERT_EQ(matrix_alloc(&intensity), 0);
+        std::size_t i = 0;
+        for (int b = 0; b < frames; ++b)
+            for (int r = 0; r < w.height; ++r)
+                for (int c = 0; c < w.width; ++c) intensity.matrix[i++] = value(w.x + c, w.y + r, b);
+    }
+    void write(const std::string& path) const {
+        ASSERT_EQ(write_data_file(path, &info, &header, &intensity, &height), 0) << path;
+    }
+};
+
+// The file most tests draw: a 40 x 20 camera; heights over (4, 2, 30, 14)
+// rising by 10 a column from 1000 to 1290, constant down a column, with the
+// block x 10..13, y 5..7 invalid; fiducial A at (23.5, 9.7) and B at (2, 1)
+// next to the corner, C at a NaN and far away, D empty. The percentiles of
+// its 408 valid heights are 1000 (rank 3) and 1290 (rank 406).
+inline void write_ramp_file(const std::string& path) {
+    sample_file f(40, 20);
+    f.set_heights({4, 2, 30, 14}, [](int x, int y) {
+        return x >= 10 && x <= 13 && y >= 5 && y <= 7 ? INVALID_HEIGHT : 1000 + 10 * (x - 4);
+    });
+    f.header.FiducialCountA = 1;
+    f.header.FiducialCoordsA[0] = 23.5f;
+    f.header.FiducialCoordsA[1] = 9.7f;
+    f.header.FiducialCountB = 1;
+    f.header.FiducialCoordsB[0] = 2;
+    f.header.FiducialCoordsB[1] = 1;
+    f.header.FiducialCountC = 2;
+    f.header.FiducialCoordsC[0] = std::nanf("");
+    f.header.FiducialCoordsC[1] = 5;
+    f.header.FiducialCoordsC[2] = 1e30f;
+    f.header.FiducialCoordsC[3] = -1e30f;
+    f.header.FiducialCountD = -3;
+    f.write(path);
+}
+
+// A decoded picture, 8-bit RGB.
+struct picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> bytes;
+    rgb at(uint32_t x, uint32_t y) const {
+        const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+        return {bytes[i], bytes[i + 1], bytes[i + 2]};
+    }
+};
+
+// Decodes a PNG file that must be 8-bit RGB without alpha.
+inline void read_picture(const std::string& path, picture* p) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << path << ": " << image.message;
+    EXPECT_EQ(image.format, PNG_FORMAT_RGB);
+    image.format = PNG_FORMAT_RGB;
+    p->width = image.width;
+    p->height = image.height;
+    p->bytes.assign(PNG_IMAGE_SIZE(image), 0);
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, p->bytes.data(), 0, nullptr)) << image.message;
+}
+
+}  // namespace spinmap::test
+
+namespace spinmap {
+// Colours print as "(r, g, b)" in test failures.
+inline void PrintTo(const rgb& c, std::ostream* os) { *os << "(" << +c.r << ", " << +c.g << ", " << +c.b << ")"; }
+}  // namespace spinmap

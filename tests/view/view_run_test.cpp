@@ -1,0 +1,202 @@
+// The built viewer as a user runs it: usage text, messages and exit status
+// of bad command lines and bad files (nothing written, nothing left behind),
+// and the picture of a file that spinmap has turned.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../app/tool_runner.h"
+#include "picture_support.h"
+
+namespace spinmap {
+namespace {
+
+using test::picture;
+using test::read_picture;
+using test::sample_file;
+using test::temp_folder;
+using test::write_ramp_file;
+
+constexpr rgb RED = {255, 0, 0};
+
+const char* const USAGE =
+    "Spinmap View\n"
+    "Version 2\n"
+    "\n"
+    "This program reads Lumatrix binary data files and writes a PNG picture\n"
+    "of the height data over the whole camera frame.\n"
+    "Valid heights are drawn in a sequential colour map, invalid points in\n"
+    "dark grey, and fiducials as small crosses, one style for each group A to D.\n"
+    "\n"
+    "Usage:\n"
+    "\n"
+    "Spinmap-View [Options] InFile [InFile ...] OutFile.png\n"
+    "\n"
+    "With several input files, their pictures are placed side by side from\n"
+    "left to right and share one colour scale.\n"
+    "An existing output file is replaced.\n"
+    "\n"
+    "Options:\n"
+    "\n"
+    "Options are specified by a prefix dash (-) character followed by a keyword.\n"
+    "Keywords are not case-sensitive.\n"
+    "\n"
+    "-Scale N\n"
+    "This option draws each camera pixel as a block of N x N picture pixels.\n"
+    "N is a whole number from 1 to 16; the default is 1.\n"
+    "\n"
+    "-Range Lo,Hi\n"
+    "This option makes the colour scale run from Lo to Hi, in the units stored\n"
+    "in the file, instead of from the 0.5th to the 99.5th percentile of the\n"
+    "valid values. Lo must be less than Hi.\n"
+    "\n"
+    "-Intensity\n"
+    "This option draws the first intensity frame in grey instead of the heights.\n"
+    "\n"
+    "Exit Status\n"
+    "If successful, the exit status is 0.\n"
+    "Otherwise, the exit status is 1 and an error message is output to the console.\n";
+
+tool_output run_view(const std::vector<std::string>& args) { return run_program({SPINMAP_VIEW_EXE}, args); }
+
+std::string error_text(const std::string& message) { return "Spinmap View\nERROR: " + message + "\n"; }
+
+TEST(ViewRun, FewerThanTwoArgumentsPrintTheUsageText) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-Scale"}, {"in.dat"}}) {
+        const tool_output r = run_view(args);
+        EXPECT_EQ(r.out, USAGE);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.exit_status, 1);
+    }
+}
+
+TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-", "a.dat", "a.png"}, "Missing option name after prefix '-'"},
+        {{"a.dat", "a.png", "-Scale"}, "Missing value after \"-Scale\""},
+        {{"a.dat", "a.png", "-rANGE"}, "Missing value after \"-rANGE\""},
+        {{"a.dat", "a.png", "-x"}, "Unknown option \"-x\""},
+        {{"a.dat", "a.png", "--scale", "2"}, "Unknown option \"--scale\""},
+        {{"a.dat", "a.png", "-Scales", "2"}, "Unknown option \"-Scales\""},
+        {{"-Scale", "0", "a.dat", "a.png"}, "Invalid scale \"0\""},
+        {{"-Scale", "17", "a.dat", "a.png"}, "Invalid scale \"17\""},
+        {{"-Scale", "2.5", "a.dat", "a.png"}, "Invalid scale \"2.5\""},
+        {{"-Scale", "2 ", "a.dat", "a.png"}, "Invalid scale \"2 \""},
+        {{"-Scale", "", "a.dat", "a.png"}, "Invalid scale \"\""},
+        {{"-Scale", "nan", "a.dat", "a.png"}, "Invalid scale \"nan\""},
+        {{"-Scale", "-Intensity", "a.dat", "a.png"}, "Invalid scale \"-Intensity\""},
+        {{"-Range", "5,5", "a.dat", "a.png"}, "Invalid range \"5,5\""},
+        {{"-Range", "6,5", "a.dat", "a.png"}, "Invalid range \"6,5\""},
+        {{"-Range", "1", "a.dat", "a.png"}, "Invalid range \"1\""},
+        {{"-Range", "1,", "a.dat", "a.png"}, "Invalid range \"1,\""},
+        {{"-Range", "1 ,2", "a.dat", "a.png"}, "Invalid range \"1 ,2\""},
+        {{"-Range", "nan,1", "a.dat", "a.png"}, "Invalid range \"nan,1\""},
+        {{"-Range", "0,inf", "a.dat", "a.png"}, "Invalid range \"0,inf\""},
+        {{"-Range", "0,1e39", "a.dat", "a.png"}, "Invalid range \"0,1e39\""},
+        {{"-Scale", "2", "-Intensity"}, "No input data file specified"},
+        {{"-Intensity", "a.dat"}, "No output PNG file specified"},
+        // The first error ends the run.
+        {{"-Bogus", "-Scale", "0", "a.dat"}, "Unknown option \"-Bogus\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const tool_output r = run_view(c.args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, error_text(c.message));
+        EXPECT_EQ(r.exit_status, 1);
+    }
+}
+
+TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
+    temp_folder folder;
+    const std::string good = folder.file("good.dat");
+    write_ramp_file(good);
+    ASSERT_TRUE(write_file(folder.file("text.dat"), "no data file here\n"));
+    {
+        sample_file f(8, 8);
+        f.set_intensity({0, 0, 8, 8}, 1, [](int, int, int) { return uint16_t(7); });
+        f.write(folder.file("no-heights.dat"));
+    }
+    {
+        sample_file f(8, 8);
+        f.set_heights({0, 0, 8, 8}, [](int, int) { return INVALID_HEIGHT + 3; });
+        f.write(folder.file("all-invalid.dat"));
+    }
+    {
+        sample_file f(8, 8);
+        f.set_heights({2, 0, 7, 8}, [](int, int) { return 1; });  // one column beyond the camera
+        f.write(folder.file("too-wide.dat"));
+    }
+    ASSERT_TRUE(write_file(folder.file("old.png"), "an earlier picture"));
+    ASSERT_EQ(link(good.c_str(), folder.file("hard-link.png").c_str()), 0);
+    ASSERT_EQ(symlink(good.c_str(), folder.file("soft-link.png").c_str()), 0);
+    const std::vector<std::string> names = folder.names();
+    const std::optional<std::string> good_bytes = read_file(good);
+
+    const std::string out = folder.file("out.png");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{good, folder.file("missing.dat"), out}, "Cannot access input data file \"" + folder.file("missing.dat") + "\""},
+        {{good, folder.file("text.dat"), folder.file("old.png")}, "Error reading input data file: ERR_NOT_A_DATA_FILE"},
+        {{folder.file("no-heights.dat"), out}, "Input data file contains no height data"},
+        {{folder.file("all-invalid.dat"), out}, "Input data file contains no valid height points"},
+        {{"-Intensity", good, out}, "Input data file contains no intensity data"},
+        {{folder.file("too-wide.dat"), out},
+         "Invalid attribute information in input data file\nCamera width or height inconsistent with data."},
+        {{good, folder.file("no-such-folder/out.png")}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
+        {{good, folder.path()}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
+        {{good, good}, "Output PNG file is an input data file \"" + good + "\""},
+        {{folder.file("no-heights.dat"), good, folder.file("hard-link.png")},
+         "Output PNG file is an input data file \"" + folder.file("hard-link.png") + "\""},
+        {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file \"" + folder.file("soft-link.png") + "\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const tool_output r = run_view(c.args);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, error_text(c.message));
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(folder.names(), names);
+    }
+    EXPECT_EQ(read_file(good), good_bytes);
+    EXPECT_EQ(read_file(folder.file("old.png")), std::optional<std::string>("an earlier picture"));
+}
+
+TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
+    temp_folder folder;
+    const std::string in = folder.file("in.dat");
+    const std::string turned = folder.file("turned.dat");
+    write_ramp_file(in);
+    const tool_output r = run_tool({"-Angle", "90", "-Pivot", "20,10", "-NoInterp", in, turned});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const tool_output v = run_view({in, turned, folder.file("both.png")});
+    ASSERT_EQ(v.exit_status, 0) << v.err;
+    EXPECT_EQ(v.out + v.err, "");
+    picture p;
+    read_picture(folder.file("both.png"), &p);
+    ASSERT_EQ(p.width, 40u + 8 + 40);
+    // (23.5, 9.7) turns about (20, 10) to (19.7, 6.5): drawn about (20, 7).
+    const uint32_t left = 48;
+    EXPECT_EQ(p.at(24, 10), RED);
+    EXPECT_EQ(p.at(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
+    for (const auto& [x, y] : {std::pair{20, 7}, {17, 7}, {23, 7}, {20, 4}, {20, 10}}) {
+        EXPECT_EQ(p.at(left + x, y), RED) << x << "," << y;
+    }
+    // The heights turned with it: the top of the ramp, column 33, is now
+    // row 10 - (33 - 20) = -3, off the frame; column 30 is row 0, the invalid
+    // block's columns 10..13 are rows 17..20, its rows 5..7 columns 15..17.
+    EXPECT_EQ(p.at(left + 12, 0), HEIGHT_COLOURS[229]);  // 1260: 228.6
+    EXPECT_EQ(p.at(left + 15, 17), NO_HEIGHT_COLOUR);
+    EXPECT_EQ(p.at(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
+}
+
+}  // namespace
+}  // namespace spinmap

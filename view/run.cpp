@@ -1,0 +1,229 @@
+// The viewer program: usage text, error messages, the inputs and the picture.
+#include <cstdio>
+#include <iterator>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "view/view.h"
+
+namespace spinmap {
+
+namespace {
+
+constexpr int EXIT_SUCCESS_STATUS = 0;
+constexpr int EXIT_FAILURE_STATUS = 1;
+
+constexpr const char* USAGE_LINES[] = {
+    "Spinmap View",
+    "Version 2",
+    "",
+    "This program reads Lumatrix binary data files and writes a PNG picture",
+    "of the height data over the whole camera frame.",
+    "Valid heights are drawn in a sequential colour map, invalid points in",
+    "dark grey, and fiducials as small crosses, one style for each group A to D.",
+    "",
+    "Usage:",
+    "",
+    "Spinmap-View [Options] InFile [InFile ...] OutFile.png",
+    "",
+    "With several input files, their pictures are placed side by side from",
+    "left to right and share one colour scale.",
+    "An existing output file is replaced.",
+    "",
+    "Options:",
+    "",
+    "Options are specified by a prefix dash (-) character followed by a keyword.",
+    "Keywords are not case-sensitive.",
+    "",
+    "-Scale N",
+    "This option draws each camera pixel as a block of N x N picture pixels.",
+    "N is a whole number from 1 to 16; the default is 1.",
+    "",
+    "-Range Lo,Hi",
+    "This option makes the colour scale run from Lo to Hi, in the units stored",
+    "in the file, instead of from the 0.5th to the 99.5th percentile of the",
+    "valid values. Lo must be less than Hi.",
+    "",
+    "-Intensity",
+    "This option draws the first intensity frame in grey instead of the heights.",
+    "",
+    "Exit Status",
+    "If successful, the exit status is 0.",
+    "Otherwise, the exit status is 1 and an error message is output to the console.",
+};
+static_assert(std::size(USAGE_LINES) == 36);
+
+void print_usage() {
+    for (const char* line : USAGE_LINES) std::printf("%s\n", line);
+}
+
+// The tool's name on one line, the message on the next, on standard error.
+// Bytes are written as they are: a path may hold a per cent sign.
+void print_error(std::string_view message) {
+    std::fprintf(stderr, "%s\nERROR: ", VIEW_TOOL_NAME);
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// Releases every panel on every way out.
+struct panel_list {
+    std::vector<view_panel> panels;
+    panel_list() = default;
+    panel_list(const panel_list&) = delete;
+    panel_list& operator=(const panel_list&) = delete;
+    ~panel_list() {
+        for (view_panel& p : panels) view_panel_free(&p);
+    }
+};
+
+// Every input is a regular file, and none of them is the output (by file
+// identity, whatever names reach it): the picture must never replace a data
+// file. An input that cannot be opened here is reported when it is read.
+bool check_file_names(const view_settings& settings, std::string* message) {
+    for (const std::string& input : settings.inputs) {
+        if (!u_is_regular_file(input)) {
+            *message = "Cannot access input data file " + quoted(input);
+            return false;
+        }
+    }
+    for (const std::string& input : settings.inputs) {
+        std::FILE* stream = u_open_file(input, false);
+        if (stream == nullptr) continue;
+        const bool same = u_is_same_file(stream, settings.output);
+        std::fclose(stream);
+        if (same) {
+            *message = "Output PNG file is an input data file " + quoted(settings.output);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads one input: its header and the one block the picture draws, the
+// other skipped. The attributes are checked as the rotation tool checks
+// them, for the block that was read.
+bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
+    intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
+    height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
+    int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
+    if (code != 0) {
+        *message = std::string("Error reading input data file: ") + error_name(code);
+        return false;
+    }
+    std::string reason;
+    code = check_data_attributes(&panel->header, wanted_intensity, wanted_height, true, &reason);
+    if (code != 0) {
+        *message = "Invalid attribute information in input data file\n" + reason;
+        return false;
+    }
+    if (intensity) {
+        if (panel->intensity.matrix != nullptr) return true;
+        *message = "Input data file contains no intensity data";
+        return false;
+    }
+    if (panel->height.matrix == nullptr) {
+        *message = "Input data file contains no height data";
+        return false;
+    }
+    int32_t points = 0;
+    code = matrix_count_valid(&panel->height, nullptr, &points);
+    if (code != 0) {
+        *message = error_name(code);
+        return false;
+    }
+    if (points == 0) {
+        *message = "Input data file contains no valid height points";
+        return false;
+    }
+    return true;
+}
+
+// Points of the drawn window: the height window, or the first intensity
+// frame.
+std::size_t drawn_points(const view_panel& p, bool intensity) {
+    const window& w = intensity ? p.intensity.window : p.height.window;
+    return static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height);
+}
+
+// The values the picture draws: the valid heights, or every point of the
+// first intensity frame.
+void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_t>* values) {
+    const std::size_t n = drawn_points(p, intensity);
+    if (intensity) {
+        values->insert(values->end(), p.intensity.matrix, p.intensity.matrix + n);
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (is_valid_height(p.height.matrix[i])) values->push_back(p.height.matrix[i]);
+    }
+}
+
+// The -Range values, or the percentiles of what is drawn.
+bool settle_scale(const view_settings& settings, const panel_list& list, view_look* look, std::string* message) {
+    if (settings.has_range) {
+        look->lo = settings.range_lo;
+        look->hi = settings.range_hi;
+        return true;
+    }
+    std::vector<int32_t> values;
+    std::size_t most = 0;
+    for (const view_panel& p : list.panels) most += drawn_points(p, settings.intensity);
+    values.reserve(most);
+    for (const view_panel& p : list.panels) append_drawn_values(p, settings.intensity, &values);
+    const int code = percentile_scale(&values, &look->lo, &look->hi);
+    if (code != 0) *message = error_name(code);
+    return code == 0;
+}
+
+bool run_view(const view_settings& settings, std::string* message) {
+    if (!check_file_names(settings, message)) return false;
+    panel_list list;
+    list.panels.resize(settings.inputs.size());
+    for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
+        view_panel_clear(&list.panels[i]);
+        if (!read_panel(settings.inputs[i], settings.intensity, &list.panels[i], message)) return false;
+    }
+    view_look look{settings.scale, settings.intensity, 0, 0};
+    if (!settle_scale(settings, list, &look, message)) return false;
+    const int code = write_view_picture(settings.output, list.panels.data(), list.panels.size(), look);
+    if (code != 0) {
+        *message = std::string("Error writing output PNG file: ") + error_name(code);
+        return false;
+    }
+    return true;
+}
+
+int run_entry(const std::vector<std::string>& args) {
+    if (args.size() < 2) {
+        print_usage();
+        return EXIT_FAILURE_STATUS;
+    }
+    view_settings settings;
+    std::string message;
+    if (!parse_view_arguments(args, &settings, &message) || !run_view(settings, &message)) {
+        print_error(message);
+        return EXIT_FAILURE_STATUS;
+    }
+    return EXIT_SUCCESS_STATUS;
+}
+
+}  // namespace
+
+int spinmap_view_main(const std::vector<std::string>& args) {
+    // Running out of memory ends the program like any other failure; the
+    // output is opened only once everything it needs is allocated.
+    try {
+        return run_entry(args);
+    } catch (const std::bad_alloc&) {
+        print_error(error_name(ERR_NO_MEM));
+        return EXIT_FAILURE_STATUS;
+    }
+}
+
+}  // namespace spinmap
