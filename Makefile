@@ -3,8 +3,9 @@ BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # libpng draws the viewer's pictures; groff-base checks the manual pages;
-# pkgconf builds against the installed library's pkg-config file.
-BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf
+# pkgconf builds against the installed library's pkg-config file; MPFR is the
+# reference of the sine and cosine tests.
+BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf libmpfr-dev
 
 .PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
 
@@ -59,7 +60,7 @@ WIN_BUILD       ?= build-windows
 WIN_LINUX_BUILD ?= build-win-linux
 WINE            ?= /usr/lib/wine/wine64
 WINESERVER      ?= /usr/lib/wine/wineserver
-WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev
+WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev g++ libmpfr-dev
 WIN_TEST_NEEDS   = $(BUILD_NEEDS) $(WIN_NEEDS) wine64
 # A private Wine prefix inside the build folder, no Wine diagnostics, and no
 # offer to install the .NET and HTML runtimes the tool does not use.

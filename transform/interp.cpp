@@ -271,8 +271,8 @@ int matrix_resample_interp(const height_matrix* source, height_matrix* result, d
     if (table_error != 0) return table_error;
 
     const double theta = std::fmod(angle, 360) / DEGREES_PER_RADIAN;
-    const double s = std::sin(theta);
-    const double c = std::cos(theta);
+    const double s = rounded_sin(theta);
+    const double c = rounded_cos(theta);
     resample_rows(tables.source(), source->window, tables.result(), result->window, px, py, s, c);
     return 0;
 }

@@ -204,8 +204,8 @@ void fill_outside(height_matrix* result, const landing_area& area) {
 }  // namespace
 
 void rotate_point(double* x, double* y, double cx, double cy, double radians) {
-    const double s = std::sin(radians);
-    const double c = std::cos(radians);
+    const double s = rounded_sin(radians);
+    const double c = rounded_cos(radians);
     const double dx = *x - cx;
     const double dy = *y - cy;
     *x = (c * dx - s * dy) + cx;

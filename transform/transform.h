@@ -51,6 +51,14 @@ enum rotate_mode : int {
     ROT_INTERP = 0x40,               // always interpolate
 };
 
+// The sine and cosine of x rounded correctly: the exact value rounded to the
+// nearest double, ties to even, for every finite x (the reduction by pi/2 is
+// exact over the whole double range); NaN for NaN and infinities. Every
+// sine and cosine of the rotations goes through these, so that results do
+// not depend on the platform's C library.
+double rounded_sin(double x);
+double rounded_cos(double x);
+
 // Turns (x, y) about (cx, cy) by radians, counter-clockwise in a y-up frame.
 void rotate_point(double* x, double* y, double cx, double cy, double radians);
 

@@ -144,7 +144,7 @@ TEST(MatrixResampleInterp, PropertyATurnedPlaneKeepsItsValuesWithinOneUnit) {
         for (const double angle : {1.0, 17.3, 45.0, 90.0, 123.4, -60.0, 179.9, -179.0}) {
             owned_matrix result({-60, -60, 160, 160}, 0);
             ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, p.px, p.py, angle), 0);
-            const double theta = angle / 57.2957795131, s = std::sin(theta), c = std::cos(theta);
+            const double theta = angle / 57.2957795131, s = rounded_sin(theta), c = rounded_cos(theta);
             int inside = 0;
             for (int Y = -60; Y < 100; ++Y) {
                 for (int X = -60; X < 100; ++X) {

@@ -102,7 +102,7 @@ inline int32_t reference_interp_point(const height_matrix& src, double a, double
 inline void reference_resample_interp(const height_matrix& src, height_matrix& dst, double px, double py,
                                       double angle) {
     const double theta = std::fmod(angle, 360) / 57.2957795131;
-    const double s = std::sin(theta), c = std::cos(theta);
+    const double s = rounded_sin(theta), c = rounded_cos(theta);
     const window d = dst.window;
     for (int Y = d.y; Y < d.y + d.height; ++Y) {
         for (int X = d.x; X < d.x + d.width; ++X) {
