@@ -30,15 +30,25 @@ same_output() {
 
 "$sample" -Camera 256x200 -Valid 20,15,200,170 -Dropouts 9 -Fiducials 4 "$work/a.dat"
 "$sample" -Camera 640x48 -Valid 300,10,200,30 -Buckets 2 -Format 1 -Fiducials 2 "$work/b.dat"
+# c.dat: a.dat with its four group A fiducials far from any pivot, up to
+# 1e30 pixels away: (1e30, -1e30), (-3.5e29, 7.25e25), (12345.678, -98765.4)
+# and (1e20, 1e10), big-endian floats from byte 430 of the header.
+cp "$work/a.dat" "$work/c.dat"
+printf '\x71\x49\xf2\xca\xf1\x49\xf2\xca\xf0\x8d\x5d\x27\x6a\x6f\xe1\xe4\x46\x40\xe6\xb6\xc7\xc0\xe6\xb3\x60\xad\x78\xec\x50\x15\x02\xf9' |
+  dd of="$work/c.dat" bs=1 seek=430 conv=notrunc status=none
 
 exact=("-Angle 90" "-Angle -90" "-Angle 180" "-Angle 270 -Pivot 100,80" "-Angle 0x5A -Pivot 100.5,80.5"
        "-Angle 90 -Pivot 100,80.5 -NoInterp" "-Angle 360")
 interpolated=("-Angle 30" "-Angle 45 -Pivot 100,80.5" "-Angle -33.3" "-Angle 123.456 -Pivot 127.25,99.75" "-Angle 10 -Pivot 400.75,25.5"
               "-Angle 1" "-Angle 359.99" "-Angle 0.001" "-Angle 90 -Pivot 20.25,3" "-Angle 0X1P-3")
+# Whole and half turns and huge angles: the fiducials turn by the raw angle in
+# radians, the height data by its remainder of 360 degrees.
+turns=("-Angle 180" "-Angle 720" "-Angle -354.54" "-Angle 1e20" "-Angle 3.4028234663852886e38"
+       "-Angle -3.4028234663852886e38 -Pivot 1e30,-1e30" "-Angle 1e20 -Pivot 100,80")
 failures=0
 count=0
-for input in a.dat b.dat; do
-  for options in "${exact[@]}" "${interpolated[@]}"; do
+for input in a.dat b.dat c.dat; do
+  for options in "${exact[@]}" "${interpolated[@]}" "${turns[@]}"; do
     read -r -a args <<<"$options"
     linux_status=0
     windows_status=0
