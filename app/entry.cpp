@@ -101,12 +101,9 @@ void print_usage() {
     for (const char* line : USAGE_LINES) std::printf("%s\n", line);
 }
 
-// Writes bytes as they are: a path may hold a per cent sign or any other byte.
-void write_text(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
-
 void print_error(std::string_view message) {
     std::fprintf(stderr, "%s\nERROR: ", TOOL_NAME);
-    write_text(stderr, message);
+    u_write_text(stderr, message);
     std::fputc('\n', stderr);
 }
 
@@ -295,7 +292,7 @@ bool parse_arguments(const std::vector<std::string>& args, run_settings* setting
 
 bool u_ask_yes_no(std::string_view question, bool* answer) {
     if (!question.empty()) {
-        write_text(stdout, filled_question(question, *answer ? 'y' : 'n'));
+        u_write_text(stdout, filled_question(question, *answer ? 'y' : 'n'));
         std::fflush(stdout);
     }
     char line[ANSWER_LINE_CHARS + 1];

@@ -10,7 +10,5 @@ int main(int argc, char** argv) {
     // The program's frames come from the platform's allocator for large
     // blocks (standard malloc, with huge-page advice where it helps).
     spinmap::malloc_hook = spinmap::u_allocate_large;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return spinmap::spinmap_main(args);
+    return spinmap::spinmap_main(spinmap::u_program_arguments(argc, argv));
 }

@@ -52,8 +52,11 @@ bool fail_with_code(int code) { return fail("%s\n", error_name(code)); }
 
 // ---- Verbose report ----------------------------------------------------------
 
+// Names are written as typed, every character of them (a console shows them
+// through its wide output).
 void report_path(const char* key, std::string_view path) {
-    std::printf("%-*s = \"%s\"\n", KEY_WIDTH, key, std::string(path).c_str());
+    std::printf("%-*s = ", KEY_WIDTH, key);
+    u_write_text(stdout, "\"" + std::string(path) + "\"\n");
 }
 void report_int(const char* key, int value) { std::printf("%-*s = %d\n", KEY_WIDTH, key, value); }
 void report_number(const char* key, double value) { std::printf("%-*s = %g\n", KEY_WIDTH, key, value); }
@@ -248,7 +251,7 @@ bool run_rotation(std::string_view input_path, std::string_view output_path, dou
 
     if (verbose) {
         std::printf("\n");
-        std::printf("Wrote file \"%s\"\n", std::string(output_path).c_str());
+        u_write_text(stdout, "Wrote file \"" + std::string(output_path) + "\"\n");
         std::printf("%s", time_text(u_time_now()).c_str());
         std::printf("\n");
     }

@@ -123,36 +123,18 @@ void discard_posix(output_file* out) {
 
 #else  // _WIN32
 
+// The wide name of an output path; nullopt for none, or a folder's name.
 std::optional<std::wstring> wide_name(std::string_view path) {
-    std::wstring name;
-    if (is_wide_path(path)) {
-        std::optional<std::wstring> units = wide_units(path.substr(2));
-        if (!units) return std::nullopt;
-        name = std::move(*units);
-    } else {
-        if (path.find('\0') != std::string_view::npos) return std::nullopt;
-        const int n = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-        if (n <= 0) return std::nullopt;
-        name.resize(static_cast<std::size_t>(n));
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), name.data(), n);
-    }
-    if (name.empty() || name.back() == L'\\' || name.back() == L'/') return std::nullopt;
+    std::optional<std::wstring> name = windows_name(path);
+    if (!name || name->empty() || name->back() == L'\\' || name->back() == L'/') return std::nullopt;
     return name;
 }
 
-std::string utf8_of(const std::wstring& w) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
+// The names of the output are kept in UTF-8 (unpaired surrogates too, so
+// that every name comes back as it was).
+std::string utf8_of(const std::wstring& w) { return u_utf8_of_wide(w); }
 
-std::wstring wide_of(const std::string& s) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
+std::wstring wide_of(const std::string& s) { return u_wide_of_utf8(s).value_or(std::wstring()); }
 
 bool open_windows(std::string_view path, output_file* out) {
     const std::optional<std::wstring> name = wide_name(path);

@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -22,6 +24,7 @@
 #include <io.h>
 #include <wchar.h>
 #include <windows.h>
+#include <shellapi.h>
 #else
 #include <sys/types.h>
 #endif
@@ -36,6 +39,30 @@ bool is_wide_path(std::string_view path) {
     const unsigned mark = static_cast<unsigned char>(path[0]) | static_cast<unsigned>(static_cast<unsigned char>(path[1])) << 8;
     return mark == 0xFEFF || mark == 0xFFFE;
 }
+
+namespace {
+
+// Appends the UTF-8 bytes of a code point (a surrogate's too, in the same
+// three-byte form as its neighbours).
+void append_utf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
 
 std::optional<std::string> utf16le_to_utf8(std::string_view units) {
     if (units.size() % 2 != 0) return std::nullopt;
@@ -56,21 +83,7 @@ std::optional<std::string> utf16le_to_utf8(std::string_view units) {
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
             return std::nullopt;
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | cp >> 18);
-            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        append_utf8(out, cp);
     }
     return out;
 }
@@ -89,28 +102,90 @@ bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* identity) {
 // A handle for querying a path, or INVALID_HANDLE_VALUE.
 HANDLE query_handle(std::string_view path) {
     constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (is_wide_path(path)) {
-        const std::optional<std::wstring> name = wide_units(path.substr(2));
-        if (!name) return INVALID_HANDLE_VALUE;
-        return CreateFileW(name->c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    }
-    if (has_zero_byte(path)) return INVALID_HANDLE_VALUE;
-    return CreateFileA(std::string(path).c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                       nullptr);
+    const std::optional<std::wstring> name = windows_name(path);
+    if (!name) return INVALID_HANDLE_VALUE;
+    return CreateFileW(name->c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 #endif
 
 }  // namespace
 
 #ifdef _WIN32
+namespace {
+
+// Set once by the program before it names any file.
+bool narrow_names_are_utf8 = false;
+
+// The wide name of UTF-16LE code units (after a byte-order mark); nullopt for
+// an odd byte count.
 std::optional<std::wstring> wide_units(std::string_view units) {
     if (units.size() % 2 != 0) return std::nullopt;
     std::wstring out;
     for (std::size_t i = 0; i < units.size(); i += 2) {
-        const wchar_t u = static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
-                                               static_cast<unsigned>(static_cast<unsigned char>(units[i + 1])) << 8);
-        if (u == 0) return std::nullopt;
-        out += u;
+        out += static_cast<wchar_t>(static_cast<unsigned char>(units[i]) |
+                                    static_cast<unsigned>(static_cast<unsigned char>(units[i + 1])) << 8);
+    }
+    return out;
+}
+
+std::optional<std::wstring> ansi_name(std::string_view path) {
+    if (path.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    if (n <= 0) return std::nullopt;
+    std::wstring name(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), name.data(), n);
+    return name;
+}
+
+}  // namespace
+
+std::optional<std::wstring> windows_name(std::string_view path) {
+    std::optional<std::wstring> name = is_wide_path(path) ? wide_units(path.substr(2))
+                                       : narrow_names_are_utf8 ? u_wide_of_utf8(path)
+                                                               : ansi_name(path);
+    if (!name || name->find(L'\0') != std::wstring::npos) return std::nullopt;
+    return name;
+}
+
+void u_take_names_as_utf8() { narrow_names_are_utf8 = true; }
+
+std::optional<std::wstring> u_wide_of_utf8(std::string_view text) {
+    static constexpr uint32_t SMALLEST[5] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return std::nullopt;
+        uint32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return std::nullopt;
+            cp = cp << 6 | (next & 0x3F);
+        }
+        if (cp < SMALLEST[length] || cp > 0x10FFFF) return std::nullopt;
+        if (cp >= 0x10000) {
+            out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(cp);  // a lone surrogate stays one
+        }
+        i += length;
+    }
+    return out;
+}
+
+std::string u_utf8_of_wide(std::wstring_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        uint32_t cp = static_cast<uint16_t>(text[i]);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+            const uint32_t low = static_cast<uint16_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        append_utf8(out, cp);
     }
     return out;
 }
@@ -127,13 +202,9 @@ std::optional<std::string> native_name(std::string_view path) {
 
 std::FILE* u_open_file(std::string_view path, bool write) {
 #ifdef _WIN32
-    if (is_wide_path(path)) {
-        const std::optional<std::wstring> name = wide_units(path.substr(2));
-        if (!name) return nullptr;
-        return _wfopen(name->c_str(), write ? L"wb" : L"rb");
-    }
-    if (has_zero_byte(path)) return nullptr;
-    return std::fopen(std::string(path).c_str(), write ? "wb" : "rb");
+    const std::optional<std::wstring> name = windows_name(path);
+    if (!name) return nullptr;
+    return _wfopen(name->c_str(), write ? L"wb" : L"rb");
 #else
     const std::optional<std::string> name = native_name(path);
     if (!name) {
@@ -149,12 +220,8 @@ bool u_is_regular_file(std::string_view path) {
     constexpr unsigned REGULAR_FILE = 0x8000;
 #ifdef _WIN32
     struct _stat64i32 status {};
-    if (is_wide_path(path)) {
-        const std::optional<std::wstring> name = wide_units(path.substr(2));
-        if (!name || _wstat64i32(name->c_str(), &status) != 0) return false;
-    } else {
-        if (has_zero_byte(path) || _stat64i32(std::string(path).c_str(), &status) != 0) return false;
-    }
+    const std::optional<std::wstring> name = windows_name(path);
+    if (!name || _wstat64i32(name->c_str(), &status) != 0) return false;
     return (static_cast<unsigned>(status.st_mode) & FILE_TYPE_MASK) == REGULAR_FILE;
 #else
     const std::optional<std::string> name = native_name(path);
@@ -221,6 +288,47 @@ int u_last_system_error() {
     if (code != 0 && code <= static_cast<DWORD>(std::numeric_limits<int>::max())) return static_cast<int>(code);
 #endif
     return errno != 0 ? errno : EIO;
+}
+
+std::vector<std::string> u_program_arguments(int argc, char** argv) {
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        for (int i = 1; i < count; ++i) args.push_back(u_utf8_of_wide(wide[i]));
+        LocalFree(wide);
+        u_take_names_as_utf8();
+        return args;
+    }
+    // Without the wide command line the runtime's (ANSI) arguments serve.
+#endif
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+void u_write_text(std::FILE* stream, std::string_view text) {
+#ifdef _WIN32
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    const std::optional<std::wstring> wide =
+        handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? u_wide_of_utf8(text) : std::nullopt;
+    if (wide) {
+        // What the stream holds goes first.
+        std::fflush(stream);
+        constexpr std::size_t CHUNK = 8192;
+        for (std::size_t at = 0; at < wide->size();) {
+            const DWORD units = static_cast<DWORD>(std::min(CHUNK, wide->size() - at));
+            DWORD written = 0;
+            if (!WriteConsoleW(handle, wide->data() + at, units, &written, nullptr) || written == 0) return;
+            at += written;
+        }
+        return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stream);
 }
 
 int64_t u_time_now() {

@@ -5,8 +5,10 @@
 // Paths are byte strings (they may hold any bytes). A path whose first two
 // bytes, read as a little-endian 16-bit value, are 0xFEFF or 0xFFFE (a UTF-16
 // byte-order mark) is a wide path: the bytes after the mark are UTF-16LE code
-// units. Windows opens such a path with the wide-character calls; POSIX
-// converts it to UTF-8 first, and a malformed one names no file.
+// units. Windows opens every path with the wide-character calls (a narrow one
+// converted from the ANSI code page, or from UTF-8 when the program asks);
+// POSIX converts a wide path to UTF-8 first, and a malformed one names no
+// file.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace spinmap {
 
@@ -25,6 +28,31 @@ bool is_wide_path(std::string_view path);
 // surrogate, is malformed: nullopt). A zero code unit ends nothing here: it
 // becomes a zero byte, which no file name may hold.
 std::optional<std::string> utf16le_to_utf8(std::string_view units);
+
+// The program's arguments after its name. On Windows they come from the wide
+// (UTF-16) command line as UTF-8, and from then on the process's narrow paths
+// are UTF-8 (u_take_names_as_utf8), so that every name the file system allows
+// can be given; elsewhere they are argv's bytes.
+std::vector<std::string> u_program_arguments(int argc, char** argv);
+
+#ifdef _WIN32
+// From here on, every narrow path of this process is UTF-8 (a program that
+// takes its names from the wide command line asks for this before it names
+// any file); before, narrow paths are in the ANSI code page. Wide paths are
+// not affected.
+void u_take_names_as_utf8();
+
+// UTF-8 and UTF-16 both ways; an unpaired surrogate keeps its three-byte
+// form, so that every name the file system allows goes both ways unchanged.
+// nullopt for bytes that are no such form.
+std::optional<std::wstring> u_wide_of_utf8(std::string_view text);
+std::string u_utf8_of_wide(std::wstring_view text);
+#endif
+
+// Writes text to a stream as its bytes; on Windows, text for a console is
+// taken as UTF-8 and shown through the console's wide output, so that every
+// character shows as typed.
+void u_write_text(std::FILE* stream, std::string_view text);
 
 // Opens a file in binary mode ("rb" when write is false, "wb" when true),
 // narrow or wide as the path says. Null when it cannot be opened.

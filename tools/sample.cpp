@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "datafile/datafile.h"
+#include "platform/platform.h"
 
 using namespace spinmap;
 
@@ -63,8 +64,9 @@ const char* const usage_lines[] = {
     "-Seed N            seed of the dropouts (1)",
 };
 
-int fail(const char* message, const std::string& what) {
-    std::fprintf(stderr, "spinmap-sample\nERROR: %s \"%s\"\n", message, what.c_str());
+// Names and values are written as typed (a console shows every character).
+int fail(const std::string& message, const std::string& what) {
+    u_write_text(stderr, "spinmap-sample\nERROR: " + message + " \"" + what + "\"\n");
     return 1;
 }
 
@@ -106,17 +108,17 @@ std::string lower(std::string s) {
 }
 
 // Returns 0 when the arguments were understood, else the exit status.
-int parse(int argc, char** argv, sample_settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+int parse(const std::vector<std::string>& args, sample_settings* s) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             if (!s->output.empty()) return fail("Too many filename arguments:", arg);
             s->output = arg;
             continue;
         }
         const std::string key = lower(arg.substr(1));
-        if (i + 1 >= argc) return fail("Missing value after", arg);
-        const std::string value = argv[++i];
+        if (i + 1 >= args.size()) return fail("Missing value after", arg);
+        const std::string& value = args[++i];
         long long v = 0;
         bool ok = true;
         if (key == "camera") {
@@ -286,7 +288,7 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
 
 int main(int argc, char** argv) {
     sample_settings s;
-    if (const int status = parse(argc, argv, &s); status != 0) return status;
+    if (const int status = parse(u_program_arguments(argc, argv), &s); status != 0) return status;
 
     HeaderRecord header{};
     InfoBlock info{};
@@ -317,7 +319,7 @@ int main(int argc, char** argv) {
     matrix_free(&height);
     matrix_free(&intensity);
     if (code != 0) {
-        std::fprintf(stderr, "spinmap-sample\nERROR: Cannot write \"%s\": %s\n", s.output.c_str(), error_name(code));
+        u_write_text(stderr, "spinmap-sample\nERROR: Cannot write \"" + s.output + "\": " + error_name(code) + "\n");
         return 1;
     }
     return 0;

@@ -2,10 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "view/view.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return spinmap::spinmap_view_main(args);
+    return spinmap::spinmap_view_main(spinmap::u_program_arguments(argc, argv));
 }

@@ -64,7 +64,7 @@ void print_usage() {
 // Bytes are written as they are: a path may hold a per cent sign.
 void print_error(std::string_view message) {
     std::fprintf(stderr, "%s\nERROR: ", VIEW_TOOL_NAME);
-    std::fwrite(message.data(), 1, message.size(), stderr);
+    u_write_text(stderr, message);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }

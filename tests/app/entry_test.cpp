@@ -285,6 +285,43 @@ TEST_F(EntryTest, ASuccessfulRunExitsWithZeroAndSaysDoneOnlyWhenVerbose) {
     EXPECT_EQ(read_file(existing_output), read_file(result));
 }
 
+// Names beyond any code page: Greek, Japanese, an emoji (a surrogate pair in
+// UTF-16) and Latin-1, in both forms and through the overwrite question. The
+// report and the messages show them as typed (UTF-8 bytes into a pipe), and
+// the output is the same as for a plain name.
+TEST(NamesOutsideTheCodePage, WorkInBothFormsAndShowAsTyped) {
+    scratch_dir dir;
+    ASSERT_EQ(run_sample({"-Camera", "16x12", "-Fiducials", "3", dir.file("plain.dat")}).exit_status, 0);
+    ASSERT_EQ(run_tool({"-Angle", "30", dir.file("plain.dat"), dir.file("plain-30.dat")}).exit_status, 0);
+    ASSERT_EQ(run_tool({"-Angle", "90", dir.file("plain.dat"), dir.file("plain-90.dat")}).exit_status, 0);
+    const std::optional<std::string> sample = read_file(dir.file("plain.dat"));
+    for (const std::string name : {"\u03bc\u03ad\u03c4\u03c1\u03b7\u03c3\u03b7", "\u6e2c\u5b9a\u30c7\u30fc\u30bf",
+                                   "scan-\U0001F300", "Messung-\u00e4\u00f6\u00fc\u00df"}) {
+        SCOPED_TRACE(name);
+        const std::string in = name + ".dat", out = name + "-out.dat";
+        ASSERT_TRUE(write_file(dir.file(in), *sample));
+        run_options here;
+        here.working_directory = dir.path();
+
+        const tool_output two = run_tool({"-Angle", "30", "-Verbose", in, out}, here);
+        expect_output(two, two.out, "", 0);
+        EXPECT_TRUE(two.out.starts_with(verbose_file_lines(in, out))) << two.out;
+        EXPECT_NE(two.out.find("\nWrote file \"" + out + "\"\n"), std::string::npos) << two.out;
+        EXPECT_EQ(read_file(dir.file(out)), read_file(dir.file("plain-30.dat")));
+
+        run_options yes = with_input("y\n");
+        yes.working_directory = dir.path();
+        expect_output(run_tool({"-Angle", "90", in, out}, yes), "Overwrite output file \"" + out + "\" (n) ? ", "", 0);
+        EXPECT_EQ(read_file(dir.file(out)), read_file(dir.file("plain-90.dat")));
+
+        expect_output(run_tool({"-Angle", "90", "-Overwrite", in}, here), "", "", 0);
+        EXPECT_EQ(read_file(dir.file(in)), read_file(dir.file("plain-90.dat")));
+
+        expect_output(run_tool({"-Angle", "90", "missing-" + in}, here), "",
+                      "Spinmap\nERROR: Cannot access input data file \"missing-" + in + "\"\n", 1);
+    }
+}
+
 TEST(ParseArguments, NumbersOfEveryFormGiveTheirValue) {
     struct parsed_value {
         std::vector<std::string> args;
