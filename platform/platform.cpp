@@ -90,8 +90,10 @@ std::optional<std::string> utf16le_to_utf8(std::string_view units) {
 
 namespace {
 
+#ifndef _WIN32
 // A file name holds no zero byte; a path that does names no file.
 bool has_zero_byte(std::string_view s) { return s.find('\0') != std::string_view::npos; }
+#endif
 
 #ifdef _WIN32
 // Volume and file index of an open handle: the identity of a file.

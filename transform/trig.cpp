@@ -220,37 +220,27 @@ fixed exact_fraction(u64 m, int e, int n) {
     return r;
 }
 
-// sin y by its series y - y^3/3! + ..., for 0 < y < 1.
-fixed sine_series(const fixed& y) {
-    const fixed square = multiply(y, y);
-    fixed sum = y, term = y;
-    for (u64 k = 1;; k += 2) {
+// first - first y^2/((k+1)(k+2)) + ..., each term the previous one times
+// -y^2/((k+1)(k+2)) with k going up by 2: sin y from first = y and k = 1,
+// 1 - cos y from first = y^2/2 and k = 2 (for 0 < y < 1).
+fixed alternating_series(const fixed& first, const fixed& square, u64 k) {
+    fixed sum = first, term = first;
+    for (bool minus = true;; k += 2, minus = !minus) {
         term = divide(multiply(term, square), (k + 1) * (k + 2));
-        if (is_zero(term)) break;
-        if (k % 4 == 1) {
+        if (is_zero(term)) return sum;
+        if (minus) {
             subtract(sum, term);
         } else {
             add(sum, term);
         }
     }
-    return sum;
 }
 
-// 1 - cos y by its series y^2/2! - y^4/4! + ..., for 0 < y < 1.
+fixed sine_series(const fixed& y) { return alternating_series(y, multiply(y, y), 1); }
+
 fixed versine_series(const fixed& y) {
-    fixed term = divide(multiply(y, y), 2);
     const fixed square = multiply(y, y);
-    fixed sum = term;
-    for (u64 k = 2;; k += 2) {
-        term = divide(multiply(term, square), (k + 1) * (k + 2));
-        if (is_zero(term)) break;
-        if (k % 4 == 2) {
-            subtract(sum, term);
-        } else {
-            add(sum, term);
-        }
-    }
-    return sum;
+    return alternating_series(divide(square, 2), square, 2);
 }
 
 }  // namespace

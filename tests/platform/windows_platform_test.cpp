@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -94,6 +96,50 @@ TEST(WindowsWidePath, FolderMissingAndMalformedNamesAreNoRegularFile) {
     EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE" "A", 3)));           // odd byte count
     EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE" "A\0B\0", 6)));  // a zero unit
     EXPECT_EQ(u_open_file(std::string("\xFF\xFE" "A", 3), false), nullptr);
+}
+
+TEST(WindowsNames, Utf8AndUtf16GoBothWaysUnchangedAndMalformedUtf8IsRefused) {
+    const struct {
+        std::wstring wide;
+        std::string utf8;
+    } cases[] = {
+        {L"plain.dat", "plain.dat"},
+        {L"\u03bc\u03ad\u03c4\u03c1\u03b7\u03c3\u03b7", "\xCE\xBC\xCE\xAD\xCF\x84\xCF\x81\xCE\xB7\xCF\x83\xCE\xB7"},
+        {L"\u6e2c\u5b9a-\u00e4", "\xE6\xB8\xAC\xE5\xAE\x9A-\xC3\xA4"},
+        {L"scan-\U0001F300", "scan-\xF0\x9F\x8C\x80"},                 // a surrogate pair
+        {std::wstring(L"a") + wchar_t(0xD800) + L"b", "a\xED\xA0\x80" "b"},  // an unpaired one keeps its units
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(u_utf8_of_wide(c.wide), c.utf8);
+        EXPECT_EQ(u_wide_of_utf8(c.utf8), c.wide);
+    }
+    for (const char* bad : {"\xC0\x80", "\xFF", "\xE6\xB8", "\xF4\x90\x80\x80", "\x80"}) {
+        EXPECT_EQ(u_wide_of_utf8(bad), std::nullopt) << bad;
+    }
+}
+
+// Once the program takes its names as UTF-8, narrow UTF-8 names reach files
+// whose names lie beyond the ANSI code page, for reading and for writing.
+TEST(WindowsNames, NarrowUtf8NamesOpenTestAndReplaceFiles) {
+    const temp_folder folder;
+    const std::wstring name = L"\u6e2c\u5b9a-\U0001F300-\u03bc.dat";
+    write_wide(folder.path / name, BINARY_BYTES);
+    u_take_names_as_utf8();
+    const std::string path = u_utf8_of_wide((folder.path / name).wstring());
+
+    EXPECT_TRUE(u_is_regular_file(path));
+    std::FILE* f = u_open_file(path, false);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(read_all(f), BINARY_BYTES);
+    EXPECT_TRUE(u_is_same_file(f, wide_path((folder.path / name).wstring())));
+    std::fclose(f);
+
+    output_file out;
+    ASSERT_TRUE(u_output_open(path, &out));
+    ASSERT_EQ(std::fputs("new", out.stream), 0);
+    ASSERT_TRUE(u_output_commit(&out));
+    EXPECT_EQ(read_wide(folder.path / name), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
 }
 
 TEST(WindowsOutput, CommitReplacesTheTargetAndLeavesNoTemporary) {
