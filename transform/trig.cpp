@@ -52,6 +52,14 @@ bool is_zero(const fixed& a) {
     return true;
 }
 
+// True when a holds a bit above its lowest word.
+bool above_lowest_word(const fixed& a) {
+    for (int i = 1; i < a.n; ++i) {
+        if (a.word[i] != 0) return true;
+    }
+    return false;
+}
+
 fixed from_table(const u64* table, int n) {
     fixed r;
     r.n = n;
@@ -153,8 +161,9 @@ double round_to_double(const fixed& a, bool whole) {
     while (top > 0 && a.word[top] == 0) --top;
     if (a.word[top] == 0) return 0.0;
     const int msb = 64 * top + 63 - std::countl_zero(a.word[top]);
-    // The results here are at least 2^-64, so the 53 bits and the rounding
-    // bit lie within the words.
+    // Callers round values above the lowest word (the results are at least
+    // 2^-64), so the 53 bits and the rounding bit lie within the words.
+    if (msb < 64) return 0.0;
     u64 mantissa = bits_at(a.word, a.n, msb - 52) & ((u64(1) << 53) - 1);
     const bool half = (bits_at(a.word, a.n, msb - 53) & 1) != 0;
     // Any bit below the rounding bit: whole words under it, then the part
@@ -284,7 +293,7 @@ double rounded_sin_cos(double x, bool cosine, int words) {
         // The widest sum is taken as it stands: its 1024 bits lie far beyond
         // the closest approach of any known case to a rounding boundary.
         if (n < MAX_WORDS &&
-            (low_failed || is_zero(low) || round_to_double(low, false) != round_to_double(high, high_whole))) {
+            (low_failed || !above_lowest_word(low) || round_to_double(low, false) != round_to_double(high, high_whole))) {
             continue;
         }
         const double result = round_to_double(value, false);
