@@ -295,11 +295,9 @@ int main(int argc, char** argv) {
     set_attributes(s, &header);
     set_fiducials(s, &header);
 
-    height_matrix height{};
-    matrix_clear(&height);
+    owned_height height;
     height.window = s.height_window;
-    intensity_matrix intensity{};
-    matrix_clear(&intensity);
+    owned_intensity intensity;
 
     int code = 0;
     if (s.height_window.width > 0 && s.height_window.height > 0) {
@@ -314,8 +312,6 @@ int main(int argc, char** argv) {
         if (code == 0) fill_intensity(&intensity);
     }
     if (code == 0) code = write_data_file(s.output, &info, &header, &intensity, &height);
-    matrix_free(&height);
-    matrix_free(&intensity);
     if (code != 0) {
         std::fprintf(stderr, "spinmap-sample\nERROR: Cannot write \"%s\": %s\n", s.output.c_str(), error_name(code));
         return 1;

@@ -71,17 +71,6 @@ void print_error(std::string_view message) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-// Releases every panel on every way out.
-struct panel_list {
-    std::vector<view_panel> panels;
-    panel_list() = default;
-    panel_list(const panel_list&) = delete;
-    panel_list& operator=(const panel_list&) = delete;
-    ~panel_list() {
-        for (view_panel& p : panels) view_panel_free(&p);
-    }
-};
-
 // Every input is a regular file, and none of them is the output (by file
 // identity, whatever names reach it): the picture must never replace a data
 // file. An input that cannot be opened here is reported when it is read.
@@ -165,7 +154,8 @@ void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_
 }
 
 // The -Range values, or the percentiles of what is drawn.
-bool settle_scale(const view_settings& settings, const panel_list& list, view_look* look, std::string* message) {
+bool settle_scale(const view_settings& settings, const std::vector<view_panel>& panels, view_look* look,
+                  std::string* message) {
     if (settings.has_range) {
         look->lo = settings.range_lo;
         look->hi = settings.range_hi;
@@ -173,9 +163,9 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
     }
     std::vector<int32_t> values;
     std::size_t most = 0;
-    for (const view_panel& p : list.panels) most += drawn_points(p, settings.intensity);
+    for (const view_panel& p : panels) most += drawn_points(p, settings.intensity);
     values.reserve(most);
-    for (const view_panel& p : list.panels) append_drawn_values(p, settings.intensity, &values);
+    for (const view_panel& p : panels) append_drawn_values(p, settings.intensity, &values);
     const int code = percentile_scale(&values, &look->lo, &look->hi);
     if (code != 0) *message = error_name(code);
     return code == 0;
@@ -183,15 +173,13 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
 
 bool run_view(const view_settings& settings, std::string* message) {
     if (!check_file_names(settings, message)) return false;
-    panel_list list;
-    list.panels.resize(settings.inputs.size());
+    std::vector<view_panel> panels(settings.inputs.size());
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
-        view_panel_clear(&list.panels[i]);
-        if (!read_panel(settings.inputs[i], settings.intensity, &list.panels[i], message)) return false;
+        if (!read_panel(settings.inputs[i], settings.intensity, &panels[i], message)) return false;
     }
     view_look look{settings.scale, settings.intensity, 0, 0};
-    if (!settle_scale(settings, list, &look, message)) return false;
-    const int code = write_view_picture(settings.output, list.panels.data(), list.panels.size(), look);
+    if (!settle_scale(settings, panels, &look, message)) return false;
+    const int code = write_view_picture(settings.output, panels.data(), panels.size(), look);
     if (code != 0) {
         *message = std::string("Error writing output PNG file: ") + error_name(code);
         return false;

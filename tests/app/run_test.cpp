@@ -25,15 +25,8 @@ namespace {
 struct data_file {
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity{};
-    height_matrix height{};
-    data_file() = default;
-    data_file(const data_file&) = delete;
-    data_file& operator=(const data_file&) = delete;
-    ~data_file() {
-        matrix_free(&intensity);
-        matrix_free(&height);
-    }
+    owned_intensity intensity;
+    owned_height height;
 };
 
 // Reads a data file with the project's reader; fails the test when it cannot.

@@ -54,15 +54,11 @@ bytes big_endian_32(std::initializer_list<int32_t> values) {
 struct read_back {
     explicit read_back(std::FILE* stream) { code = read_data_stream(stream, &info, &header, &intensity, &height); }
     explicit read_back(const bytes& file) : read_back(test::stream_of(file).get()) {}
-    ~read_back() {
-        matrix_free(&intensity);
-        matrix_free(&height);
-    }
     int code = -1;
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity{};
-    height_matrix height{};
+    owned_intensity intensity;
+    owned_height height;
 };
 
 // A stream that delivers bytes but cannot seek, like a pipe.
@@ -205,11 +201,10 @@ TEST(ReadDataStream, AbsentMatrixSkipsItsBlock) {
     const test::file_ptr seekable = test::stream_of(file);
     const test::file_ptr piped = unseekable_stream_of(&source);
     for (std::FILE* stream : {seekable.get(), piped.get()}) {
-        height_matrix height{};
+        owned_height height;
         EXPECT_EQ(read_data_stream(stream, nullptr, nullptr, nullptr, &height), 0);
         ASSERT_NE(height.matrix, nullptr);
         EXPECT_EQ(height.matrix[0], -77);
-        matrix_free(&height);
     }
 }
 
@@ -351,26 +346,26 @@ TEST(ReadDataFile, MissingFileCannotBeOpened) {
 
 // ---- Writing ----------------------------------------------------------------
 
-struct owned_height {
-    owned_height(window w, std::initializer_list<int32_t> values) {
+// Heights over w, row by row.
+struct height_block {
+    height_block(window w, std::initializer_list<int32_t> values) {
         m.window = w;
         matrix_alloc(&m);
         std::copy(values.begin(), values.end(), m.matrix);
     }
-    ~owned_height() { matrix_free(&m); }
-    height_matrix m{};
+    owned_height m;
 };
 
-struct owned_intensity {
-    owned_intensity(window w, int16_t buckets, uint16_t range) {
+// Intensity frames over w counting up from 0x0100.
+struct intensity_block {
+    intensity_block(window w, int16_t buckets, uint16_t range) {
         m.window = w;
         m.n_buckets = buckets;
         m.intens_range = range;
         matrix_alloc(&m);
         for (uint32_t i = 0; i < m.size; ++i) m.matrix[i] = static_cast<uint16_t>(0x0100 + i);
     }
-    ~owned_intensity() { matrix_free(&m); }
-    intensity_matrix m{};
+    owned_intensity m;
 };
 
 bytes written(const InfoBlock* info, const HeaderRecord* header, const intensity_matrix* intensity,
@@ -381,7 +376,7 @@ bytes written(const InfoBlock* info, const HeaderRecord* header, const intensity
 }
 
 TEST(WriteDataStream, HeightMatrixGoesOutBigEndianAfterItsHeader) {
-    const owned_height height({7, 8, 3, 2}, {8007, 8008, 8009, 9007, 9008, -1});
+    const height_block height({7, 8, 3, 2}, {8007, 8008, 8009, 9007, 9008, -1});
     const bytes out = written(nullptr, nullptr, nullptr, &height.m);
     ASSERT_EQ(out.size(), 834u + 24u);
     EXPECT_EQ(test::get32(out, 0), MAGIC_FORMAT_1);
@@ -428,8 +423,8 @@ TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
 }
 
 TEST(WriteDataStream, IntensityBlockPrecedesTheHeightBlock) {
-    const owned_intensity intensity({1, 2, 2, 1}, 2, 0xABCD);
-    const owned_height height({0, 0, 1, 1}, {0x01020304});
+    const intensity_block intensity({1, 2, 2, 1}, 2, 0xABCD);
+    const height_block height({0, 0, 1, 1}, {0x01020304});
     const bytes out = written(nullptr, nullptr, &intensity.m, &height.m);
     ASSERT_EQ(out.size(), 834u + 8u + 4u);
     EXPECT_EQ(test::get16(out, 48), 1);
@@ -445,7 +440,7 @@ TEST(WriteDataStream, IntensityBlockPrecedesTheHeightBlock) {
 }
 
 TEST(WriteDataStream, HeaderIsAppendedToWhatTheStreamHolds) {
-    const owned_height height({0, 0, 1, 1}, {5});
+    const height_block height({0, 0, 1, 1}, {5});
     test::file_ptr out = test::stream_of({0xDD, 0xDD});
     EXPECT_EQ(write_data_stream(out.get(), nullptr, nullptr, nullptr, &height.m), 0);
     const bytes all = test::content_of(out.get());
@@ -462,8 +457,8 @@ TEST(WriteDataStream, MatricesWithoutArraysAreInvalid) {
 }
 
 TEST(WriteDataStream, BlocksThatCannotBeWrittenAreRefusedBeforeAnyByte) {
-    owned_height small({0, 0, 2, 2}, {1, 2, 3, 4});
-    owned_intensity frames({0, 0, 1, 1}, 1, 0);
+    height_block small({0, 0, 2, 2}, {1, 2, 3, 4});
+    intensity_block frames({0, 0, 1, 1}, 1, 0);
     struct refusal_case {
         const char* name;
         window height_window;
@@ -526,7 +521,7 @@ TEST(WriteDataFile, WithoutArraysLeavesAnEmptyFile) {
 TEST(WriteDataFile, OversizedBlockCreatesNoFile) {
     const temp_folder folder;
     const std::string path = folder / "big.dat";
-    owned_height height({0, 0, 1, 1}, {1});
+    height_block height({0, 0, 1, 1}, {1});
     height.m.window = {0, 0, 32767, 32767};
     EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, &height.m), ERR_DATASET_DIM_TOO_LARGE);
     height.m.window = {0, 0, 2, 1};
@@ -537,7 +532,7 @@ TEST(WriteDataFile, OversizedBlockCreatesNoFile) {
 
 TEST(WriteDataFile, UncreatableFileIsReported) {
     const temp_folder folder;
-    const owned_height height({0, 0, 1, 1}, {1});
+    const height_block height({0, 0, 1, 1}, {1});
     EXPECT_EQ(write_data_file(folder.path, nullptr, nullptr, nullptr, &height.m), ERR_CANT_CREATE_FILE);
 }
 
@@ -577,7 +572,7 @@ TEST(WriteDataStream, FormatFollowsTheRecordRead) {
 TEST(WriteDataStream, ExtensionBytesAt834Only) {
     HeaderRecord header{};
     header.bytes_834[0] = 0xFF;
-    const owned_height height({0, 0, 1, 1}, {1});
+    const height_block height({0, 0, 1, 1}, {1});
     const bytes out = written(nullptr, &header, nullptr, &height.m);
     EXPECT_EQ(out.size(), 834u + 4u);
     EXPECT_EQ(test::get32(out, 0), MAGIC_FORMAT_1);
@@ -638,20 +633,19 @@ std::string wide_path(const std::string& folder, std::u16string_view name) {
 TEST(DataFilePaths, WidePathIsOpenedForWritingAndReading) {
     const temp_folder folder;
     const std::string path = wide_path(folder.path, u"Messung-\u00C4.dat");
-    const owned_height height({0, 0, 2, 1}, {11, 12});
+    const height_block height({0, 0, 2, 1}, {11, 12});
     EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, &height.m), 0);
     EXPECT_TRUE(std::filesystem::exists(folder / "Messung-\xC3\x84.dat"));
-    height_matrix back{};
+    owned_height back;
     EXPECT_EQ(read_data_file(path, nullptr, nullptr, nullptr, &back), 0);
     ASSERT_EQ(back.size, 2u);
     EXPECT_EQ(back.matrix[1], 12);
-    matrix_free(&back);
 }
 
 TEST(DataFilePaths, MalformedWidePathOpensNothing) {
     const std::string odd_length = "\xFF\xFE\x41\x00\x42";
     const std::string lone_surrogate = std::string("\xFF\xFE\x00\xD8", 4);
-    const owned_height height({0, 0, 1, 1}, {1});
+    const height_block height({0, 0, 1, 1}, {1});
     for (const std::string& path : {odd_length, lone_surrogate}) {
         EXPECT_EQ(read_data_file(path, nullptr, nullptr, nullptr, nullptr), ERR_CANT_OPEN_FILE);
         EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, &height.m), ERR_CANT_CREATE_FILE);

@@ -1,7 +1,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +84,39 @@ TEST(MatrixFree, EmptyRecordKeepsXAndY) {
     EXPECT_EQ(matrix_free(&h), 0);  // twice is harmless
     EXPECT_EQ(h.window, (window{-7, 12, 0, 0}));
     EXPECT_EQ(h.matrix, nullptr);
+}
+
+// Owners release through free_hook once, whichever of them holds the array
+// last; a moved-from owner holds none.
+TEST(MatrixOwner, ReleasesItsArrayOnceThroughTheFreeHook) {
+    static std::vector<void*> released;
+    released.clear();
+    const free_fn saved = free_hook;
+    free_hook = [](void* p) {
+        released.push_back(p);
+        std::free(p);
+    };
+    const void* height_array = nullptr;
+    const void* intensity_array = nullptr;
+    {
+        owned_height first;
+        first.window = {0, 0, 2, 2};
+        ASSERT_EQ(matrix_alloc(&first), 0);
+        height_array = first.matrix;
+        owned_height second(std::move(first));
+        EXPECT_EQ(first.matrix, nullptr);
+        owned_height third;
+        third = std::move(second);
+        EXPECT_EQ(second.matrix, nullptr);
+        EXPECT_EQ(third.matrix, height_array);
+        owned_intensity frames;
+        frames.window = {0, 0, 1, 1};
+        frames.n_buckets = 2;
+        ASSERT_EQ(matrix_alloc(&frames), 0);
+        intensity_array = frames.matrix;
+    }
+    free_hook = saved;
+    EXPECT_EQ(released, (std::vector<void*>{const_cast<void*>(intensity_array), const_cast<void*>(height_array)}));
 }
 
 TEST(MatrixFill, ZeroExtentStoresNothing) {
@@ -198,7 +234,7 @@ TEST(MatrixResize, FailedAllocationLeavesNoArrayAndOldWindow) {
 }
 
 TEST(MatrixResize, IntensityTakesTheBucketCount) {
-    intensity_matrix in{};
+    owned_intensity in;
     in.window = {1, 2, 2, 2};
     in.n_buckets = 2;
     ASSERT_EQ(matrix_alloc(&in), 0);
@@ -208,7 +244,6 @@ TEST(MatrixResize, IntensityTakesTheBucketCount) {
     EXPECT_EQ(in.window, (window{0, 0, 2, 1}));
     EXPECT_EQ(matrix_resize(&in, window{0, 0, 2, 1}, 5, false), 0);
     EXPECT_EQ(in.size, 10u);
-    matrix_free(&in);
 }
 
 // Text a dump writes.

@@ -18,11 +18,10 @@ inline constexpr int32_t I = INVALID_HEIGHT;
 
 // A height matrix over w, released when the test ends.
 struct HeightMatrix {
-    height_matrix m;
+    owned_height m;
 
     // `values` row by row, or all zero when the list is empty.
     HeightMatrix(window w, std::initializer_list<int32_t> values) {
-        matrix_clear(&m);
         m.window = w;
         EXPECT_EQ(matrix_alloc(&m), 0);
         if (m.matrix == nullptr) return;
@@ -31,9 +30,6 @@ struct HeightMatrix {
         EXPECT_EQ(values.size(), m.size);
         if (values.size() == m.size) std::copy(values.begin(), values.end(), m.matrix);
     }
-    ~HeightMatrix() { matrix_free(&m); }
-    HeightMatrix(const HeightMatrix&) = delete;
-    HeightMatrix& operator=(const HeightMatrix&) = delete;
 
     std::vector<int32_t> values() const { return std::vector<int32_t>(m.matrix, m.matrix + m.size); }
 };

@@ -249,13 +249,12 @@ TEST(MatrixCopyWindow, CopiesDestinationWindowOutOfSource) {
         {{10, 20, 4, 3}, {20010, 20011, 20012, 20013, 21010, 21011, 21012, 21013, 22010, 22011, 22012, 22013}},
     };
     for (const auto& c : cases) {
-        height_matrix destination{};
+        owned_height destination;
         destination.window = c.to;
         ASSERT_EQ(matrix_alloc(&destination), 0);
         EXPECT_EQ(matrix_copy_window(&source.m, &destination), 0);
         EXPECT_EQ(std::vector<int32_t>(destination.matrix, destination.matrix + destination.size), c.copied)
             << testing::PrintToString(c.to);
-        matrix_free(&destination);
     }
 }
 

@@ -19,7 +19,7 @@ constexpr int32_t NV = INVALID_HEIGHT;
 
 // A height matrix owning its array for the length of a test.
 struct owned_matrix {
-    height_matrix m{};
+    owned_height m;
 
     owned_matrix(window w, const std::vector<int32_t>& values) {
         m.window = w;
@@ -27,8 +27,6 @@ struct owned_matrix {
         for (uint32_t k = 0; k < m.size; ++k) m.matrix[k] = values.at(k);
     }
     owned_matrix(window w, int32_t fill) : owned_matrix(w, std::vector<int32_t>(size_t(w.width) * w.height, fill)) {}
-    owned_matrix(const owned_matrix&) = delete;
-    ~owned_matrix() { matrix_free(&m); }
 
     std::vector<int32_t> values() const { return {m.matrix, m.matrix + size_t(m.window.width) * m.window.height}; }
     // Element at camera pixel (x, y).

@@ -56,12 +56,10 @@ private:
 struct sample_file {
     InfoBlock info{};
     HeaderRecord header{};
-    height_matrix height{};
-    intensity_matrix intensity{};
+    owned_height height;
+    owned_intensity intensity;
 
     sample_file(int16_t camera_width, int16_t camera_height) {
-        matrix_clear(&height);
-        matrix_clear(&intensity);
         header.CameraWidth = camera_width;
         header.CameraHeight = camera_height;
         header.PixelWidth = 7.4e-6f;
@@ -72,12 +70,6 @@ struct sample_file {
         header.ObliquityFactor = 1.0f;
         header.PhaseRes = 1;
     }
-    ~sample_file() {
-        matrix_free(&height);
-        matrix_free(&intensity);
-    }
-    sample_file(const sample_file&) = delete;
-    sample_file& operator=(const sample_file&) = delete;
 
     // Heights over window w from value(camera x, camera y).
     void set_heights(window w, const std::function<int32_t(int, int)>& value) {
