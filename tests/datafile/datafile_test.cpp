@@ -8,13 +8,15 @@
 #include <random>
 #include <string>
 
-#include "file_bytes.h"
+#include "support.h"
 #include "platform/platform.h"
 
 namespace spinmap {
 namespace {
 
 using test::append;
+using test::big_endian_16;
+using test::big_endian_32;
 using test::bytes;
 using test::header_bytes;
 using test::put16;
@@ -35,19 +37,6 @@ void set_height_geometry(bytes& b, int16_t x, int16_t y, int16_t w, int16_t h, i
     put16(b, 68, static_cast<uint16_t>(w));
     put16(b, 70, static_cast<uint16_t>(h));
     put32(b, 72, static_cast<uint32_t>(count));
-}
-
-bytes big_endian_16(std::initializer_list<uint16_t> values) {
-    bytes b;
-    for (uint16_t v : values) b.insert(b.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
-    return b;
-}
-
-bytes big_endian_32(std::initializer_list<int32_t> values) {
-    bytes b(values.size() * 4);
-    std::size_t at = 0;
-    for (int32_t v : values) put32(b, (at++) * 4, static_cast<uint32_t>(v));
-    return b;
 }
 
 // The outcome of reading a stream with every output given; frees on exit.
@@ -97,16 +86,7 @@ test::file_ptr logging_stream(write_log* log) {
     return f;
 }
 
-// A folder of its own, removed with everything in it.
-struct temp_folder {
-    temp_folder() {
-        char name[] = "/tmp/datafile-test-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~temp_folder() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& file) const { return path + "/" + file; }
-    std::string path;
-};
+using test::scratch_folder;
 
 // ---- Reading ----------------------------------------------------------------
 
@@ -305,14 +285,14 @@ TEST(ReadDataStream, HeightBlockCutShortIsCorruptAfterTheHeaderWasFilled) {
     EXPECT_EQ(seekable.height.matrix, nullptr);
 
     // Without seeking the short read itself finds it; both arrays go back.
-    test::counting_hooks hooks;
+    test::allocation_hooks hooks;
     pipe_source source{file};
     const read_back piped(unseekable_stream_of(&source).get());
     EXPECT_EQ(piped.code, ERR_CORRUPT_DATA_FILE);
     EXPECT_EQ(piped.header.TimeStamp, 12345);
     EXPECT_EQ(piped.height.matrix, nullptr);
-    EXPECT_EQ(hooks.allocations(), 2);
-    EXPECT_EQ(hooks.releases(), 2);
+    EXPECT_EQ(hooks.log().calls, 2);
+    EXPECT_EQ(hooks.log().releases, 2);
 }
 
 TEST(ReadDataStream, HugeBlockInATinyFileFailsBeforeAllocating) {
@@ -322,9 +302,9 @@ TEST(ReadDataStream, HugeBlockInATinyFileFailsBeforeAllocating) {
     set_height_geometry(huge_height, 0, 0, 32767, 32767, 0x7FFFFFFC);
     for (bytes file : {huge_intensity, huge_height}) {
         append(file, bytes(100, 0));
-        test::counting_hooks hooks;
+        test::allocation_hooks hooks;
         EXPECT_EQ(read_back(file).code, ERR_CORRUPT_DATA_FILE);
-        EXPECT_EQ(hooks.allocations(), 0);
+        EXPECT_EQ(hooks.log().calls, 0);
     }
 }
 
@@ -332,8 +312,8 @@ TEST(ReadDataStream, FailedAllocationIsNoMemWithBothMatricesEmpty) {
     bytes file = header_bytes(MAGIC_FORMAT_1);
     set_height_geometry(file, 0, 0, 1, 1, 4);
     append(file, big_endian_32({9}));
-    test::counting_hooks hooks;
-    hooks.fail_allocations();
+    test::allocation_hooks hooks;
+    hooks.log().fail_from = 1;
     const read_back r(file);
     EXPECT_EQ(r.code, ERR_NO_MEM);
     EXPECT_EQ(r.height.matrix, nullptr);
@@ -486,12 +466,12 @@ TEST(WriteDataStream, BlocksThatCannotBeWrittenAreRefusedBeforeAnyByte) {
 TEST(WriteIntensityBlock, WritesChunksOfAtMost32768Elements) {
     std::vector<uint16_t> elements(70000, 0x1234);
     write_log log;
-    test::counting_hooks hooks;
+    test::allocation_hooks hooks;
     EXPECT_EQ(write_intensity_block(elements, logging_stream(&log).get()), 0);
     EXPECT_EQ(log.sizes, (std::vector<std::size_t>{32768 * 2, 32768 * 2, 4464 * 2}));
-    EXPECT_EQ(hooks.allocations(), 1);
-    EXPECT_EQ(hooks.largest(), 65536u);
-    EXPECT_EQ(hooks.releases(), 1);
+    EXPECT_EQ(hooks.log().calls, 1);
+    EXPECT_EQ(hooks.log().largest, 65536u);
+    EXPECT_EQ(hooks.log().releases, 1);
     EXPECT_EQ(elements[0], 0x1234);
 }
 
@@ -500,27 +480,27 @@ TEST(WriteIntensityBlock, FailuresReleaseTheScratchBuffer) {
     write_log log;
     log.refuse = true;
     {
-        test::counting_hooks hooks;
+        test::allocation_hooks hooks;
         EXPECT_EQ(write_intensity_block(elements, logging_stream(&log).get()), ERR_CANT_WRITE_FILE);
         EXPECT_EQ(log.sizes.size(), 1u);  // stops at the first short write
-        EXPECT_EQ(hooks.releases(), 1);
+        EXPECT_EQ(hooks.log().releases, 1);
     }
-    test::counting_hooks hooks;
-    hooks.fail_allocations();
+    test::allocation_hooks hooks;
+    hooks.log().fail_from = 1;
     EXPECT_EQ(write_intensity_block(elements, logging_stream(&log).get()), ERR_NO_MEM);
 }
 
 TEST(WriteDataFile, WithoutArraysLeavesAnEmptyFile) {
-    const temp_folder folder;
-    const std::string path = folder / "empty.dat";
+    const scratch_folder folder;
+    const std::string path = folder.file("empty.dat");
     EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, nullptr), ERR_INVALID_PARAM);
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
 TEST(WriteDataFile, OversizedBlockCreatesNoFile) {
-    const temp_folder folder;
-    const std::string path = folder / "big.dat";
+    const scratch_folder folder;
+    const std::string path = folder.file("big.dat");
     height_block height({0, 0, 1, 1}, {1});
     height.m.window = {0, 0, 32767, 32767};
     EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, &height.m), ERR_DATASET_DIM_TOO_LARGE);
@@ -531,9 +511,9 @@ TEST(WriteDataFile, OversizedBlockCreatesNoFile) {
 }
 
 TEST(WriteDataFile, UncreatableFileIsReported) {
-    const temp_folder folder;
+    const scratch_folder folder;
     const height_block height({0, 0, 1, 1}, {1});
-    EXPECT_EQ(write_data_file(folder.path, nullptr, nullptr, nullptr, &height.m), ERR_CANT_CREATE_FILE);
+    EXPECT_EQ(write_data_file(folder.path(), nullptr, nullptr, nullptr, &height.m), ERR_CANT_CREATE_FILE);
 }
 
 // ---- Reading and writing back -----------------------------------------------
@@ -617,25 +597,12 @@ TEST(WriteDataStream, FileReadAndWrittenBackIsUnchanged) {
 
 // ---- Paths ------------------------------------------------------------------
 
-// FF FE followed by the UTF-16LE units of an ASCII folder and a name.
-std::string wide_path(const std::string& folder, std::u16string_view name) {
-    std::string path = "\xFF\xFE";
-    const auto add = [&](char16_t unit) {
-        path += static_cast<char>(unit & 0xFF);
-        path += static_cast<char>(unit >> 8);
-    };
-    for (char c : folder) add(static_cast<char16_t>(c));
-    add(u'/');
-    for (char16_t unit : name) add(unit);
-    return path;
-}
-
 TEST(DataFilePaths, WidePathIsOpenedForWritingAndReading) {
-    const temp_folder folder;
-    const std::string path = wide_path(folder.path, u"Messung-\u00C4.dat");
+    const scratch_folder folder;
+    const std::string path = test::wide_path(folder.path() + "/") + test::wide_path(u"Messung-\u00C4.dat").substr(2);
     const height_block height({0, 0, 2, 1}, {11, 12});
     EXPECT_EQ(write_data_file(path, nullptr, nullptr, nullptr, &height.m), 0);
-    EXPECT_TRUE(std::filesystem::exists(folder / "Messung-\xC3\x84.dat"));
+    EXPECT_TRUE(std::filesystem::exists(folder.file("Messung-\xC3\x84.dat")));
     owned_height back;
     EXPECT_EQ(read_data_file(path, nullptr, nullptr, nullptr, &back), 0);
     ASSERT_EQ(back.size, 2u);
@@ -677,59 +644,33 @@ TEST(USwapBytesDeathTest, OtherWidthReportsAndAborts) {
     EXPECT_DEATH(u_swap_bytes(value, 3), "u_swap_bytes: n=3\n");
 }
 
-std::string reported;
-void capture_message(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    reported += text;
-}
+using test::captured_messages;
 
-struct captured_messages {
-    captured_messages() : saved(error_message_hook) {
-        reported.clear();
-        error_message_hook = capture_message;
-    }
-    ~captured_messages() { error_message_hook = saved; }
-    message_hook_fn saved;
-};
-
-void write_text(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
-
-std::string read_text(const std::string& path) {
-    test::file_ptr f(std::fopen(path.c_str(), "rb"));
-    const bytes b = test::content_of(f.get());
-    return std::string(b.begin(), b.end());
-}
+using test::read_file;
+using test::write_file;
 
 TEST(UCopyFile, ReplacesTheTarget) {
-    const temp_folder folder;
-    write_text(folder / "from", "new");
-    write_text(folder / "to", "old and longer");
+    const scratch_folder folder;
+    write_file(folder.file("from"), "new");
+    write_file(folder.file("to"), "old and longer");
     const captured_messages messages;
-    EXPECT_EQ(u_copy_file(folder / "from", folder / "to"), 0);
-    EXPECT_EQ(read_text(folder / "to"), "new");
-    EXPECT_EQ(reported, "");
+    EXPECT_EQ(u_copy_file(folder.file("from"), folder.file("to")), 0);
+    EXPECT_EQ(*read_file(folder.file("to")), "new");
+    EXPECT_EQ(messages.text(), "");
 }
 
 TEST(UCopyFile, FailureIsReportedWithTheSystemError) {
-    const temp_folder folder;
-    write_text(folder / "same", "kept");
+    const scratch_folder folder;
+    write_file(folder.file("same"), "kept");
     const captured_messages messages;
-    EXPECT_EQ(u_copy_file(folder / "missing", folder / "to"), ERR_CANT_WRITE_FILE);
-    EXPECT_EQ(reported, "u_copy_file failed: win_err = " + std::to_string(ENOENT) + "\n");
-    EXPECT_FALSE(std::filesystem::exists(folder / "to"));
+    EXPECT_EQ(u_copy_file(folder.file("missing"), folder.file("to")), ERR_CANT_WRITE_FILE);
+    EXPECT_EQ(messages.text(), "u_copy_file failed: win_err = " + std::to_string(ENOENT) + "\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.file("to")));
 
-    reported.clear();
-    EXPECT_EQ(u_copy_file(folder / "same", folder.path + "/./same"), ERR_CANT_WRITE_FILE);
-    EXPECT_EQ(reported, "u_copy_file failed: win_err = " + std::to_string(EINVAL) + "\n");
-    EXPECT_EQ(read_text(folder / "same"), "kept");
+    messages.text().clear();
+    EXPECT_EQ(u_copy_file(folder.file("same"), folder.path() + "/./same"), ERR_CANT_WRITE_FILE);
+    EXPECT_EQ(messages.text(), "u_copy_file failed: win_err = " + std::to_string(EINVAL) + "\n");
+    EXPECT_EQ(*read_file(folder.file("same")), "kept");
 }
 
 }  // namespace
