@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "app/app.h"
-#include "tool_runner.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
+
+using namespace test;
 
 const char* const USAGE =
     "Spinmap\n"
@@ -110,7 +112,7 @@ protected:
         ASSERT_TRUE(write_file(input, NOT_A_DATA_FILE));
         ASSERT_TRUE(write_file(existing_output, "old output\n"));
     }
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string input = dir.file("in.dat");
     const std::string existing_output = dir.file("out.dat");
 };
@@ -290,7 +292,7 @@ TEST_F(EntryTest, ASuccessfulRunExitsWithZeroAndSaysDoneOnlyWhenVerbose) {
 // report and the messages show them as typed (UTF-8 bytes into a pipe), and
 // the output is the same as for a plain name.
 TEST(NamesOutsideTheCodePage, WorkInBothFormsAndShowAsTyped) {
-    scratch_dir dir;
+    scratch_folder dir;
     ASSERT_EQ(run_sample({"-Camera", "16x12", "-Fiducials", "3", dir.file("plain.dat")}).exit_status, 0);
     ASSERT_EQ(run_tool({"-Angle", "30", dir.file("plain.dat"), dir.file("plain-30.dat")}).exit_status, 0);
     ASSERT_EQ(run_tool({"-Angle", "90", dir.file("plain.dat"), dir.file("plain-90.dat")}).exit_status, 0);
@@ -392,7 +394,7 @@ TEST(ToolRunner, StandardInputIsTextTheNullDeviceOrClosed) {
 }
 
 TEST(ToolRunner, ChangesTheInheritedEnvironmentAndSetsTheWorkingDirectory) {
-    scratch_dir dir;
+    scratch_folder dir;
     setenv("SPINMAP_RUNNER_KEPT", "kept", 1);
     setenv("SPINMAP_RUNNER_REMOVED", "inherited", 1);
     run_options options;
@@ -404,7 +406,7 @@ TEST(ToolRunner, ChangesTheInheritedEnvironmentAndSetsTheWorkingDirectory) {
 }
 
 TEST(ToolRunner, AFileSizeLimitMakesWritesFailWithoutKillingTheChild) {
-    scratch_dir dir;
+    scratch_folder dir;
     run_options options;
     options.working_directory = dir.path();
     options.child_setup = limit_file_size(1000);
