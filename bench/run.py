@@ -134,7 +134,7 @@ def replace_section(rows):
              "the one-file form replaces the input, flushing the result before the rename and the folder",
              "after it. Each one-file run starts from a fresh copy of the sample, written to the disk by",
              "sync before the timing.", "",
-             "| frame | runs | file MiB | new file ms | one-file form ms | flush cost ms | ratio |",
+             "| frame | runs | file MiB | new file ms | one-file form ms | difference ms | ratio |",
              "| --- | --- | --- | --- | --- | --- | --- |"]
     for r in rows:
         lines.append(f"| {r['side']} x {r['side']} | {r['runs']} | {r['bytes'] / 2**20:.1f} | "
