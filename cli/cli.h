@@ -82,6 +82,7 @@ inline constexpr const char* EXIT_STATUS_PARAGRAPH[] = {
     "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
 
+// The number of lines of a usage text made of parts.
 constexpr std::size_t line_count(std::span<const text_lines> parts) {
     std::size_t count = 0;
     for (const text_lines& lines : parts) count += lines.size();
