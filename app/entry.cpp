@@ -180,16 +180,12 @@ int run_entry(const std::vector<std::string>& args) {
     run_settings settings;
     std::string message;
     if (!parse_arguments(args, &settings, &message)) return cli::failure(TOOL_NAME, message);
-    if (settings.verbose) verbose = true;
     if (!u_is_regular_file(settings.input_path)) {
         return cli::failure(TOOL_NAME, "Cannot access input data file " + cli::quoted(settings.input_path));
     }
     if (!overwrite_confirmed(settings)) return cli::EXIT_FAILED;
-    if (!run_rotation(settings.input_path, settings.output_path, settings.pivot_x, settings.pivot_y,
-                      settings.angle, settings.no_interp)) {
-        return cli::EXIT_FAILED;
-    }
-    if (verbose) std::printf("Done\n");
+    if (!run_rotation(settings)) return cli::EXIT_FAILED;
+    if (settings.verbose) std::printf("Done\n");
     return cli::EXIT_OK;
 }
 
