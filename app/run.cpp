@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app.h"
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "transform/transform.h"
 
@@ -13,29 +14,12 @@ namespace spinmap {
 
 namespace {
 
-// Releases the run's matrices on every way out.
-struct run_matrices {
-    intensity_matrix intensity{};
-    height_matrix height{};
-    run_matrices() {
-        matrix_clear(&intensity);
-        matrix_clear(&height);
-    }
-    ~run_matrices() {
-        matrix_free(&height);
-        matrix_free(&intensity);
-    }
-    run_matrices(const run_matrices&) = delete;
-    run_matrices& operator=(const run_matrices&) = delete;
-};
-
 // What one run holds from reading to writing.
 struct run_data {
     InfoBlock info{};
     HeaderRecord header{};
-    run_matrices matrices;
-    height_matrix& height = matrices.height;
-    intensity_matrix& intensity = matrices.intensity;
+    owned_intensity intensity;
+    owned_height height;
     window input_window{};  // the valid points' before the rotation
     int32_t points = 0;     // valid points, before and then after the rotation
     rotation_plan plan{};
@@ -45,7 +29,7 @@ struct run_data {
 
 // Prints "Spinmap", then "ERROR: " and the message, to standard error.
 bool fail(const char* format, ...) {
-    std::fprintf(stderr, "%s\nERROR: ", TOOL_NAME);
+    cli::begin_error(TOOL_NAME);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

@@ -16,8 +16,7 @@
 
 #include "app/app.h"
 #include "platform/platform.h"
-#include "sweep_support.h"
-#include "tool_runner.h"
+#include "support.h"
 
 namespace spinmap {
 
@@ -27,6 +26,8 @@ void PrintTo(commit_step step, std::ostream* os) {
 }
 
 namespace {
+
+using namespace test;
 
 // What the seam saw, and what it does.
 std::vector<commit_step> steps_seen;
@@ -54,7 +55,7 @@ struct watched_commits {
 
 // A folder holding a sample input "in.dat" and its bytes.
 struct sample_folder {
-    scratch_dir dir;
+    scratch_folder dir;
     std::string input = dir.file("in.dat");
     std::string original;
     sample_folder() {
@@ -105,7 +106,7 @@ TEST(DurableOutput, AFailedFlushLeavesTheInputAsItWas) {
               "Spinmap\nERROR: Error writing output data file: ERR_CANT_WRITE_FILE\n");
     EXPECT_EQ(steps_seen, std::vector<commit_step>{FLUSH});
     EXPECT_EQ(read_file(folder.input), folder.original);
-    EXPECT_EQ(dir_entries(folder.dir.path()), std::vector<std::string>{"in.dat"});
+    EXPECT_EQ(folder.dir.names(), std::vector<std::string>{"in.dat"});
 }
 
 // Runs the tool in a child process that the seam interrupts just before the
@@ -145,7 +146,7 @@ TEST(DurableOutput, AnInterruptionLeavesNoTemporaryAndEndsTheProgramAsTheSignalD
         EXPECT_EQ(interrupted_run(args, c.signal_number), c.signal_number);
         EXPECT_EQ(read_file(folder.input), folder.original);
         EXPECT_EQ(read_file(existing), "an older result");
-        EXPECT_EQ(dir_entries(folder.dir.path()), (std::vector<std::string>{"in.dat", "out.dat"}));
+        EXPECT_EQ(folder.dir.names(), (std::vector<std::string>{"in.dat", "out.dat"}));
     }
 }
 
