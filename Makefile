@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # pkgconf builds against the installed library's pkg-config file.
 BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf
 
-.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
+.PHONY: all build test test-plain sanitize demo needs clean windows test-windows windows-needs install
 
 all: build
 
@@ -27,11 +27,20 @@ sanitize: needs
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The matrix and transform tests of a build compiled without any vector path,
+# so that the plain kernels stay compiled and tested.
+PLAIN_BUILD ?= build-plain
+test-plain: needs
+	cmake -S . -B $(PLAIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_VECTOR=OFF
+	cmake --build $(PLAIN_BUILD) -j $(JOBS) --target test_matrix test_transform
+	$(PLAIN_BUILD)/tests/matrix/test_matrix --gtest_brief=1
+	$(PLAIN_BUILD)/tests/transform/test_transform --gtest_brief=1
+
 demo: build
 	@bash tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
 # pkg-config file, and the manual pages, under PREFIX.

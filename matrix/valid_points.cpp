@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "matrix.h"
+#include "vector_paths.h"
 
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -49,7 +50,7 @@ int search_area(const height_matrix* m, const window* s, window* area) {
 int32_t count_valid_in_row(const int32_t* row, int width) {
     int32_t valid = 0;
     int j = 0;
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
     const __m128i limit = _mm_set1_epi32(INVALID_HEIGHT);
     __m128i lanes = _mm_setzero_si128();
     for (; j + 4 <= width; j += 4) {

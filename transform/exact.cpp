@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
+#include "matrix/vector_paths.h"
+
+#if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -63,7 +65,7 @@ void move_quarter_tiles(int32_t* const* source_rows, int32_t* const* result_rows
     }
 }
 
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
 // The same move for ranges of whole 4 x 4 blocks: each block is loaded as
 // four source rows, transposed in registers and stored as four result rows
 // (reversed within each row when the result columns run backwards).

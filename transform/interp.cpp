@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
+#include "matrix/vector_paths.h"
+
+#if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -98,7 +100,7 @@ void evaluate_row_scalar(int32_t* const* source_rows, const double* c_x, const d
     for (int k = 0; k < n; ++k) out[k] = plane_value(source_rows, a[k], b[k], t.last_column, t.last_row);
 }
 
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
 // The two 64-bit lane masks of a comparison as the two low 32-bit lanes.
 inline __m128i low_lanes(__m128d mask) { return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0)); }
 
@@ -212,7 +214,7 @@ void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const dou
 // One strip row by the fastest path the target has.
 void evaluate_row(int32_t* const* source_rows, const double* c_x, const double* s_x, int n, const row_terms& t,
                   int32_t* out) {
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
     evaluate_row_sse2(source_rows, c_x, s_x, n, t, out);
 #else
     evaluate_row_scalar(source_rows, c_x, s_x, n, t, out);
