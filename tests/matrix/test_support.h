@@ -35,7 +35,10 @@ struct HeightMatrix {
     HeightMatrix(const HeightMatrix&) = delete;
     HeightMatrix& operator=(const HeightMatrix&) = delete;
 
-    std::vector<int32_t> values() const { return std::vector<int32_t>(m.matrix, m.matrix + m.size); }
+    // The elements of the window (a trimmed array holds more).
+    std::vector<int32_t> values() const {
+        return std::vector<int32_t>(m.matrix, m.matrix + std::size_t(m.window.width) * m.window.height);
+    }
 };
 
 // Counts the calls of the hooks installed by MallocHookGuard.
