@@ -220,6 +220,66 @@ landing_area exact_landing_area(const window& source_window, const window& resul
     return {columns.lo, columns.hi, rows.lo, rows.hi};
 }
 
+namespace {
+
+// Quarter turn of a square n x n array onto itself, 90 degrees when
+// counter_clockwise (element (i, j) to row n-1-j, column i), else -90 (to row
+// j, column n-1-i): each element of the upper-left quadrant starts a cycle of
+// four that moves every value once. The quadrant is walked in tiles, so the
+// four rows and columns each tile touches stay in the cache.
+void quarter_turn_in_place(int32_t* a, std::ptrdiff_t n, bool counter_clockwise) {
+    constexpr std::ptrdiff_t QUADRANT_TILE = 32;
+    const std::ptrdiff_t rows = n / 2, columns = (n + 1) / 2, last = n - 1;
+    const auto at = [a, n](std::ptrdiff_t i, std::ptrdiff_t j) -> int32_t& { return a[i * n + j]; };
+    for (std::ptrdiff_t i0 = 0; i0 < rows; i0 += QUADRANT_TILE) {
+        for (std::ptrdiff_t j0 = 0; j0 < columns; j0 += QUADRANT_TILE) {
+            for (std::ptrdiff_t i = i0; i < std::min(i0 + QUADRANT_TILE, rows); ++i) {
+                for (std::ptrdiff_t j = j0; j < std::min(j0 + QUADRANT_TILE, columns); ++j) {
+                    const int32_t first = at(i, j);
+                    if (counter_clockwise) {
+                        at(i, j) = at(j, last - i);
+                        at(j, last - i) = at(last - i, last - j);
+                        at(last - i, last - j) = at(last - j, i);
+                        at(last - j, i) = first;
+                    } else {
+                        at(i, j) = at(last - j, i);
+                        at(last - j, i) = at(last - i, last - j);
+                        at(last - i, last - j) = at(j, last - i);
+                        at(j, last - i) = first;
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool rotate_exact_in_place(height_matrix* m, double px, double py, int turn) {
+    const window& w = m->window;
+    exact_plan plan{};
+    if (!is_usable_matrix(*m) || w.width == 0 || w.height == 0) return false;
+    if (!plan_exact_move(w, w, px, py, turn, &plan)) return false;
+    const int64_t last_column = w.width - 1, last_row = w.height - 1;
+    switch (turn) {
+        case 90:
+            if (w.width != w.height || plan.c0 != 0 || plan.r0 != last_row) return false;
+            quarter_turn_in_place(m->matrix, w.width, true);
+            return true;
+        case -90:
+            if (w.width != w.height || plan.c0 != last_column || plan.r0 != 0) return false;
+            quarter_turn_in_place(m->matrix, w.width, false);
+            return true;
+        case 180:
+            // Element (i, j) to (height-1-i, width-1-j): the array reversed.
+            if (plan.c0 != last_column || plan.r0 != last_row) return false;
+            std::reverse(m->matrix, m->matrix + std::ptrdiff_t{w.width} * w.height);
+            return true;
+        default:
+            return false;
+    }
+}
+
 int matrix_rotate_exact(const height_matrix* source, height_matrix* result, double px, double py, int turn) {
     const int error = check_kernel_matrices(source, result);
     if (error != 0) return error;
