@@ -129,7 +129,7 @@ BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-ope
 bench: build
 	@bash tools/needs.sh $(BENCH_NEEDS)
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels bench_steps
 	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
 
 # ---- Packages: the Debian package and the Windows zip, in dist/ ----------------
