@@ -5,6 +5,12 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # libpng draws the viewer's pictures; groff-base checks the manual pages;
 # pkgconf builds against the installed library's pkg-config file.
 BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf
+# The demonstration needs only the three programs.
+DEMO_NEEDS    = g++ cmake libpng-dev
+DEMO_PROGRAMS = spinmap spinmap-view spinmap-sample
+
+# CMake's build runs make inside make: keep its output to the build lines.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
 
@@ -13,10 +19,11 @@ all: build
 needs:
 	@bash tools/needs.sh $(BUILD_NEEDS)
 
-$(BUILD)/CMakeCache.txt: | needs
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-
-build: needs $(BUILD)/CMakeCache.txt
+# A build folder first configured without the tests (by make demo) gets them
+# here.
+build: needs
+	@grep -qs '^SPINMAP_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -27,7 +34,13 @@ sanitize: needs
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+# Builds only the programs; a new build folder is configured without the
+# tests (make test adds them later).
+demo:
+	@bash tools/needs.sh $(DEMO_NEEDS)
+	@[ -f $(BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
 	@bash tools/demo.sh $(BUILD)
 
 clean:
