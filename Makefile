@@ -72,7 +72,7 @@ WIN_BUILD       ?= build-windows
 WIN_LINUX_BUILD ?= build-win-linux
 WINE            ?= /usr/lib/wine/wine64
 WINESERVER      ?= /usr/lib/wine/wineserver
-WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev
+WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev groff
 WIN_TEST_NEEDS   = $(BUILD_NEEDS) $(WIN_NEEDS) wine64
 # A private Wine prefix inside the build folder, no Wine diagnostics, and no
 # offer to install the .NET and HTML runtimes the tool does not use.
@@ -136,12 +136,16 @@ bench: build
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
 	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
 
-# ---- Packages: the Debian package and the Windows zip, in dist/ ----------------
-# The Debian package is built in its own folder for the /usr tree (the
-# multiarch library folder); the zip comes from the Windows build.
+# ---- Packages: the Debian packages and the Windows zip, in dist/ ---------------
+# The Debian packages (spinmap and libspinmap-dev) are built in their own
+# folder for the /usr tree (the multiarch library folder); the zip comes from
+# the Windows build.
 PKG_BUILD    ?= build-package
 DIST         ?= dist
 PACKAGE_NEEDS = $(BUILD_NEEDS) dpkg-dev file
+# Debian's usual hardening of the packaged programs.
+PKG_FLAGS     = -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
 
 .PHONY: package package-deb package-zip check-package check-deb-fresh
 package: package-deb package-zip
@@ -149,13 +153,13 @@ package: package-deb package-zip
 
 package-deb:
 	@bash tools/needs.sh $(PACKAGE_NEEDS)
-	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSPINMAP_TESTS=OFF
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSPINMAP_TESTS=OFF $(PKG_FLAGS)
 	cmake --build $(PKG_BUILD) -j $(JOBS)
-	rm -f $(PKG_BUILD)/spinmap_*.deb
+	rm -f $(PKG_BUILD)/*.deb
 	cd $(PKG_BUILD) && cpack -G DEB
 	mkdir -p $(DIST)
-	rm -f $(DIST)/spinmap_*.deb
-	cp $(PKG_BUILD)/spinmap_*.deb $(DIST)/
+	rm -f $(DIST)/*.deb
+	cp $(PKG_BUILD)/*.deb $(DIST)/
 
 package-zip: windows
 	rm -f $(WIN_BUILD)/spinmap-*-win64.zip
@@ -164,10 +168,10 @@ package-zip: windows
 	rm -f $(DIST)/spinmap-*-win64.zip
 	cp $(WIN_BUILD)/spinmap-*-win64.zip $(DIST)/
 
-# Lists the packages and runs the zip's programs under Wine from a folder
-# outside the build tree.
+# Checks the contents of the packages, runs lintian on the Debian packages
+# and the zip's programs under Wine from a folder outside the build tree.
 check-package: build
-	@bash tools/needs.sh wine64
+	@bash tools/needs.sh wine64 lintian dpkg-dev
 	$(WIN_ENV) WINE=$(WINE) WINESERVER=$(WINESERVER) bash tools/check-package.sh $(DIST) $(BUILD)
 
 # Installs the Debian package on a brand-new minimal Debian (a debootstrap
