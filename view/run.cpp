@@ -1,11 +1,11 @@
 // The viewer program: usage text, error messages, the inputs and the picture.
 #include <cstdio>
 #include <iterator>
-#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "view/view.h"
 
@@ -13,10 +13,7 @@ namespace spinmap {
 
 namespace {
 
-constexpr int EXIT_SUCCESS_STATUS = 0;
-constexpr int EXIT_FAILURE_STATUS = 1;
-
-constexpr const char* USAGE_LINES[] = {
+constexpr const char* USAGE_HEAD[] = {
     "Spinmap View",
     "Version 2",
     "",
@@ -33,11 +30,9 @@ constexpr const char* USAGE_LINES[] = {
     "left to right and share one colour scale.",
     "An existing output file is replaced.",
     "",
-    "Options:",
-    "",
-    "Options are specified by a prefix dash (-) character followed by a keyword.",
-    "Keywords are not case-sensitive.",
-    "",
+};
+
+constexpr const char* USAGE_OPTIONS[] = {
     "-Scale N",
     "This option draws each camera pixel as a block of N x N picture pixels.",
     "N is a whole number from 1 to 16; the default is 1.",
@@ -50,26 +45,11 @@ constexpr const char* USAGE_LINES[] = {
     "-Intensity",
     "This option draws the first intensity frame in grey instead of the heights.",
     "",
-    "Exit Status",
-    "If successful, the exit status is 0.",
-    "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
-static_assert(std::size(USAGE_LINES) == 36);
 
-void print_usage() {
-    for (const char* line : USAGE_LINES) std::printf("%s\n", line);
-}
-
-// The tool's name on one line, the message on the next, on standard error.
-// Bytes are written as they are: a path may hold a per cent sign.
-void print_error(std::string_view message) {
-    std::fprintf(stderr, "%s\nERROR: ", VIEW_TOOL_NAME);
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// The usage text: the program's own lines around the shared paragraphs.
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 36);
 
 // Releases every panel on every way out.
 struct panel_list {
@@ -88,7 +68,7 @@ struct panel_list {
 bool check_file_names(const view_settings& settings, std::string* message) {
     for (const std::string& input : settings.inputs) {
         if (!u_is_regular_file(input)) {
-            *message = "Cannot access input data file " + quoted(input);
+            *message = "Cannot access input data file " + cli::quoted(input);
             return false;
         }
     }
@@ -98,7 +78,7 @@ bool check_file_names(const view_settings& settings, std::string* message) {
         const bool same = u_is_same_file(stream, settings.output);
         std::fclose(stream);
         if (same) {
-            *message = "Output PNG file is an input data file " + quoted(settings.output);
+            *message = "Output PNG file is an input data file " + cli::quoted(settings.output);
             return false;
         }
     }
@@ -200,30 +180,18 @@ bool run_view(const view_settings& settings, std::string* message) {
 }
 
 int run_entry(const std::vector<std::string>& args) {
-    if (args.size() < 2) {
-        print_usage();
-        return EXIT_FAILURE_STATUS;
-    }
+    if (args.size() < 2) return cli::usage_failure(USAGE);
     view_settings settings;
     std::string message;
-    if (!parse_view_arguments(args, &settings, &message) || !run_view(settings, &message)) {
-        print_error(message);
-        return EXIT_FAILURE_STATUS;
-    }
-    return EXIT_SUCCESS_STATUS;
+    const bool drawn = parse_view_arguments(args, &settings, &message) && run_view(settings, &message);
+    return drawn ? cli::EXIT_OK : cli::failure(VIEW_TOOL_NAME, message);
 }
 
 }  // namespace
 
 int spinmap_view_main(const std::vector<std::string>& args) {
-    // Running out of memory ends the program like any other failure; the
-    // output is opened only once everything it needs is allocated.
-    try {
-        return run_entry(args);
-    } catch (const std::bad_alloc&) {
-        print_error(error_name(ERR_NO_MEM));
-        return EXIT_FAILURE_STATUS;
-    }
+    // The output is opened only once everything it needs is allocated.
+    return cli::guard_allocation(VIEW_TOOL_NAME, [&] { return run_entry(args); });
 }
 
 }  // namespace spinmap
