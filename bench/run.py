@@ -53,8 +53,9 @@ def make_samples(tool_build, out_dir):
     files = {}
     for side, _ in SIZES:
         path = os.path.join(out_dir, f"sample-{side}.dat")
+        # The samples of an earlier run are made anew.
         subprocess.run([os.path.join(tool_build, "tools", "spinmap-sample"), "-Camera", f"{side}x{side}",
-                        "-Buckets", "1", path], check=True, stdout=subprocess.DEVNULL)
+                        "-Buckets", "1", "-Overwrite", path], check=True, stdout=subprocess.DEVNULL)
         files[side] = path
     return files
 
