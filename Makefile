@@ -174,7 +174,7 @@ check-package: build
 	@bash tools/needs.sh wine64 lintian dpkg-dev
 	$(WIN_ENV) WINE=$(WINE) WINESERVER=$(WINESERVER) bash tools/check-package.sh $(DIST) $(BUILD)
 
-# Installs the Debian package on a brand-new minimal Debian (a debootstrap
+# Installs the Debian packages on a brand-new minimal Debian (a debootstrap
 # chroot; needs root) and runs the programs there from the PATH.
 check-deb-fresh:
 	bash tools/check-deb-fresh.sh $(DIST)

@@ -75,7 +75,8 @@ check_deb() {
   dpkg-deb --info "$deb"
   echo "== dpkg-deb --contents $(basename "$deb")"
   dpkg-deb --contents "$deb"
-  [ "$(basename "$deb")" = "${package}_${version}_${arch}.deb" ] || fail "$deb is not named ${package}_${version}_${arch}.deb"
+  [ "$(basename "$deb")" = "${package}_${version}_${arch}.deb" ] ||
+    fail "$deb is not named ${package}_${version}_${arch}.deb"
   [ "$(dpkg-deb --field "$deb" Package)" = "$package" ] || fail "$deb is not the package $package"
   same_list "$package" "$expected" "$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')"
 

@@ -95,8 +95,8 @@ constexpr sample_option SAMPLE_OPTIONS[] = {
     {{"timestamp", TIME_STAMP, true}, "-TimeStamp N", "The measurement time in seconds since 1970",
      {INT32_MIN, INT32_MAX}, "", "1700000000"},
     {{"seed", SEED, true}, "-Seed N", "The seed of the dropouts", {0, UINT32_MAX}, "", "1"},
-    {{"overwrite", OVERWRITE, false}, "-Overwrite", "Replace an existing OutFile; without it, an existing OutFile is refused", {},
-     "", ""},
+    {{"overwrite", OVERWRITE, false}, "-Overwrite",
+     "Replace an existing OutFile; without it, an existing OutFile is refused", {}, "", ""},
 };
 
 // The help words -h, -help and --help (whose keyword is "-help").
@@ -150,7 +150,8 @@ std::vector<std::string> usage_text() {
     for (const char* line : cli::OPTIONS_PARAGRAPH) lines.emplace_back(line);
     for (const sample_option& o : SAMPLE_OPTIONS) {
         lines.emplace_back(o.form);
-        lines.push_back(std::string(o.meaning) + (*o.fallback != '\0' ? std::string(" (default: ") + o.fallback + ")" : "") + ".");
+        const std::string fallback = *o.fallback != '\0' ? std::string(" (default: ") + o.fallback + ")" : "";
+        lines.push_back(o.meaning + fallback + ".");
         if (const std::string values = values_text(o); !values.empty()) lines.push_back(values + ".");
         lines.emplace_back("");
     }

@@ -75,7 +75,8 @@ TEST(SampleRefusal, ExistingFileIsReplacedOnlyWithOverwrite) {
     const tool_output refused = run_sample({"-Camera", "16x12", path});
     EXPECT_EQ(refused.exit_status, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_EQ(refused.err, "Spinmap Sample\nERROR: Output file \"" + path + "\" exists; the Overwrite option replaces it\n");
+    EXPECT_EQ(refused.err,
+              "Spinmap Sample\nERROR: Output file \"" + path + "\" exists; the Overwrite option replaces it\n");
     EXPECT_EQ(read_file(path), std::optional<std::string>("kept"));
 
     const tool_output replaced = run_sample({"-overwrite", "-Camera", "16x12", path});
