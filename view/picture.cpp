@@ -213,17 +213,6 @@ int make_plan(const view_panel* panels, std::size_t count, const view_look& look
 
 }  // namespace
 
-void view_panel_clear(view_panel* panel) {
-    std::memset(&panel->header, 0, sizeof panel->header);
-    matrix_clear(&panel->height);
-    matrix_clear(&panel->intensity);
-}
-
-void view_panel_free(view_panel* panel) {
-    matrix_free(&panel->height);
-    matrix_free(&panel->intensity);
-}
-
 int picture_size(const view_panel* panels, std::size_t count, int scale, uint32_t* width, uint32_t* height) {
     if (count == 0 || scale < 1 || scale > MAX_SCALE) return ERR_INVALID_PARAM;
     uint64_t w = 0;

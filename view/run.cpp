@@ -51,17 +51,6 @@ constexpr const char* USAGE_OPTIONS[] = {
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
 static_assert(cli::line_count(USAGE) == 36);
 
-// Releases every panel on every way out.
-struct panel_list {
-    std::vector<view_panel> panels;
-    panel_list() = default;
-    panel_list(const panel_list&) = delete;
-    panel_list& operator=(const panel_list&) = delete;
-    ~panel_list() {
-        for (view_panel& p : panels) view_panel_free(&p);
-    }
-};
-
 // Every input is a regular file, and none of them is the output (by file
 // identity, whatever names reach it): the picture must never replace a data
 // file. An input that cannot be opened here is reported when it is read.
@@ -145,7 +134,8 @@ void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_
 }
 
 // The -Range values, or the percentiles of what is drawn.
-bool settle_scale(const view_settings& settings, const panel_list& list, view_look* look, std::string* message) {
+bool settle_scale(const view_settings& settings, const std::vector<view_panel>& panels, view_look* look,
+                  std::string* message) {
     if (settings.has_range) {
         look->lo = settings.range_lo;
         look->hi = settings.range_hi;
@@ -153,9 +143,9 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
     }
     std::vector<int32_t> values;
     std::size_t most = 0;
-    for (const view_panel& p : list.panels) most += drawn_points(p, settings.intensity);
+    for (const view_panel& p : panels) most += drawn_points(p, settings.intensity);
     values.reserve(most);
-    for (const view_panel& p : list.panels) append_drawn_values(p, settings.intensity, &values);
+    for (const view_panel& p : panels) append_drawn_values(p, settings.intensity, &values);
     const int code = percentile_scale(&values, &look->lo, &look->hi);
     if (code != 0) *message = error_name(code);
     return code == 0;
@@ -163,15 +153,13 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
 
 bool run_view(const view_settings& settings, std::string* message) {
     if (!check_file_names(settings, message)) return false;
-    panel_list list;
-    list.panels.resize(settings.inputs.size());
+    std::vector<view_panel> panels(settings.inputs.size());
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
-        view_panel_clear(&list.panels[i]);
-        if (!read_panel(settings.inputs[i], settings.intensity, &list.panels[i], message)) return false;
+        if (!read_panel(settings.inputs[i], settings.intensity, &panels[i], message)) return false;
     }
     view_look look{settings.scale, settings.intensity, 0, 0};
-    if (!settle_scale(settings, list, &look, message)) return false;
-    const int code = write_view_picture(settings.output, list.panels.data(), list.panels.size(), look);
+    if (!settle_scale(settings, panels, &look, message)) return false;
+    const int code = write_view_picture(settings.output, panels.data(), panels.size(), look);
     if (code != 0) {
         *message = std::string("Error writing output PNG file: ") + error_name(code);
         return false;

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/tool_runner.h"
+#include "support.h"
 
-namespace spinmap {
+namespace spinmap::test {
 namespace {
 
 TEST(SampleHelp, HelpWordsPrintTheUsageTextAndSucceed) {
-    scratch_dir dir;
+    scratch_folder dir;
     const tool_output usage = run_sample({});
     ASSERT_EQ(usage.exit_status, 1);
     EXPECT_EQ(usage.out.rfind("Spinmap Sample\nVersion 2\n", 0), 0u) << usage.out;
@@ -27,7 +27,7 @@ TEST(SampleHelp, HelpWordsPrintTheUsageTextAndSucceed) {
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_EQ(r.out, usage.out);
         EXPECT_EQ(r.err, "");
-        EXPECT_FALSE(read_file(dir.file("out.dat")));
+        EXPECT_TRUE(dir.names().empty());
     }
 }
 
@@ -51,7 +51,7 @@ TEST(SampleRefusal, MessagesAndNoFileWritten) {
         {{"-Valid", "-1,0,10,10"}, "Valid rectangle \"-1,0,10,10\" is not inside the camera \"640x480\""},
     };
     for (const refusal& c : cases) {
-        scratch_dir dir;
+        scratch_folder dir;
         std::vector<std::string> args = c.args;
         args.push_back(dir.file("out.dat"));
         SCOPED_TRACE(c.message);
@@ -59,16 +59,16 @@ TEST(SampleRefusal, MessagesAndNoFileWritten) {
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "Spinmap Sample\nERROR: " + c.message + "\n");
-        EXPECT_FALSE(read_file(dir.file("out.dat")));
+        EXPECT_TRUE(dir.names().empty());
     }
 
     // The whole camera is a valid rectangle.
-    scratch_dir dir;
+    scratch_folder dir;
     EXPECT_EQ(run_sample({"-Camera", "100x80", "-Valid", "0,0,100,80", dir.file("out.dat")}).exit_status, 0);
 }
 
 TEST(SampleRefusal, ExistingFileIsReplacedOnlyWithOverwrite) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string path = dir.file("out.dat");
     ASSERT_TRUE(write_file(path, "kept"));
 
@@ -90,4 +90,4 @@ TEST(SampleRefusal, ExistingFileIsReplacedOnlyWithOverwrite) {
 }
 
 }  // namespace
-}  // namespace spinmap
+}  // namespace spinmap::test

@@ -8,16 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "../app/tool_runner.h"
 #include "picture_support.h"
 
 namespace spinmap {
 namespace {
 
 using test::picture;
+using test::read_file;
 using test::read_picture;
+using test::run_tool;
+using test::run_viewer;
 using test::sample_file;
-using test::temp_folder;
+using test::scratch_folder;
+using test::tool_output;
+using test::write_file;
 using test::write_ramp_file;
 
 constexpr rgb RED = {255, 0, 0};
@@ -60,13 +64,11 @@ const char* const USAGE =
     "If successful, the exit status is 0.\n"
     "Otherwise, the exit status is 1 and an error message is output to the console.\n";
 
-tool_output run_view(const std::vector<std::string>& args) { return run_program({SPINMAP_VIEW_EXE}, args); }
-
 std::string error_text(const std::string& message) { return "Spinmap View\nERROR: " + message + "\n"; }
 
 TEST(ViewRun, FewerThanTwoArgumentsPrintTheUsageText) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-Scale"}, {"in.dat"}}) {
-        const tool_output r = run_view(args);
+        const tool_output r = run_viewer(args);
         EXPECT_EQ(r.out, USAGE);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.exit_status, 1);
@@ -106,7 +108,7 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        const tool_output r = run_view(c.args);
+        const tool_output r = run_viewer(c.args);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, error_text(c.message));
         EXPECT_EQ(r.exit_status, 1);
@@ -114,7 +116,7 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
 }
 
 TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string good = folder.file("good.dat");
     write_ramp_file(good);
     ASSERT_TRUE(write_file(folder.file("text.dat"), "no data file here\n"));
@@ -160,7 +162,7 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        const tool_output r = run_view(c.args);
+        const tool_output r = run_viewer(c.args);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, error_text(c.message));
         EXPECT_EQ(r.exit_status, 1);
@@ -171,13 +173,13 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
 }
 
 TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string in = folder.file("in.dat");
     const std::string turned = folder.file("turned.dat");
     write_ramp_file(in);
     const tool_output r = run_tool({"-Angle", "90", "-Pivot", "20,10", "-NoInterp", in, turned});
     ASSERT_EQ(r.exit_status, 0) << r.err;
-    const tool_output v = run_view({in, turned, folder.file("both.png")});
+    const tool_output v = run_viewer({in, turned, folder.file("both.png")});
     ASSERT_EQ(v.exit_status, 0) << v.err;
     EXPECT_EQ(v.out + v.err, "");
     picture p;

@@ -15,7 +15,7 @@ namespace {
 using test::picture;
 using test::read_picture;
 using test::sample_file;
-using test::temp_folder;
+using test::scratch_folder;
 using test::write_ramp_file;
 
 constexpr rgb RED = {255, 0, 0};
@@ -127,7 +127,7 @@ protected:
         ASSERT_EQ(spinmap_view_main(args), 0);
         read_picture(args.back(), p);
     }
-    temp_folder folder;
+    scratch_folder folder;
     const std::string ramp = folder.file("ramp.dat");
     const std::string out = folder.file("out.png");
 };
