@@ -31,7 +31,8 @@ constexpr const char* USAGE_LINES[] = {
     "",
     "With several input files, their pictures are placed side by side from",
     "left to right and share one colour scale.",
-    "An existing output file is replaced.",
+    "An existing output file is replaced only when it is a PNG picture",
+    "or empty; the output file name must end in .png.",
     "",
     "Options:",
     "",
@@ -54,7 +55,7 @@ constexpr const char* USAGE_LINES[] = {
     "If successful, the exit status is 0.",
     "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
-static_assert(std::size(USAGE_LINES) == 36);
+static_assert(std::size(USAGE_LINES) == 37);
 
 void print_usage() {
     for (const char* line : USAGE_LINES) std::printf("%s\n", line);
@@ -82,9 +83,10 @@ struct panel_list {
     }
 };
 
-// Every input is a regular file, and none of them is the output (by file
-// identity, whatever names reach it): the picture must never replace a data
-// file. An input that cannot be opened here is reported when it is read.
+// Every input is a regular file, none of them is the output (by file
+// identity, whatever names reach it), and the output may hold a picture: the
+// picture must never replace a data file. An input that cannot be opened
+// here is reported when it is read.
 bool check_file_names(const view_settings& settings, std::string* message) {
     for (const std::string& input : settings.inputs) {
         if (!u_is_regular_file(input)) {
@@ -102,43 +104,44 @@ bool check_file_names(const view_settings& settings, std::string* message) {
             return false;
         }
     }
-    return true;
+    return check_picture_target(settings.output, message);
 }
 
 // Reads one input: its header and the one block the picture draws, the
 // other skipped. The attributes are checked as the rotation tool checks
 // them, for the block that was read.
 bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
+    const std::string name = quoted(path);
     intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
     height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
     int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
     if (code != 0) {
-        *message = std::string("Error reading input data file: ") + error_name(code);
+        *message = "Error reading input data file " + name + ": " + error_name(code);
         return false;
     }
     std::string reason;
     code = check_data_attributes(&panel->header, wanted_intensity, wanted_height, true, &reason);
     if (code != 0) {
-        *message = "Invalid attribute information in input data file\n" + reason;
+        *message = "Invalid attribute information in input data file " + name + "\n" + reason;
         return false;
     }
     if (intensity) {
         if (panel->intensity.matrix != nullptr) return true;
-        *message = "Input data file contains no intensity data";
+        *message = "Input data file " + name + " contains no intensity data";
         return false;
     }
     if (panel->height.matrix == nullptr) {
-        *message = "Input data file contains no height data";
+        *message = "Input data file " + name + " contains no height data";
         return false;
     }
     int32_t points = 0;
     code = matrix_count_valid(&panel->height, nullptr, &points);
     if (code != 0) {
-        *message = error_name(code);
+        *message = "Input data file " + name + ": " + error_name(code);
         return false;
     }
     if (points == 0) {
-        *message = "Input data file contains no valid height points";
+        *message = "Input data file " + name + " contains no valid height points";
         return false;
     }
     return true;

@@ -96,6 +96,12 @@ int spinmap_view_main(const std::vector<std::string>& args);
 // file names were given; settings then hold what was parsed before it.
 bool parse_view_arguments(const std::vector<std::string>& args, view_settings* settings, std::string* message);
 
+// A picture may replace only a picture: the output name must end in ".png"
+// (any case), and a file already there is replaced only when it is empty or
+// begins with the 8-byte PNG signature. False with the message otherwise (a
+// data file, a text, a folder, a file that cannot be read).
+bool check_picture_target(std::string_view path, std::string* message);
+
 // ---- Colour scale --------------------------------------------------------------
 
 // The nearest-rank percentiles of n values sorted ascending into v[0..n-1]:

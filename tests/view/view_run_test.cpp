@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +38,8 @@ const char* const USAGE =
     "\n"
     "With several input files, their pictures are placed side by side from\n"
     "left to right and share one colour scale.\n"
-    "An existing output file is replaced.\n"
+    "An existing output file is replaced only when it is a PNG picture\n"
+    "or empty; the output file name must end in .png.\n"
     "\n"
     "Options:\n"
     "\n"
@@ -133,30 +135,49 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         f.set_heights({2, 0, 7, 8}, [](int, int) { return 1; });  // one column beyond the camera
         f.write(folder.file("too-wide.dat"));
     }
-    ASSERT_TRUE(write_file(folder.file("old.png"), "an earlier picture"));
+    ASSERT_TRUE(write_file(folder.file("old.png"), "\x89PNG\r\n\x1b\n: one byte off a picture"));
+    {
+        sample_file f(8, 8);
+        f.set_heights({0, 0, 8, 8}, [](int, int) { return 1; });
+        f.write(folder.file("data.PNG"));
+    }
+    std::filesystem::create_directory(folder.file("folder.png"));
     ASSERT_EQ(link(good.c_str(), folder.file("hard-link.png").c_str()), 0);
     ASSERT_EQ(symlink(good.c_str(), folder.file("soft-link.png").c_str()), 0);
     const std::vector<std::string> names = folder.names();
     const std::optional<std::string> good_bytes = read_file(good);
 
     const std::string out = folder.file("out.png");
+    const auto named = [&](const std::string& name) { return "\"" + folder.file(name) + "\""; };
     const struct {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{good, folder.file("missing.dat"), out}, "Cannot access input data file \"" + folder.file("missing.dat") + "\""},
-        {{good, folder.file("text.dat"), folder.file("old.png")}, "Error reading input data file: ERR_NOT_A_DATA_FILE"},
-        {{folder.file("no-heights.dat"), out}, "Input data file contains no height data"},
-        {{folder.file("all-invalid.dat"), out}, "Input data file contains no valid height points"},
-        {{"-Intensity", good, out}, "Input data file contains no intensity data"},
-        {{folder.file("too-wide.dat"), out},
-         "Invalid attribute information in input data file\nCamera width or height inconsistent with data."},
+        {{good, folder.file("missing.dat"), out}, "Cannot access input data file " + named("missing.dat")},
+        {{good, folder.file("text.dat"), out},
+         "Error reading input data file " + named("text.dat") + ": ERR_NOT_A_DATA_FILE"},
+        {{folder.file("no-heights.dat"), out}, "Input data file " + named("no-heights.dat") + " contains no height data"},
+        {{folder.file("all-invalid.dat"), out},
+         "Input data file " + named("all-invalid.dat") + " contains no valid height points"},
+        {{"-Intensity", good, out}, "Input data file " + named("good.dat") + " contains no intensity data"},
+        {{folder.file("too-wide.dat"), out}, "Invalid attribute information in input data file " + named("too-wide.dat") +
+                                                 "\nCamera width or height inconsistent with data."},
         {{good, folder.file("no-such-folder/out.png")}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
-        {{good, folder.path()}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
-        {{good, good}, "Output PNG file is an input data file \"" + good + "\""},
+        {{good, good}, "Output PNG file is an input data file " + named("good.dat")},
         {{folder.file("no-heights.dat"), good, folder.file("hard-link.png")},
-         "Output PNG file is an input data file \"" + folder.file("hard-link.png") + "\""},
-        {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file \"" + folder.file("soft-link.png") + "\""},
+         "Output PNG file is an input data file " + named("hard-link.png")},
+        {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file " + named("soft-link.png")},
+        // The picture never replaces what is not a picture, nor takes a
+        // name that is not one: the forgotten output name, a data file.
+        {{good, folder.file("no-heights.dat")},
+         "Output PNG file name does not end in \".png\": " + named("no-heights.dat")},
+        {{good, folder.file("out.jpg")}, "Output PNG file name does not end in \".png\": " + named("out.jpg")},
+        {{good, folder.file("data.PNG")},
+         "Output PNG file " + named("data.PNG") + " exists and is not a PNG picture; it is not replaced"},
+        {{good, folder.file("old.png")},
+         "Output PNG file " + named("old.png") + " exists and is not a PNG picture; it is not replaced"},
+        {{good, folder.file("folder.png")},
+         "Output PNG file " + named("folder.png") + " exists and is not a PNG picture; it is not replaced"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -167,7 +188,9 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         EXPECT_EQ(folder.names(), names);
     }
     EXPECT_EQ(read_file(good), good_bytes);
-    EXPECT_EQ(read_file(folder.file("old.png")), std::optional<std::string>("an earlier picture"));
+    EXPECT_EQ(read_file(folder.file("old.png")),
+              std::optional<std::string>("\x89PNG\r\n\x1b\n: one byte off a picture"));
+    EXPECT_EQ(read_file(folder.file("data.PNG")).value_or("").substr(0, 4), "\x88\x1b\x03\x6f");
 }
 
 TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
@@ -177,6 +200,9 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     write_ramp_file(in);
     const tool_output r = run_tool({"-Angle", "90", "-Pivot", "20,10", "-NoInterp", in, turned});
     ASSERT_EQ(r.exit_status, 0) << r.err;
+    // An empty file is replaced, and so is a picture.
+    ASSERT_TRUE(write_file(folder.file("both.png"), ""));
+    ASSERT_EQ(run_view({in, folder.file("both.png")}).exit_status, 0);
     const tool_output v = run_view({in, turned, folder.file("both.png")});
     ASSERT_EQ(v.exit_status, 0) << v.err;
     EXPECT_EQ(v.out + v.err, "");
