@@ -45,19 +45,31 @@ bool parse_scale(const std::string& text, int* scale) {
     return true;
 }
 
-// "Lo,Hi": white space only before Lo and right after the comma; Lo < Hi.
-bool parse_range(const std::string& text, double* lo, double* hi) {
+// One end of a range at text: a number, then "nm" (any case) when it is in
+// nanometres. The position after it, text itself when there is no number.
+const char* convert_range_end(const char* text, double* value, bool* in_nm) {
+    const char* end = convert_number(text, value);
+    *in_nm = end != text && folded_to_lower(std::string_view(end).substr(0, 2)) == "nm";
+    return *in_nm ? end + 2 : end;
+}
+
+// "Lo,Hi", both in file units or both in nanometres ("-50nm,120nm"): white
+// space only before Lo and right after the comma; Lo < Hi.
+bool parse_range(const std::string& text, double* lo, double* hi, bool* in_nm) {
     const char* const start = text.c_str();
     const char* const finish = start + text.size();
     double a = 0;
-    const char* a_end = convert_number(start, &a);
+    bool a_nm = false;
+    const char* a_end = convert_range_end(start, &a, &a_nm);
     if (a_end == start || *a_end != ',' || !within_value_limit(a)) return false;
     const char* const b_start = a_end + 1;
     double b = 0;
-    const char* b_end = convert_number(b_start, &b);
-    if (b_end == b_start || b_end != finish || !within_value_limit(b) || !(a < b)) return false;
+    bool b_nm = false;
+    const char* b_end = convert_range_end(b_start, &b, &b_nm);
+    if (b_end == b_start || b_end != finish || !within_value_limit(b) || !(a < b) || a_nm != b_nm) return false;
     *lo = a;
     *hi = b;
+    *in_nm = a_nm;
     return true;
 }
 
@@ -81,7 +93,7 @@ bool parse_option(const std::vector<std::string>& args, std::size_t* index, view
             if (parse_scale(value, &settings->scale)) return true;
             *message = "Invalid scale " + quoted(value);
         } else {
-            if (parse_range(value, &settings->range_lo, &settings->range_hi)) {
+            if (parse_range(value, &settings->range_lo, &settings->range_hi, &settings->range_in_nm)) {
                 settings->has_range = true;
                 return true;
             }

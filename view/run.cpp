@@ -1,4 +1,5 @@
 // The viewer program: usage text, error messages, the inputs and the picture.
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <new>
@@ -23,7 +24,9 @@ constexpr const char* USAGE_LINES[] = {
     "This program reads Lumatrix binary data files and writes a PNG picture",
     "of the height data over the whole camera frame.",
     "Valid heights are drawn in a sequential colour map, invalid points in",
-    "dark grey, and fiducials as small crosses, one style for each group A to D.",
+    "dark grey, and fiducials as small marks, one shape and colour for each",
+    "group A to D. A legend beside the pictures explains the colours in",
+    "nanometres of surface height and in file units, and names the marks.",
     "",
     "Usage:",
     "",
@@ -46,16 +49,20 @@ constexpr const char* USAGE_LINES[] = {
     "-Range Lo,Hi",
     "This option makes the colour scale run from Lo to Hi, in the units stored",
     "in the file, instead of from the 0.5th to the 99.5th percentile of the",
-    "valid values. Lo must be less than Hi.",
+    "valid values. Lo must be less than Hi. Both may end in nm for nanometres",
+    "of surface height, as in -Range -50nm,120nm.",
+    "The colour scale is printed on standard output in both units.",
     "",
     "-Intensity",
     "This option draws the first intensity frame in grey instead of the heights.",
+    "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn",
+    "where the rotated heights are.",
     "",
     "Exit Status",
     "If successful, the exit status is 0.",
     "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
-static_assert(std::size(USAGE_LINES) == 37);
+static_assert(std::size(USAGE_LINES) == 43);
 
 void print_usage() {
     for (const char* line : USAGE_LINES) std::printf("%s\n", line);
@@ -167,8 +174,25 @@ void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_
     }
 }
 
-// The -Range values, or the percentiles of what is drawn.
+// The -Range values (nanometres turned into file units by the files' one
+// height scale), or the percentiles of what is drawn.
 bool settle_scale(const view_settings& settings, const panel_list& list, view_look* look, std::string* message) {
+    if (settings.has_range && settings.range_in_nm) {
+        double nm_per_count = 0;
+        if (settings.intensity) {
+            *message = "A range in nanometres is for height pictures, not for -Intensity";
+            return false;
+        }
+        if (!common_height_scale(list.panels.data(), list.panels.size(), &nm_per_count)) {
+            *message = "A range in nanometres needs input data files that agree on one height scale";
+            return false;
+        }
+        look->lo = settings.range_lo / nm_per_count;
+        look->hi = settings.range_hi / nm_per_count;
+        if (std::isfinite(look->lo) && std::isfinite(look->hi) && look->lo < look->hi) return true;
+        *message = "The range in nanometres is beyond the file units of the input data files";
+        return false;
+    }
     if (settings.has_range) {
         look->lo = settings.range_lo;
         look->hi = settings.range_hi;
@@ -184,12 +208,31 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
     return code == 0;
 }
 
+// The colour scale on standard output, in every unit the legend shows.
+void print_scale(const view_settings& settings, const panel_list& list, const view_look& look) {
+    const char* const source = settings.has_range ? "-Range" : "0.5th to 99.5th percentile";
+    if (settings.intensity) {
+        std::printf("Colour scale (%s): %g to %g intensity counts of the first frame\n", source, look.lo, look.hi);
+        return;
+    }
+    double nm_per_count = 0;
+    if (common_height_scale(list.panels.data(), list.panels.size(), &nm_per_count)) {
+        std::printf("Colour scale (%s): %g to %g file units, %g to %g nm of surface height\n", source, look.lo, look.hi,
+                    look.lo * nm_per_count, look.hi * nm_per_count);
+    } else {
+        std::printf("Colour scale (%s): %g to %g file units (no nanometres: %s)\n", source, look.lo, look.hi,
+                    list.panels.size() > 1 ? "the files differ in height scale" : "the file has no height scale");
+    }
+    std::fflush(stdout);
+}
+
 bool run_view(const view_settings& settings, std::string* message) {
     if (!check_file_names(settings, message)) return false;
     panel_list list;
     list.panels.resize(settings.inputs.size());
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
         view_panel_clear(&list.panels[i]);
+        list.panels[i].name = settings.inputs[i];
         if (!read_panel(settings.inputs[i], settings.intensity, &list.panels[i], message)) return false;
     }
     view_look look{settings.scale, settings.intensity, 0, 0};
@@ -199,6 +242,7 @@ bool run_view(const view_settings& settings, std::string* message) {
         *message = std::string("Error writing output PNG file: ") + error_name(code);
         return false;
     }
+    print_scale(settings, list, look);
     return true;
 }
 

@@ -30,7 +30,9 @@ const char* const USAGE =
     "This program reads Lumatrix binary data files and writes a PNG picture\n"
     "of the height data over the whole camera frame.\n"
     "Valid heights are drawn in a sequential colour map, invalid points in\n"
-    "dark grey, and fiducials as small crosses, one style for each group A to D.\n"
+    "dark grey, and fiducials as small marks, one shape and colour for each\n"
+    "group A to D. A legend beside the pictures explains the colours in\n"
+    "nanometres of surface height and in file units, and names the marks.\n"
     "\n"
     "Usage:\n"
     "\n"
@@ -53,10 +55,14 @@ const char* const USAGE =
     "-Range Lo,Hi\n"
     "This option makes the colour scale run from Lo to Hi, in the units stored\n"
     "in the file, instead of from the 0.5th to the 99.5th percentile of the\n"
-    "valid values. Lo must be less than Hi.\n"
+    "valid values. Lo must be less than Hi. Both may end in nm for nanometres\n"
+    "of surface height, as in -Range -50nm,120nm.\n"
+    "The colour scale is printed on standard output in both units.\n"
     "\n"
     "-Intensity\n"
     "This option draws the first intensity frame in grey instead of the heights.\n"
+    "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn\n"
+    "where the rotated heights are.\n"
     "\n"
     "Exit Status\n"
     "If successful, the exit status is 0.\n"
@@ -101,6 +107,8 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
         {{"-Range", "nan,1", "a.dat", "a.png"}, "Invalid range \"nan,1\""},
         {{"-Range", "0,inf", "a.dat", "a.png"}, "Invalid range \"0,inf\""},
         {{"-Range", "0,1e39", "a.dat", "a.png"}, "Invalid range \"0,1e39\""},
+        {{"-Range", "-50nm,120", "a.dat", "a.png"}, "Invalid range \"-50nm,120\""},  // one unit for both
+        {{"-Range", "-50 nm,120 nm", "a.dat", "a.png"}, "Invalid range \"-50 nm,120 nm\""},
         {{"-Scale", "2", "-Intensity"}, "No input data file specified"},
         {{"-Intensity", "a.dat"}, "No output PNG file specified"},
         // The first error ends the run.
@@ -135,6 +143,13 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         f.set_heights({2, 0, 7, 8}, [](int, int) { return 1; });  // one column beyond the camera
         f.write(folder.file("too-wide.dat"));
     }
+    {
+        sample_file f(8, 8);  // the ramp's counts are 2^-32 m, these 2^-35 m
+        f.set_heights({0, 0, 8, 8}, [](int, int) { return 1; });
+        f.header.WavelengthIn = 0x1p-20f;
+        f.header.PhaseRes = 1;
+        f.write(folder.file("other-scale.dat"));
+    }
     ASSERT_TRUE(write_file(folder.file("old.png"), "\x89PNG\r\n\x1b\n: one byte off a picture"));
     {
         sample_file f(8, 8);
@@ -167,6 +182,10 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         {{folder.file("no-heights.dat"), good, folder.file("hard-link.png")},
          "Output PNG file is an input data file " + named("hard-link.png")},
         {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file " + named("soft-link.png")},
+        {{"-Range", "250nm,280nm", good, folder.file("other-scale.dat"), out},
+         "A range in nanometres needs input data files that agree on one height scale"},
+        {{"-Intensity", "-Range", "1nm,2nm", folder.file("no-heights.dat"), out},
+         "A range in nanometres is for height pictures, not for -Intensity"},
         // The picture never replaces what is not a picture, nor takes a
         // name that is not one: the forgotten output name, a data file.
         {{good, folder.file("no-heights.dat")},
@@ -205,23 +224,25 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     ASSERT_EQ(run_view({in, folder.file("both.png")}).exit_status, 0);
     const tool_output v = run_view({in, turned, folder.file("both.png")});
     ASSERT_EQ(v.exit_status, 0) << v.err;
-    EXPECT_EQ(v.out + v.err, "");
+    // The scale in both units: 1000 and 1290 counts of 2^-32 m.
+    EXPECT_EQ(v.out, "Colour scale (0.5th to 99.5th percentile): 1000 to 1290 file units, "
+                     "232.831 to 300.352 nm of surface height\n");
+    EXPECT_EQ(v.err, "");
     picture p;
     read_picture(folder.file("both.png"), &p);
-    ASSERT_EQ(p.width, 40u + 8 + 40);
     // (23.5, 9.7) turns about (20, 10) to (19.7, 6.5): drawn about (20, 7).
-    const uint32_t left = 48;
-    EXPECT_EQ(p.at(24, 10), RED);
-    EXPECT_EQ(p.at(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
+    const uint32_t left = 40 + 8;
+    EXPECT_EQ(p.camera(24, 10), RED);
+    EXPECT_EQ(p.camera(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
     for (const auto& [x, y] : {std::pair{20, 7}, {17, 7}, {23, 7}, {20, 4}, {20, 10}}) {
-        EXPECT_EQ(p.at(left + x, y), RED) << x << "," << y;
+        EXPECT_EQ(p.camera(left + x, y), RED) << x << "," << y;
     }
     // The heights turned with it: the top of the ramp, column 33, is now
     // row 10 - (33 - 20) = -3, off the frame; column 30 is row 0, the invalid
     // block's columns 10..13 are rows 17..20, its rows 5..7 columns 15..17.
-    EXPECT_EQ(p.at(left + 12, 0), HEIGHT_COLOURS[229]);  // 1260: 228.6
-    EXPECT_EQ(p.at(left + 15, 17), NO_HEIGHT_COLOUR);
-    EXPECT_EQ(p.at(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
+    EXPECT_EQ(p.camera(left + 12, 0), HEIGHT_COLOURS[229]);  // 1260: 228.6
+    EXPECT_EQ(p.camera(left + 15, 17), NO_HEIGHT_COLOUR);
+    EXPECT_EQ(p.camera(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
 }
 
 }  // namespace
