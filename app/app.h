@@ -21,10 +21,6 @@ inline constexpr const char* TOOL_NAME = "Spinmap";
 // no pivot was given.
 inline constexpr double NO_PIVOT = 3.4028234663852886e38;
 
-// The process-wide verbose switch: off at start, set by -Verbose, never
-// cleared.
-extern bool verbose;
-
 // What the command line asks for.
 struct run_settings {
     std::string input_path;
@@ -35,6 +31,22 @@ struct run_settings {
     bool no_interp = false;
     bool overwrite = false;
     bool verbose = false;
+};
+
+// The verbose report of a run: keyed lines on standard output, printed only
+// when the report is on. The run hands it to the steps that report.
+class run_report {
+public:
+    explicit run_report(bool on) : on_(on) {}
+    bool on() const { return on_; }
+    // The key left-justified in 20 characters, " = ", then the value by a
+    // printf format (which ends the line itself).
+    void line(const char* key, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    // Text as it is; "\n" is an empty line.
+    void text(std::string_view text) const;
+
+private:
+    bool on_;
 };
 
 // The whole entry: parses the arguments (after the program name), asks before
@@ -55,19 +67,20 @@ bool parse_arguments(const std::vector<std::string>& args, run_settings* setting
 // return false and leave the answer as it was.
 bool u_ask_yes_no(std::string_view question, bool* answer);
 
-// Reads the input file, rotates its height data by angle degrees about the
-// pivot (NO_PIVOT: the centre of the valid points' window), rotates the
-// fiducials, and writes the output file. Reports every failure itself.
-bool run_rotation(std::string_view input_path, std::string_view output_path, double pivot_x, double pivot_y,
-                  double angle, bool no_interp);
+// Reads the input file, rotates its height data by the settings' angle about
+// their pivot (NO_PIVOT: the centre of the valid points' window), rotates
+// the fiducials, and writes the output file; reports with -Verbose. Prints
+// every failure itself.
+bool run_rotation(const run_settings& settings);
 
 // Rotates the four fiducial groups of the header in place about the pivot by
-// angle degrees (counter-clockwise positive on the camera image).
-void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle);
+// angle degrees (counter-clockwise positive on the camera image), reporting
+// each group that holds points.
+void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle, const run_report& report);
 
 // Rotates the first `count` points (at most the group's room) of one group;
 // top_row is CameraHeight - 1.
 void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
-                           double pivot_y, double angle);
+                           double pivot_y, double angle, const run_report& report);
 
 }  // namespace spinmap

@@ -266,17 +266,13 @@ int run_entry(const std::vector<std::string>& args) {
         print_error(message);
         return EXIT_FAILURE_STATUS;
     }
-    if (settings.verbose) verbose = true;
     if (!u_is_regular_file(settings.input_path)) {
         print_error("Cannot access input data file " + quoted(settings.input_path));
         return EXIT_FAILURE_STATUS;
     }
     if (!overwrite_confirmed(settings)) return EXIT_FAILURE_STATUS;
-    if (!run_rotation(settings.input_path, settings.output_path, settings.pivot_x, settings.pivot_y,
-                      settings.angle, settings.no_interp)) {
-        return EXIT_FAILURE_STATUS;
-    }
-    if (verbose) std::printf("Done\n");
+    if (!run_rotation(settings)) return EXIT_FAILURE_STATUS;
+    if (settings.verbose) std::printf("Done\n");
     return EXIT_SUCCESS_STATUS;
 }
 

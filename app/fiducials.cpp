@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 
 #include "app/app.h"
 #include "transform/transform.h"
@@ -26,7 +25,7 @@ float to_float(double v) {
 
 }  // namespace
 
-void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle) {
+void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle, const run_report& report) {
     const int top_row = int{header->CameraHeight} - 1;
     struct group {
         const char* name;
@@ -40,13 +39,13 @@ void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, doub
         {"Fiducials Group D", header->FiducialCountD, header->FiducialCoordsD},
     };
     for (const group& g : groups) {
-        if (g.count > 0) rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle);
+        if (g.count > 0) rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, report);
     }
 }
 
 void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
-                           double pivot_y, double angle) {
-    if (verbose) std::printf("%-*s = %d coord pairs\n", 20, name, count);
+                           double pivot_y, double angle, const run_report& report) {
+    report.line(name, "%d coord pairs\n", count);
 
     // Rotate in a y-up frame: flip the pivot and every point about the top row.
     const double cx = pivot_x;

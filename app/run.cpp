@@ -1,5 +1,5 @@
-// The rotation run: read, check, rotate, trim, rotate the fiducials, write.
-#include <cmath>
+// The rotation run: read, check, plan, rotate, trim, rotate the fiducials,
+// write. Each step prints its own failure and its part of the report.
 #include <cstdarg>
 #include <cstdio>
 #include <optional>
@@ -12,14 +12,6 @@
 namespace spinmap {
 
 namespace {
-
-constexpr int KEY_WIDTH = 20;
-
-// matrix_rotate modes of the run: all with the camera frame as output window
-// and the run's own pivot.
-constexpr int MODE_AUTOMATIC = ROT_WIN_GIVEN;
-constexpr int MODE_INTERPOLATE = ROT_INTERP | ROT_WIN_GIVEN;
-constexpr int MODE_MOVE_VALUES = ROT_NO_INTERP | ROT_WIN_GIVEN;
 
 // Releases the run's matrices on every way out.
 struct run_matrices {
@@ -37,6 +29,20 @@ struct run_matrices {
     run_matrices& operator=(const run_matrices&) = delete;
 };
 
+// What one run holds from reading to writing.
+struct run_data {
+    InfoBlock info{};
+    HeaderRecord header{};
+    run_matrices matrices;
+    height_matrix& height = matrices.height;
+    intensity_matrix& intensity = matrices.intensity;
+    window input_window{};  // the valid points' before the rotation
+    int32_t points = 0;     // valid points, before and then after the rotation
+    rotation_plan plan{};
+    double pivot_x = 0;  // as matrix_rotate hands it back
+    double pivot_y = 0;
+};
+
 // Prints "Spinmap", then "ERROR: " and the message, to standard error.
 bool fail(const char* format, ...) {
     std::fprintf(stderr, "%s\nERROR: ", TOOL_NAME);
@@ -50,14 +56,7 @@ bool fail(const char* format, ...) {
 
 bool fail_with_code(int code) { return fail("%s\n", error_name(code)); }
 
-// ---- Verbose report ----------------------------------------------------------
-
-void report_path(const char* key, std::string_view path) {
-    std::printf("%-*s = \"%s\"\n", KEY_WIDTH, key, std::string(path).c_str());
-}
-void report_int(const char* key, int value) { std::printf("%-*s = %d\n", KEY_WIDTH, key, value); }
-void report_number(const char* key, double value) { std::printf("%-*s = %g\n", KEY_WIDTH, key, value); }
-void report_word(const char* key, const char* word) { std::printf("%-*s = %s\n", KEY_WIDTH, key, word); }
+// ---- Report blocks ---------------------------------------------------------------
 
 // The calendar form with its own line end, or "invalid time" for a time the
 // platform cannot convert (negative times included).
@@ -66,17 +65,12 @@ std::string time_text(int64_t seconds) {
     return text ? *text : std::string("invalid time\n");
 }
 
-void report_time(const char* key, int64_t seconds) {
-    std::printf("%-*s = %s", KEY_WIDTH, key, time_text(seconds).c_str());
-}
-
-void report_window(const char* prefix, const window& w, int32_t points) {
-    const std::string p(prefix);
-    report_int((p + " WindowX").c_str(), w.x);
-    report_int((p + " WindowY").c_str(), w.y);
-    report_int((p + " WindowWidth").c_str(), w.width);
-    report_int((p + " WindowHeight").c_str(), w.height);
-    report_int((p + " Points").c_str(), points);
+void report_window(const run_report& report, const std::string& prefix, const window& w, int32_t points) {
+    report.line((prefix + " WindowX").c_str(), "%d\n", w.x);
+    report.line((prefix + " WindowY").c_str(), "%d\n", w.y);
+    report.line((prefix + " WindowWidth").c_str(), "%d\n", w.width);
+    report.line((prefix + " WindowHeight").c_str(), "%d\n", w.height);
+    report.line((prefix + " Points").c_str(), "%d\n", points);
 }
 
 const char* phase_resolution_name(int16_t code) {
@@ -91,63 +85,91 @@ double counts_per_fringe(int16_t code) {
     return 131072;
 }
 
-void report_attributes(const HeaderRecord& h) {
+void report_attributes(const run_report& report, const HeaderRecord& h) {
     // Header values are single precision, widened before scaling.
-    report_time("TimeStamp", h.TimeStamp);
-    report_int("CameraWidth", h.CameraWidth);
-    report_int("CameraHeight", h.CameraHeight);
-    std::printf("%-*s = %g um\n", KEY_WIDTH, "PixelWidth", static_cast<double>(h.PixelWidth) * 1e6);
-    std::printf("%-*s = %g um\n", KEY_WIDTH, "PixelHeight", static_cast<double>(h.PixelHeight) * 1e6);
-    std::printf("%-*s = %g um\n", KEY_WIDTH, "CameraRes", static_cast<double>(h.CameraRes) * 1e6);
-    report_number("IntfScaleFactor", static_cast<double>(h.IntfScaleFactor));
-    std::printf("%-*s = %g nm\n", KEY_WIDTH, "WavelengthIn", static_cast<double>(h.WavelengthIn) * 1e9);
-    report_number("ObliquityFactor", static_cast<double>(h.ObliquityFactor));
-    report_word("PhaseRes", phase_resolution_name(h.PhaseRes));
-    std::printf("%-*s = 1/%g fr\n", KEY_WIDTH, "PryxRes", counts_per_fringe(h.PhaseRes));
-    std::printf("\n");
+    report.line("TimeStamp", "%s", time_text(h.TimeStamp).c_str());
+    report.line("CameraWidth", "%d\n", h.CameraWidth);
+    report.line("CameraHeight", "%d\n", h.CameraHeight);
+    report.line("PixelWidth", "%g um\n", static_cast<double>(h.PixelWidth) * 1e6);
+    report.line("PixelHeight", "%g um\n", static_cast<double>(h.PixelHeight) * 1e6);
+    report.line("CameraRes", "%g um\n", static_cast<double>(h.CameraRes) * 1e6);
+    report.line("IntfScaleFactor", "%g\n", static_cast<double>(h.IntfScaleFactor));
+    report.line("WavelengthIn", "%g nm\n", static_cast<double>(h.WavelengthIn) * 1e9);
+    report.line("ObliquityFactor", "%g\n", static_cast<double>(h.ObliquityFactor));
+    report.line("PhaseRes", "%s\n", phase_resolution_name(h.PhaseRes));
+    report.line("PryxRes", "1/%g fr\n", counts_per_fringe(h.PhaseRes));
+    report.text("\n");
 }
 
-// ---- Mode decision -------------------------------------------------------------
+// ---- The steps -------------------------------------------------------------------
 
-// Fraction of a pivot coordinate, compared by magnitude so that -0.5 and 0.5
-// both count as half and -1 and 0 both as whole.
-double fraction(double p) { return std::fabs(std::fmod(p, 1.0)); }
-
-bool on_half_pixels(double p) { return std::fmod(p, 0.5) == 0; }
-
-enum class mode_result { ok, angle_not_quarter, pivot_not_half };
-
-// Chooses the matrix_rotate mode; under NoInterp it may move the pivot half a
-// pixel so that both coordinates are whole or both half.
-mode_result decide_mode(double angle, bool no_interp, double* px, double* py, int* mode) {
-    if (std::fmod(angle, 90.0) != 0) {
-        if (no_interp) return mode_result::angle_not_quarter;
-        *mode = MODE_INTERPOLATE;
-        return mode_result::ok;
-    }
-    if (no_interp) {
-        if (!on_half_pixels(*px) || !on_half_pixels(*py)) return mode_result::pivot_not_half;
-        if (fraction(*px) != fraction(*py)) {
-            if (fraction(*px) == 0.5) {
-                *px += 0.5;
-            } else {
-                *py += 0.5;
-            }
-        }
-        *mode = MODE_MOVE_VALUES;
-        return mode_result::ok;
-    }
-    if (std::fmod(angle, 180.0) == 0) {
-        *mode = MODE_AUTOMATIC;
-    } else if (on_half_pixels(*px) && on_half_pixels(*py) && fraction(*px) == fraction(*py)) {
-        *mode = MODE_AUTOMATIC;
-    } else {
-        *mode = MODE_INTERPOLATE;
-    }
-    return mode_result::ok;
+bool read_input(const run_settings& settings, run_data* d) {
+    const int code = read_data_file(settings.input_path, &d->info, &d->header, &d->intensity, &d->height);
+    if (code != 0) return fail("Error reading input data file: %s\n", error_name(code));
+    return true;
 }
 
-// ---- Output --------------------------------------------------------------------
+// The attributes, the height data and its valid points.
+bool check_input(run_data* d, const run_report& report) {
+    std::string message;
+    int code = check_data_attributes(&d->header, &d->intensity, &d->height, true, &message);
+    if (code != 0) return fail("Invalid attribute information in input data file\n%s\n", message.c_str());
+    if (d->height.matrix == nullptr) return fail("Input data file contains no height data\n");
+    code = matrix_valid_window(&d->height, nullptr, &d->input_window);
+    if (code == ERR_ALL_BAD_DATA) return fail("Input data file contains no valid height points\n");
+    if (code != 0) return fail_with_code(code);
+    code = matrix_count_valid(&d->height, nullptr, &d->points);
+    if (code != 0) return fail_with_code(code);
+    report_attributes(report, d->header);
+    report_window(report, "Input", d->input_window, d->points);
+    return true;
+}
+
+// The pivot (by default the centre of the valid points' window) and how the
+// rotation is done, by the tool's rule.
+bool plan(const run_settings& settings, run_data* d, const run_report& report) {
+    double px = settings.pivot_x, py = settings.pivot_y;
+    if (px == NO_PIVOT || py == NO_PIVOT) wn_center(d->input_window, &px, &py);
+    report.text("\n");
+    report.line("Angle", "%g\n", settings.angle);
+    const rotation_choice choice = settings.no_interp ? rotation_choice::no_interp : rotation_choice::automatic;
+    d->plan = plan_rotation({settings.angle, px, py, choice, rotation_rule::tool, false});
+    switch (d->plan.refusal) {
+        case rotation_refusal::angle_not_quarter:
+            return fail("The NoInterp option is disallowed because the rotation angle is not a multiple of 90\n");
+        case rotation_refusal::pivot_not_half:
+            return fail("The NoInterp option is disallowed because a pivot coordinate is not a multiple of 0.5\n");
+        case rotation_refusal::none:
+            break;
+    }
+    report.text("\n");
+    report.line("PivotX", "%g\n", d->plan.pivot_x);
+    report.line("PivotY", "%g\n", d->plan.pivot_y);
+    return true;
+}
+
+// Onto the whole camera frame, whatever window the input had.
+bool rotate(const run_settings& settings, run_data* d) {
+    d->pivot_x = d->plan.pivot_x;
+    d->pivot_y = d->plan.pivot_y;
+    const window camera_frame{0, 0, d->header.CameraWidth, d->header.CameraHeight};
+    const int code = matrix_rotate(&d->height, &camera_frame, &d->pivot_x, &d->pivot_y, settings.angle, d->plan.mode);
+    if (code != 0) return fail_with_code(code);
+    return true;
+}
+
+// To the valid points' window, which the report gives.
+bool trim(run_data* d, const run_report& report) {
+    int code = matrix_trim(&d->height);
+    if (code == ERR_ALL_BAD_DATA) return fail("Result contains no valid data\n");
+    if (code != 0) return fail_with_code(code);
+    code = matrix_count_valid(&d->height, nullptr, &d->points);
+    if (code != 0) return fail_with_code(code);
+    report.text("\n");
+    report_window(report, "Output", d->height.window, d->points);
+    report.text("\n");
+    return true;
+}
 
 // Writes the output through a temporary that replaces the target only when
 // complete, so a failed write leaves every existing file as it was.
@@ -163,95 +185,30 @@ int write_output(std::string_view path, const InfoBlock& info, const HeaderRecor
     return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
 }
 
+bool write(const run_settings& settings, const run_data& d, const run_report& report) {
+    const int code = write_output(settings.output_path, d.info, d.header, d.intensity, d.height);
+    if (code != 0) return fail("Error writing output data file: %s\n", error_name(code));
+    report.text("\n");
+    report.text("Wrote file \"" + settings.output_path + "\"\n");
+    report.text(time_text(u_time_now()));
+    report.text("\n");
+    return true;
+}
+
 }  // namespace
 
-bool run_rotation(std::string_view input_path, std::string_view output_path, double pivot_x, double pivot_y,
-                  double angle, bool no_interp) {
-    if (verbose) {
-        report_path("InputFile", input_path);
-        report_path("OutputFile", output_path);
-    }
-
-    InfoBlock info{};
-    HeaderRecord header{};
-    run_matrices data;
-    height_matrix& height = data.height;
-    intensity_matrix& intensity = data.intensity;
-
-    int code = read_data_file(input_path, &info, &header, &intensity, &height);
-    if (code != 0) return fail("Error reading input data file: %s\n", error_name(code));
-
-    std::string message;
-    code = check_data_attributes(&header, &intensity, &height, true, &message);
-    if (code != 0) return fail("Invalid attribute information in input data file\n%s\n", message.c_str());
-
-    if (height.matrix == nullptr) return fail("Input data file contains no height data\n");
-
-    window input_window{};
-    code = matrix_valid_window(&height, nullptr, &input_window);
-    if (code == ERR_ALL_BAD_DATA) return fail("Input data file contains no valid height points\n");
-    if (code != 0) return fail_with_code(code);
-
-    int32_t points = 0;
-    code = matrix_count_valid(&height, nullptr, &points);
-    if (code != 0) return fail_with_code(code);
-
-    if (verbose) {
-        report_attributes(header);
-        report_window("Input", input_window, points);
-    }
-
-    if (pivot_x == NO_PIVOT || pivot_y == NO_PIVOT) wn_center(input_window, &pivot_x, &pivot_y);
-
-    if (verbose) {
-        std::printf("\n");
-        report_number("Angle", angle);
-    }
-
-    int mode = MODE_AUTOMATIC;
-    switch (decide_mode(angle, no_interp, &pivot_x, &pivot_y, &mode)) {
-        case mode_result::angle_not_quarter:
-            return fail("The NoInterp option is disallowed because the rotation angle is not a multiple of 90\n");
-        case mode_result::pivot_not_half:
-            return fail("The NoInterp option is disallowed because a pivot coordinate is not a multiple of 0.5\n");
-        case mode_result::ok:
-            break;
-    }
-
-    if (verbose) {
-        std::printf("\n");
-        report_number("PivotX", pivot_x);
-        report_number("PivotY", pivot_y);
-    }
-
-    const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
-    code = matrix_rotate(&height, &camera_frame, &pivot_x, &pivot_y, angle, mode);
-    if (code != 0) return fail_with_code(code);
-
-    code = matrix_trim(&height);
-    if (code == ERR_ALL_BAD_DATA) return fail("Result contains no valid data\n");
-    if (code != 0) return fail_with_code(code);
-
-    code = matrix_count_valid(&height, nullptr, &points);
-    if (code != 0) return fail_with_code(code);
-
-    if (verbose) {
-        std::printf("\n");
-        report_window("Output", height.window, points);
-        std::printf("\n");
-    }
-
-    rotate_fiducials(&header, pivot_x, pivot_y, angle);
-
-    code = write_output(output_path, info, header, intensity, height);
-    if (code != 0) return fail("Error writing output data file: %s\n", error_name(code));
-
-    if (verbose) {
-        std::printf("\n");
-        std::printf("Wrote file \"%s\"\n", std::string(output_path).c_str());
-        std::printf("%s", time_text(u_time_now()).c_str());
-        std::printf("\n");
-    }
+bool run_rotation(const run_settings& settings) {
+    const run_report report(settings.verbose);
+    report.line("InputFile", "\"%s\"\n", settings.input_path.c_str());
+    report.line("OutputFile", "\"%s\"\n", settings.output_path.c_str());
+    run_data data;
+    if (!read_input(settings, &data)) return false;
+    if (!check_input(&data, report)) return false;
+    if (!plan(settings, &data, report)) return false;
+    if (!rotate(settings, &data)) return false;
+    if (!trim(&data, report)) return false;
+    rotate_fiducials(&data.header, data.pivot_x, data.pivot_y, settings.angle, report);
+    if (!write(settings, data, report)) return false;
     std::fflush(stdout);
     return true;
 }

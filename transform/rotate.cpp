@@ -100,50 +100,52 @@ int check_output_window(const rect& r, window* out) {
     return 0;
 }
 
-// Brings a remainder in (-360, 360) into (-180, 180].
-double normalise_angle(double r) {
-    if (r <= -180) return r + 360;
-    if (r > 180) return r - 360;
-    return r;
+bool is_bounding(int window_field) { return window_field >= ROT_WIN_BOUNDING; }
+
+rotation_choice choice_of(int mode) {
+    switch (mode & ROT_METHOD_MASK) {
+        case ROT_INTERP:
+            return rotation_choice::interpolate;
+        case ROT_NO_INTERP:
+            return rotation_choice::no_interp;
+        default:
+            return rotation_choice::automatic;
+    }
 }
 
-// Makes a computed pivot's coordinates both whole or both half, so that a
-// quarter turn about it can move values to their true places: a half x is
-// raised by 0.5, a whole x lowered by 0.5. Wholeness is tested rather than
-// comparing the remainders themselves, since fmod keeps the sign and -0.5 and
-// 0.5 are both half.
-void adjust_computed_pivot(double* px, double* py) {
-    const bool x_whole = std::fmod(*px, 1) == 0;
-    const bool y_whole = std::fmod(*py, 1) == 0;
-    if (x_whole == y_whole) return;
-    *px += x_whole ? -0.5 : 0.5;
-}
-
-int settle_pivot(const height_matrix& matrix, const double* pivot_x, const double* pivot_y, int pivot_field,
-                 bool interpolate, double* px, double* py) {
-    switch (pivot_field) {
-        case ROT_PIVOT_VALID_CENTER: {
-            const int error = matrix_valid_center(&matrix, px, py);
-            if (error != 0) return error;
+// Puts the pivot the pivot field names into the request, before any
+// adjustment. The bounding modes turn about the centre of the matrix window
+// whatever the pivot field says, though its errors still count. Has no
+// effect beyond the request, so its error may be reported after the plan's
+// refusal.
+int settle_pivot(const height_matrix& matrix, const double* pivot_x, const double* pivot_y, int mode,
+                 rotation_request* request) {
+    int error = 0;
+    switch (mode & ROT_PIVOT_MASK) {
+        case ROT_PIVOT_VALID_CENTER:
+            error = matrix_valid_center(&matrix, &request->pivot_x, &request->pivot_y);
+            request->pivot_computed = true;
             break;
-        }
         case ROT_PIVOT_WINDOW_CENTER:
-            wn_center(matrix.window, px, py);
+            wn_center(matrix.window, &request->pivot_x, &request->pivot_y);
+            request->pivot_computed = true;
             break;
         default:  // ROT_PIVOT_GIVEN
             if (pivot_x == nullptr || pivot_y == nullptr) return ERR_INVALID_PARAM;
-            *px = *pivot_x;
-            *py = *pivot_y;
-            return 0;
+            request->pivot_x = *pivot_x;
+            request->pivot_y = *pivot_y;
+            break;
     }
-    if (!interpolate) adjust_computed_pivot(px, py);
-    return 0;
+    if (error == 0 && is_bounding(mode & ROT_WIN_MASK)) {
+        wn_center(matrix.window, &request->pivot_x, &request->pivot_y);
+        request->pivot_computed = false;
+    }
+    return error;
 }
 
-// The output window by the window field. The bounding modes replace the
-// pivot with the centre of the matrix window.
+// The output window by the window field, about the planned pivot.
 int settle_output_window(const height_matrix& matrix, const window* out_window, int window_field, double r,
-                         double* px, double* py, window* out) {
+                         double px, double py, window* out) {
     const window& own = matrix.window;
     const double radians = r / DEGREES_PER_RADIAN;
     rect chosen{};
@@ -151,7 +153,7 @@ int settle_output_window(const height_matrix& matrix, const window* out_window, 
         case ROT_WIN_CLIPPED: {
             rect bounds{};
             // A corner beyond the coordinate limit lies far from every 16-bit window.
-            if (!rotated_bounds(own, *px, *py, radians, &bounds)) return ERR_WINDOWS_DISJOINT;
+            if (!rotated_bounds(own, px, py, radians, &bounds)) return ERR_WINDOWS_DISJOINT;
             if (!intersect(bounds, to_rect(out_window != nullptr ? *out_window : own), &chosen)) {
                 return ERR_WINDOWS_DISJOINT;
             }
@@ -162,8 +164,7 @@ int settle_output_window(const height_matrix& matrix, const window* out_window, 
         case 5:
         case 6:
         case 7:
-            wn_center(own, px, py);
-            if (!rotated_bounds(own, *px, *py, radians, &chosen)) return ERR_PARAM_OUT_OF_RANGE;
+            if (!rotated_bounds(own, px, py, radians, &chosen)) return ERR_PARAM_OUT_OF_RANGE;
             if (out_window != nullptr) {
                 narrow_extent(&chosen.x, &chosen.width, out_window->width);
                 narrow_extent(&chosen.y, &chosen.height, out_window->height);
@@ -174,10 +175,6 @@ int settle_output_window(const height_matrix& matrix, const window* out_window, 
             break;
     }
     return check_output_window(chosen, out);
-}
-
-bool needs_interpolation(int method, double r, double px, double py) {
-    return method == ROT_INTERP || std::fmod(r, 90) != 0 || std::fmod(px, 0.5) != 0 || std::fmod(py, 0.5) != 0;
 }
 
 // Stores INVALID_HEIGHT into every element of the new result outside the
@@ -225,23 +222,16 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
                   int mode) {
     if (matrix == nullptr || !is_usable_matrix(*matrix)) return ERR_INVALID_PARAM;
 
-    // A whole number of turns changes nothing (a NaN remainder is not 0).
-    double r = std::fmod(angle, 360);
-    if (r == 0) return 0;
-    r = normalise_angle(r);
-
-    int method = mode & ROT_METHOD_MASK;
-    if (method == ROT_NO_INTERP) {
-        if (std::fmod(r, 90) != 0) return ERR_INVALID_PARAM;
-        method = 0;
-    }
-
-    double px = 0, py = 0;
-    int error = settle_pivot(*matrix, pivot_x, pivot_y, mode & ROT_PIVOT_MASK, method == ROT_INTERP, &px, &py);
-    if (error != 0) return error;
+    rotation_request request{angle, 0, 0, choice_of(mode), rotation_rule::library, false};
+    const int pivot_error = settle_pivot(*matrix, pivot_x, pivot_y, mode, &request);
+    const rotation_plan plan = plan_rotation(request);
+    if (plan.method == rotation_method::unchanged) return 0;
+    if (plan.method == rotation_method::refused) return ERR_INVALID_PARAM;
+    if (pivot_error != 0) return pivot_error;
+    const double px = plan.pivot_x, py = plan.pivot_y;
 
     window out{};
-    error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, r, &px, &py, &out);
+    int error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, plan.turn, px, py, &out);
     if (error != 0) return error;
 
     height_matrix result;
@@ -252,12 +242,11 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
 
     // The result starts as INVALID_HEIGHT everywhere. The interpolating
     // kernel writes every point itself; the exact one only where values
-    // land, and only the rest is filled beforehand. r is 90, -90 or 180 when
-    // it leaves no remainder on division by 90.
-    if (needs_interpolation(method, r, px, py)) {
-        error = matrix_resample_interp(matrix, &result, px, py, r);
+    // land, and only the rest is filled beforehand.
+    if (plan.method == rotation_method::interpolate) {
+        error = matrix_resample_interp(matrix, &result, px, py, plan.turn);
     } else {
-        const int turn = static_cast<int>(r);
+        const int turn = static_cast<int>(plan.turn);
         fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, turn));
         error = matrix_rotate_exact(matrix, &result, px, py, turn);
     }

@@ -51,6 +51,60 @@ enum rotate_mode : int {
     ROT_INTERP = 0x40,               // always interpolate
 };
 
+// ---- The rotation plan ------------------------------------------------------
+//
+// How a rotation by an angle about a pivot is done: whether the data stay as
+// they are, move unchanged or are resampled by interpolation, whether the
+// pivot is moved half a pixel first, and when the rotation is refused. The
+// tool and matrix_rotate both follow it.
+
+// What the caller asks of the method.
+enum class rotation_choice {
+    automatic,    // move values where angle and pivot allow it, else interpolate
+    interpolate,  // always resample
+    no_interp,    // never resample
+};
+
+// Whose rule decides: the spinmap tool's, or matrix_rotate's own method field.
+enum class rotation_rule { tool, library };
+
+struct rotation_request {
+    double angle = 0;  // degrees, counter-clockwise positive
+    double pivot_x = 0;
+    double pivot_y = 0;
+    rotation_choice choice = rotation_choice::automatic;
+    rotation_rule rule = rotation_rule::tool;
+    // Library rule: the pivot is a computed centre, which may be moved half a
+    // pixel; a given pivot never is.
+    bool pivot_computed = false;
+};
+
+enum class rotation_method {
+    refused,      // not done at all: see the refusal
+    unchanged,    // a whole number of turns: the data stay exactly as they are
+    move_values,  // a quarter or half turn: every value moves to its place unchanged
+    interpolate,  // every result point is resampled from its four source neighbours
+};
+
+enum class rotation_refusal {
+    none,
+    angle_not_quarter,  // no interpolation asked, and the angle is not a multiple of 90 degrees
+    pivot_not_half,     // tool, no interpolation asked, and a pivot coordinate is not a multiple of 0.5
+};
+
+struct rotation_plan {
+    rotation_method method;
+    rotation_refusal refusal;
+    double pivot_x;       // the pivot the rotation turns about, after any adjustment
+    double pivot_y;
+    bool pivot_adjusted;  // one coordinate was moved half a pixel
+    double turn;          // the angle brought into (-180, 180]; 90, -90 or 180 when values move
+    int mode;             // matrix_rotate mode (ROT_WIN_GIVEN with method flags) that carries the plan out
+};
+
+// Plans a rotation by the request's rule. Nothing is allocated or printed.
+rotation_plan plan_rotation(const rotation_request& request);
+
 // Turns (x, y) about (cx, cy) by radians, counter-clockwise in a y-up frame.
 void rotate_point(double* x, double* y, double cx, double cy, double radians);
 

@@ -10,11 +10,7 @@
 namespace spinmap {
 namespace {
 
-// Restores the verbose switch after a test that turns it on.
-struct verbose_scope {
-    explicit verbose_scope(bool on) { verbose = on; }
-    ~verbose_scope() { verbose = false; }
-};
+const run_report quiet(false);
 
 // A float with a bit pattern no rotation produces, to show untouched pairs.
 float marker(int k) {
@@ -46,7 +42,7 @@ TEST(RotateFiducials, MovesPointsByTheForwardRotation) {
         header.FiducialCountA = 1;
         header.FiducialCoordsA[0] = c.x;
         header.FiducialCoordsA[1] = c.y;
-        rotate_fiducials(&header, c.px, c.py, c.angle);
+        rotate_fiducials(&header, c.px, c.py, c.angle, quiet);
         EXPECT_NEAR(header.FiducialCoordsA[0], c.to_x, 1e-4) << c.name;
         EXPECT_NEAR(header.FiducialCoordsA[1], c.to_y, 1e-4) << c.name;
     }
@@ -70,7 +66,7 @@ TEST(RotateFiducials, TouchesOnlyTheCountedPairsOfEachGroup) {
     header.FiducialCoordsD[1] = 100;
     const HeaderRecord before = header;
 
-    rotate_fiducials(&header, 100, 100, 180);
+    rotate_fiducials(&header, 100, 100, 180, quiet);
 
     // A: pairs 1 to 3 turned, 4 to 7 keep their bits.
     for (int k = 0; k < 6; ++k) EXPECT_NEAR(header.FiducialCoordsA[k], 200 - k, 1e-4) << k;
@@ -89,13 +85,12 @@ TEST(RotateFiducials, TouchesOnlyTheCountedPairsOfEachGroup) {
 }
 
 TEST(RotateFiducials, AHeaderWithoutFiducialsIsUnchangedAndSilent) {
-    verbose_scope on(true);
     HeaderRecord header{};
     header.CameraHeight = 480;
     fill_markers(header.FiducialCoordsA);
     const HeaderRecord before = header;
     testing::internal::CaptureStdout();
-    rotate_fiducials(&header, 100, 100, 33);
+    rotate_fiducials(&header, 100, 100, 33, run_report(true));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(std::memcmp(&header, &before, sizeof header), 0);
 }
@@ -112,10 +107,9 @@ TEST(RotateFiducialGroup, PrintsTheStoredCountOnlyWhenVerbose) {
         {false, "Fiducials Group B", 2, ""},
     };
     for (const auto& c : cases) {
-        verbose_scope scope(c.verbose);
         float coordinates[14] = {};
         testing::internal::CaptureStdout();
-        rotate_fiducial_group(c.name, c.count, coordinates, 479, 0, 0, 90);
+        rotate_fiducial_group(c.name, c.count, coordinates, 479, 0, 0, 90, run_report(c.verbose));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expected);
     }
 }
@@ -127,7 +121,7 @@ TEST(RotateFiducialGroup, ExtremePivotsGiveInfinitiesOrNaNs) {
     for (const auto& c : cases) {
         float coordinates[16] = {1, 2};
         coordinates[14] = 5;  // beyond the group
-        rotate_fiducial_group("Fiducials Group A", 8, coordinates, 479, c.px, c.py, 30);
+        rotate_fiducial_group("Fiducials Group A", 8, coordinates, 479, c.px, c.py, 30, quiet);
         EXPECT_FALSE(std::isfinite(coordinates[0]) && std::isfinite(coordinates[1])) << c.px << ", " << c.py;
         EXPECT_EQ(coordinates[14], 5);
     }

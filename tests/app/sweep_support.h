@@ -108,7 +108,11 @@ struct captured_run {
 inline captured_run rotate_captured(const std::string& input, const std::string& output, double angle) {
     testing::internal::CaptureStderr();
     captured_run r;
-    r.ok = run_rotation(input, output, NO_PIVOT, NO_PIVOT, angle, false);
+    run_settings settings;
+    settings.input_path = input;
+    settings.output_path = output;
+    settings.angle = angle;
+    r.ok = run_rotation(settings);
     r.err = testing::internal::GetCapturedStderr();
     return r;
 }
