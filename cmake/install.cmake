@@ -73,7 +73,7 @@ configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/spinmap.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/spinmap.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # ---- Manual pages -------------------------------------------------------------
-set(spinmap_pages spinmap spinmap-view spinmap-sample)
+set(spinmap_pages spinmap spinmap-view spinmap-info spinmap-sample)
 foreach(page IN LISTS spinmap_pages)
   configure_file(doc/${page}.1.in ${PROJECT_BINARY_DIR}/doc/${page}.1 @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/doc/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
