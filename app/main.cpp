@@ -1,8 +1,6 @@
 // Spinmap: rotates the height data of a measurement data file.
-#include <string>
-#include <vector>
-
 #include "app.h"
+#include "cli/cli.h"
 #include "matrix/matrix.h"
 #include "platform/platform.h"
 
@@ -10,7 +8,5 @@ int main(int argc, char** argv) {
     // The program's frames come from the platform's allocator for large
     // blocks (standard malloc, with huge-page advice where it helps).
     spinmap::malloc_hook = spinmap::u_allocate_large;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return spinmap::spinmap_main(args);
+    return spinmap::cli::program_main(spinmap::TOOL_NAME, argc, argv, spinmap::spinmap_main);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app.h"
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "transform/transform.h"
 
@@ -45,7 +46,7 @@ struct run_data {
 
 // Prints "Spinmap", then "ERROR: " and the message, to standard error.
 bool fail(const char* format, ...) {
-    std::fprintf(stderr, "%s\nERROR: ", TOOL_NAME);
+    cli::begin_error(TOOL_NAME);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

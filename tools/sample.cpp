@@ -7,7 +7,6 @@
 // rectangle (or the circle inscribed in it); everything else is invalid. All
 // values come from integer arithmetic or a fixed seed, so a file is the same
 // on every platform.
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "datafile/datafile.h"
 
 using namespace spinmap;
@@ -62,10 +62,14 @@ const char* const usage_lines[] = {
     "-TimeStamp N       measurement time, seconds since 1970 (1700000000)",
     "-Seed N            seed of the dropouts (1)",
 };
+constexpr cli::text_lines USAGE[] = {usage_lines};
 
-int fail(const char* message, const std::string& what) {
-    std::fprintf(stderr, "spinmap-sample\nERROR: %s \"%s\"\n", message, what.c_str());
-    return 1;
+constexpr const char* SAMPLE_NAME = "spinmap-sample";
+
+// The message and the argument it is about, in double quotes.
+bool fail(const std::string& message, const std::string& what, std::string* text) {
+    *text = message + " " + cli::quoted(what);
+    return false;
 }
 
 bool parse_int(const std::string& text, long long lo, long long hi, long long* value) {
@@ -100,81 +104,117 @@ bool parse_window(const std::string& text, window* w) {
     return true;
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+enum option_id { CAMERA, FORMAT, WINDOW, VALID, APERTURE, SURFACE, DROPOUTS, BUCKETS, FIDUCIALS, PHASE_RES,
+                 TIME_STAMP, SEED };
 
-// Returns 0 when the arguments were understood, else the exit status.
-int parse(int argc, char** argv, sample_settings* s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.size() < 2 || arg[0] != '-') {
-            if (!s->output.empty()) return fail("Too many filename arguments:", arg);
-            s->output = arg;
-            continue;
-        }
-        const std::string key = lower(arg.substr(1));
-        if (i + 1 >= argc) return fail("Missing value after", arg);
-        const std::string value = argv[++i];
-        long long v = 0;
-        bool ok = true;
-        if (key == "camera") {
+constexpr cli::option_spec OPTIONS[] = {
+    {"camera", CAMERA, true},      {"format", FORMAT, true},        {"window", WINDOW, true},
+    {"valid", VALID, true},        {"aperture", APERTURE, true},    {"surface", SURFACE, true},
+    {"dropouts", DROPOUTS, true},  {"buckets", BUCKETS, true},      {"fiducials", FIDUCIALS, true},
+    {"phaseres", PHASE_RES, true}, {"timestamp", TIME_STAMP, true}, {"seed", SEED, true},
+};
+
+// Every option takes a value; a lone "-" is a file name.
+constexpr cli::option_rules RULES{OPTIONS, true, true};
+
+// Reads the value of an option; false when it is out of its range.
+bool take_value(int id, const std::string& value, sample_settings* s) {
+    long long v = 0;
+    bool ok = true;
+    switch (id) {
+        case CAMERA: {
             int wh[2];
             ok = parse_list(value, 'x', 2, wh) && wh[0] > 0 && wh[1] > 0;
             s->camera_width = wh[0];
             s->camera_height = wh[1];
-        } else if (key == "format") {
+            break;
+        }
+        case FORMAT:
             ok = parse_int(value, 1, 3, &v);
             s->format = static_cast<int>(v);
-        } else if (key == "window") {
+            break;
+        case WINDOW:
             ok = parse_window(value, &s->height_window);
-        } else if (key == "valid") {
+            break;
+        case VALID:
             ok = parse_window(value, &s->valid);
-        } else if (key == "aperture") {
-            const std::string a = lower(value);
+            break;
+        case APERTURE: {
+            const std::string a = cli::folded_to_lower(value);
             ok = a == "circle" || a == "rect" || a == "none";
             s->shape = a == "circle" ? aperture::circle : a == "rect" ? aperture::rect : aperture::none;
-        } else if (key == "surface") {
-            const std::string k = lower(value);
+            break;
+        }
+        case SURFACE: {
+            const std::string k = cli::folded_to_lower(value);
             ok = k == "cap" || k == "plane" || k == "coords";
             s->kind = k == "cap" ? surface::cap : k == "plane" ? surface::plane : surface::coords;
-        } else if (key == "dropouts") {
+            break;
+        }
+        case DROPOUTS:
             ok = parse_int(value, 0, 1000000, &v);
             s->dropouts = static_cast<int>(v);
-        } else if (key == "buckets") {
+            break;
+        case BUCKETS:
             ok = parse_int(value, 0, 64, &v);
             s->buckets = static_cast<int>(v);
-        } else if (key == "fiducials") {
+            break;
+        case FIDUCIALS:
             ok = parse_int(value, 0, FIDUCIAL_ROOM, &v);
             s->fiducials = static_cast<int>(v);
-        } else if (key == "phaseres") {
+            break;
+        case PHASE_RES:
             ok = parse_int(value, -32768, 32767, &v);
             s->phase_res = static_cast<int>(v);
-        } else if (key == "timestamp") {
+            break;
+        case TIME_STAMP:
             ok = parse_int(value, INT32_MIN, INT32_MAX, &v);
             s->time_stamp = v;
-        } else if (key == "seed") {
+            break;
+        case SEED:
             ok = parse_int(value, 0, UINT32_MAX, &v);
             s->seed = static_cast<uint32_t>(v);
-        } else {
-            return fail("Unknown option", arg);
-        }
-        if (!ok) return fail("Invalid value", arg + " " + value);
+            break;
     }
-    if (s->output.empty()) {
-        for (const char* line : usage_lines) std::printf("%s\n", line);
-        return 1;
-    }
+    return ok;
+}
+
+// Settles what the options leave open; false with the message when they
+// contradict each other.
+bool settle(sample_settings* s, std::string* message) {
     if (!s->phase_res) s->phase_res = s->format == 2 ? 2 : 1;
     // The writer picks the short formats from PhaseRes alone.
-    if (s->format == 2 && *s->phase_res < 2) return fail("Format 2 needs PhaseRes 2 or more, not", std::to_string(*s->phase_res));
-    if (s->format == 1 && *s->phase_res >= 2) return fail("Format 1 needs PhaseRes below 2, not", std::to_string(*s->phase_res));
+    if (s->format == 2 && *s->phase_res < 2)
+        return fail("Format 2 needs PhaseRes 2 or more, not", std::to_string(*s->phase_res), message);
+    if (s->format == 1 && *s->phase_res >= 2)
+        return fail("Format 1 needs PhaseRes below 2, not", std::to_string(*s->phase_res), message);
     if (s->height_window.width < 0) {
         s->height_window = window{0, 0, static_cast<int16_t>(s->camera_width), static_cast<int16_t>(s->camera_height)};
     }
     if (s->valid.width < 0) s->valid = s->height_window;
-    return 0;
+    return true;
+}
+
+// Reads the arguments into settings; false with the message of the first bad
+// one. Without an output name, *usage is set instead.
+bool parse(const std::vector<std::string>& args, sample_settings* s, bool* usage, std::string* message) {
+    const bool walked = cli::walk_arguments(
+        args, RULES,
+        [&](int id, const std::string& argument, const std::string& value, std::string* m) {
+            return take_value(id, value, s) || cli::refuse_value("value", argument + " " + value, m);
+        },
+        [&](const std::string& name, std::string* m) {
+            if (!s->output.empty()) return fail("Too many filename arguments:", name, m);
+            s->output = name;
+            return true;
+        },
+        message);
+    if (!walked) return false;
+    if (s->output.empty()) {
+        *usage = true;
+        return false;
+    }
+    return settle(s, message);
 }
 
 // A small fixed generator, the same on every platform.
@@ -282,11 +322,13 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
     if (s.format == 3) h->Format3Mark = 3;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int sample_main(const std::vector<std::string>& args) {
     sample_settings s;
-    if (const int status = parse(argc, argv, &s); status != 0) return status;
+    bool usage = false;
+    std::string message;
+    if (!parse(args, &s, &usage, &message)) {
+        return usage ? cli::usage_failure(USAGE) : cli::failure(SAMPLE_NAME, message);
+    }
 
     HeaderRecord header{};
     InfoBlock info{};
@@ -316,9 +358,10 @@ int main(int argc, char** argv) {
     if (code == 0) code = write_data_file(s.output, &info, &header, &intensity, &height);
     matrix_free(&height);
     matrix_free(&intensity);
-    if (code != 0) {
-        std::fprintf(stderr, "spinmap-sample\nERROR: Cannot write \"%s\": %s\n", s.output.c_str(), error_name(code));
-        return 1;
-    }
-    return 0;
+    if (code != 0) return cli::failure(SAMPLE_NAME, "Cannot write " + cli::quoted(s.output) + ": " + error_name(code));
+    return cli::EXIT_OK;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return cli::program_main(SAMPLE_NAME, argc, argv, sample_main); }

@@ -1,11 +1,7 @@
 // spinmap-view: writes a PNG picture of measurement data files.
-#include <string>
-#include <vector>
-
+#include "cli/cli.h"
 #include "view/view.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return spinmap::spinmap_view_main(args);
+    return spinmap::cli::program_main(spinmap::VIEW_TOOL_NAME, argc, argv, spinmap::spinmap_view_main);
 }

@@ -2,11 +2,11 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
-#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/cli.h"
 #include "platform/platform.h"
 #include "view/view.h"
 
@@ -14,10 +14,7 @@ namespace spinmap {
 
 namespace {
 
-constexpr int EXIT_SUCCESS_STATUS = 0;
-constexpr int EXIT_FAILURE_STATUS = 1;
-
-constexpr const char* USAGE_LINES[] = {
+constexpr const char* USAGE_HEAD[] = {
     "Spinmap View",
     "Version 2",
     "",
@@ -37,11 +34,9 @@ constexpr const char* USAGE_LINES[] = {
     "An existing output file is replaced only when it is a PNG picture",
     "or empty; the output file name must end in .png.",
     "",
-    "Options:",
-    "",
-    "Options are specified by a prefix dash (-) character followed by a keyword.",
-    "Keywords are not case-sensitive.",
-    "",
+};
+
+constexpr const char* USAGE_OPTIONS[] = {
     "-Scale N",
     "This option draws each camera pixel as a block of N x N picture pixels.",
     "N is a whole number from 1 to 16; the default is 1.",
@@ -58,26 +53,11 @@ constexpr const char* USAGE_LINES[] = {
     "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn",
     "where the rotated heights are.",
     "",
-    "Exit Status",
-    "If successful, the exit status is 0.",
-    "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
-static_assert(std::size(USAGE_LINES) == 43);
 
-void print_usage() {
-    for (const char* line : USAGE_LINES) std::printf("%s\n", line);
-}
-
-// The tool's name on one line, the message on the next, on standard error.
-// Bytes are written as they are: a path may hold a per cent sign.
-void print_error(std::string_view message) {
-    std::fprintf(stderr, "%s\nERROR: ", VIEW_TOOL_NAME);
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
-}
-
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// The usage text: the program's own lines around the shared paragraphs.
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 43);
 
 // Releases every panel on every way out.
 struct panel_list {
@@ -97,7 +77,7 @@ struct panel_list {
 bool check_file_names(const view_settings& settings, std::string* message) {
     for (const std::string& input : settings.inputs) {
         if (!u_is_regular_file(input)) {
-            *message = "Cannot access input data file " + quoted(input);
+            *message = "Cannot access input data file " + cli::quoted(input);
             return false;
         }
     }
@@ -107,7 +87,7 @@ bool check_file_names(const view_settings& settings, std::string* message) {
         const bool same = u_is_same_file(stream, settings.output);
         std::fclose(stream);
         if (same) {
-            *message = "Output PNG file is an input data file " + quoted(settings.output);
+            *message = "Output PNG file is an input data file " + cli::quoted(settings.output);
             return false;
         }
     }
@@ -118,7 +98,7 @@ bool check_file_names(const view_settings& settings, std::string* message) {
 // other skipped. The attributes are checked as the rotation tool checks
 // them, for the block that was read.
 bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
-    const std::string name = quoted(path);
+    const std::string name = cli::quoted(path);
     intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
     height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
     int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
@@ -247,30 +227,18 @@ bool run_view(const view_settings& settings, std::string* message) {
 }
 
 int run_entry(const std::vector<std::string>& args) {
-    if (args.size() < 2) {
-        print_usage();
-        return EXIT_FAILURE_STATUS;
-    }
+    if (args.size() < 2) return cli::usage_failure(USAGE);
     view_settings settings;
     std::string message;
-    if (!parse_view_arguments(args, &settings, &message) || !run_view(settings, &message)) {
-        print_error(message);
-        return EXIT_FAILURE_STATUS;
-    }
-    return EXIT_SUCCESS_STATUS;
+    const bool drawn = parse_view_arguments(args, &settings, &message) && run_view(settings, &message);
+    return drawn ? cli::EXIT_OK : cli::failure(VIEW_TOOL_NAME, message);
 }
 
 }  // namespace
 
 int spinmap_view_main(const std::vector<std::string>& args) {
-    // Running out of memory ends the program like any other failure; the
-    // output is opened only once everything it needs is allocated.
-    try {
-        return run_entry(args);
-    } catch (const std::bad_alloc&) {
-        print_error(error_name(ERR_NO_MEM));
-        return EXIT_FAILURE_STATUS;
-    }
+    // The output is opened only once everything it needs is allocated.
+    return cli::guard_allocation(VIEW_TOOL_NAME, [&] { return run_entry(args); });
 }
 
 }  // namespace spinmap

@@ -1,0 +1,155 @@
+// The command line of the Spinmap programs (spinmap, spinmap-view,
+// spinmap-sample): what every one of them does the same way, held once here.
+// Each program keeps what is its own: its option table, its texts and its run.
+//
+// - Arguments: a program's main() hands argc and argv to program_main(), the
+//   one place where the command line is read; the program's entry then gets
+//   the arguments after the program name as byte strings.
+// - Options: walk_arguments() takes the arguments left to right. An argument
+//   that begins with "-" is an option whose keyword (the text after the dash,
+//   ASCII case-folded, compared in full) must stand in the program's table; an
+//   option that takes a value always takes the next argument, whatever it
+//   begins with. Every other argument is a file name.
+// - Numbers: the whole strtod grammar (leading white space, decimal and
+//   hexadecimal forms), refusing NaN, infinities and values beyond the largest
+//   float, so that every accepted value fits a single-precision field.
+// - Messages: the usage text and reports go to standard output; an error goes
+//   to standard error as the program's name on one line and "ERROR: " with the
+//   message on the next.
+// - Exit status: 0 for success, 1 for the usage text and every failure; an
+//   allocation failure (std::bad_alloc) is an error like any other.
+//
+// Only the programs include this header; it needs errors/ alone.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace spinmap::cli {
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_FAILED = 1;
+
+// The largest finite float: the bound of every accepted number.
+inline constexpr double FLOAT_LIMIT = 3.4028234663852886e38;
+
+// ---- Program entry -------------------------------------------------------------
+
+using program_entry = int (*)(const std::vector<std::string>& args);
+
+// The whole of a program's main(): takes the arguments after the program name
+// and returns the entry's exit status (EXIT_FAILED with the out-of-memory
+// error when they cannot be held).
+int program_main(std::string_view tool_name, int argc, char** argv, program_entry entry);
+
+// Prints the out-of-memory error of the tool; returns EXIT_FAILED.
+int report_out_of_memory(std::string_view tool_name);
+
+// Runs body() (returning an exit status) so that running out of memory ends
+// the program like any other failure.
+template <class Body>
+int guard_allocation(std::string_view tool_name, Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return report_out_of_memory(tool_name);
+    }
+}
+
+// ---- Messages --------------------------------------------------------------------
+
+using text_lines = std::span<const char* const>;
+
+// The paragraphs of the usage texts that tell what this module decides for
+// every program: how options are written, and the exit status.
+inline constexpr const char* OPTIONS_PARAGRAPH[] = {
+    "Options:",
+    "",
+    "Options are specified by a prefix dash (-) character followed by a keyword.",
+    "Keywords are not case-sensitive.",
+    "",
+};
+inline constexpr const char* EXIT_STATUS_PARAGRAPH[] = {
+    "Exit Status",
+    "If successful, the exit status is 0.",
+    "Otherwise, the exit status is 1 and an error message is output to the console.",
+};
+
+constexpr std::size_t line_count(std::span<const text_lines> parts) {
+    std::size_t count = 0;
+    for (const text_lines& lines : parts) count += lines.size();
+    return count;
+}
+
+// Prints the usage text, its parts in order, one line end after each line,
+// on standard output; returns EXIT_FAILED (the usage text is no successful
+// run).
+int usage_failure(std::span<const text_lines> parts);
+
+// Prints the tool's name on one line and "ERROR: " with the message on the
+// next, on standard error; returns EXIT_FAILED. The message's bytes are
+// written as they are (a path may hold a per cent sign).
+int failure(std::string_view tool_name, std::string_view message);
+
+// The first line and "ERROR: " of failure(), for a caller that writes the
+// rest of the message and its line end itself.
+void begin_error(std::string_view tool_name);
+
+// The text in double quotes, as messages show an argument.
+std::string quoted(std::string_view text);
+
+// Sets the message "Invalid <what> \"<value>\"" and returns false.
+bool refuse_value(std::string_view what, std::string_view value, std::string* message);
+
+// ---- Keywords and numbers ----------------------------------------------------------
+
+// Case folding of ASCII letters only, so that no byte depends on the locale.
+char fold_to_lower(char c);
+std::string folded_to_lower(std::string_view text);
+
+// One number filling the whole text, within +-FLOAT_LIMIT. An empty text is
+// 0: the conversion consumes all of nothing. Underflow is no failure (a
+// subnormal or zero result is a value). value is written only on success.
+bool parse_number(const std::string& text, double* value);
+
+// "A,B": two numbers within +-FLOAT_LIMIT, each at least one character, white
+// space only before A and right after the comma. Written only on success.
+bool parse_number_pair(const std::string& text, double* first, double* second);
+
+// ---- Options -----------------------------------------------------------------------
+
+struct option_spec {
+    std::string_view keyword;  // lower case, without the dash
+    int id;                    // the program's own name for the option
+    bool takes_value;
+};
+
+struct option_rules {
+    std::span<const option_spec> options;
+    // A lone "-" is a file name instead of the error "Missing option name
+    // after prefix '-'".
+    bool lone_dash_is_name = false;
+    // Every option takes a value: a last option misses its value before its
+    // keyword is looked up.
+    bool value_before_keyword = false;
+};
+
+// Receives an option (its table id, the argument as typed and its value, empty
+// for an option without one), or a file name. False, with the message (the
+// text after "ERROR: "), ends the walk.
+using option_taker =
+    std::function<bool(int id, const std::string& argument, const std::string& value, std::string* message)>;
+using name_taker = std::function<bool(const std::string& name, std::string* message)>;
+
+// Walks the arguments left to right; false with the message of the first
+// error: "Missing option name after prefix '-'", "Unknown option \"-x\"",
+// "Missing value after \"-x\"" (the argument quoted as typed), or a taker's.
+bool walk_arguments(const std::vector<std::string>& args, const option_rules& rules, const option_taker& take_option,
+                    const name_taker& take_name, std::string* message);
+
+}  // namespace spinmap::cli
