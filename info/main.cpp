@@ -1,11 +1,7 @@
 // spinmap-info: prints what measurement data files hold.
-#include <string>
-#include <vector>
-
+#include "cli/cli.h"
 #include "info/info.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    return spinmap::spinmap_info_main(args);
+    return spinmap::cli::program_main(spinmap::INFO_TOOL_NAME, argc, argv, spinmap::spinmap_info_main);
 }

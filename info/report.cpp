@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/cli.h"
 #include "info/info.h"
 #include "platform/platform.h"
 #include "transform/transform.h"
@@ -26,8 +27,6 @@ __attribute__((format(printf, 2, 3))) void line(const char* key, const char* for
     va_end(args);
     std::printf("\n");
 }
-
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 // Releases the file's matrices on every way out.
 struct file_data {
@@ -62,7 +61,7 @@ void line_with_nm(const char* key, double units, double nm_per_count) {
 }
 
 void report_header(const std::string& path, const HeaderRecord& h) {
-    line("InputFile", "%s", quoted(path).c_str());
+    line("InputFile", "%s", cli::quoted(path).c_str());
     const std::optional<std::string> time = u_calendar_text(h.TimeStamp);
     // The calendar text ends its own line.
     line("TimeStamp", "%.*s", time ? static_cast<int>(time->size()) - 1 : 12, time ? time->c_str() : "invalid time");
@@ -240,19 +239,19 @@ int measure_heights(const height_matrix& height, height_statistics* stats) {
 
 bool report_file(const info_settings& settings, const std::string& path, std::string* message) {
     if (!u_is_regular_file(path)) {
-        *message = "Cannot access input data file " + quoted(path);
+        *message = "Cannot access input data file " + cli::quoted(path);
         return false;
     }
     file_data d;
     int code = read_data_file(path, nullptr, &d.header, &d.intensity, &d.height);
     if (code != 0) {
-        *message = "Error reading input data file " + quoted(path) + ": " + error_name(code);
+        *message = "Error reading input data file " + cli::quoted(path) + ": " + error_name(code);
         return false;
     }
     std::string reason;
     code = check_data_attributes(&d.header, &d.intensity, &d.height, true, &reason);
     if (code != 0) {
-        *message = "Invalid attribute information in input data file " + quoted(path) + "\n" + reason;
+        *message = "Invalid attribute information in input data file " + cli::quoted(path) + "\n" + reason;
         return false;
     }
     report_header(path, d.header);
