@@ -17,12 +17,12 @@ namespace spinmap {
 
 namespace {
 
-// A cross centre farther than this from the origin cannot reach a frame of
+// A mark centre farther than this from the origin cannot reach a frame of
 // 16-bit size; such points (and NaNs) are skipped before any conversion.
 constexpr double FAR_AWAY = 65536;
 
 // One camera pixel of a fiducial mark, inside the frame.
-struct cross_pixel {
+struct mark_pixel {
     int32_t x;
     int32_t y;
     rgb colour;
@@ -31,7 +31,7 @@ struct cross_pixel {
 struct panel_plan {
     const view_panel* panel;
     uint64_t left;                     // first picture column
-    std::vector<cross_pixel> crosses;  // in drawing order
+    std::vector<mark_pixel> marks;     // in drawing order
 };
 
 struct picture_plan {
@@ -60,14 +60,14 @@ bool drawable(const view_panel& p, bool intensity) {
 
 // ---- Fiducial marks ------------------------------------------------------------
 
-void add_cross_pixel(int32_t x, int32_t y, rgb colour, const HeaderRecord& h, std::vector<cross_pixel>* out) {
+void add_mark_pixel(int32_t x, int32_t y, rgb colour, const HeaderRecord& h, std::vector<mark_pixel>* out) {
     if (x >= 0 && y >= 0 && x < h.CameraWidth && y < h.CameraHeight) out->push_back({x, y, colour});
 }
 
 // The pixels of one mark about the pixel nearest to (fx, fy), coordinates
 // rounded half away from zero; nothing for a NaN or a point far away.
-void add_cross(float fx, float fy, const fiducial_style& style, const HeaderRecord& h,
-               std::vector<cross_pixel>* out) {
+void add_mark(float fx, float fy, const fiducial_style& style, const HeaderRecord& h,
+               std::vector<mark_pixel>* out) {
     const double x = fx;
     const double y = fy;
     if (!(std::fabs(x) <= FAR_AWAY) || !(std::fabs(y) <= FAR_AWAY)) return;
@@ -75,13 +75,13 @@ void add_cross(float fx, float fy, const fiducial_style& style, const HeaderReco
     const auto cy = static_cast<int32_t>(std::round(y));
     for (int32_t dy = -FIDUCIAL_ARM; dy <= FIDUCIAL_ARM; ++dy) {
         for (int32_t dx = -FIDUCIAL_ARM; dx <= FIDUCIAL_ARM; ++dx) {
-            if (mark_covers(style.shape, dx, dy, FIDUCIAL_ARM)) add_cross_pixel(cx + dx, cy + dy, style.colour, h, out);
+            if (mark_covers(style.shape, dx, dy, FIDUCIAL_ARM)) add_mark_pixel(cx + dx, cy + dy, style.colour, h, out);
         }
     }
 }
 
 // Groups A to D in order, each its first count points (at most its room).
-std::vector<cross_pixel> crosses_of(const HeaderRecord& h) {
+std::vector<mark_pixel> marks_of(const HeaderRecord& h) {
     const struct {
         int16_t count;
         const float* coordinates;
@@ -91,11 +91,11 @@ std::vector<cross_pixel> crosses_of(const HeaderRecord& h) {
         {h.FiducialCountC, h.FiducialCoordsC},
         {h.FiducialCountD, h.FiducialCoordsD},
     };
-    std::vector<cross_pixel> pixels;
+    std::vector<mark_pixel> pixels;
     for (int g = 0; g < 4; ++g) {
         const int points = std::min<int>(groups[g].count, FIDUCIAL_ROOM);
         for (int i = 0; i < points; ++i) {
-            add_cross(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], h, &pixels);
+            add_mark(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], h, &pixels);
         }
     }
     return pixels;
@@ -174,7 +174,7 @@ void draw_camera_row(picture_plan* plan, int32_t cy) {
         } else {
             draw_heights(p, plan->look, cy, row);
         }
-        for (const cross_pixel& c : p.crosses) {
+        for (const mark_pixel& c : p.marks) {
             if (c.y == cy) put(row, p.left + uint64_t(c.x) * n, c.colour, n);
         }
     }
@@ -263,7 +263,7 @@ int make_plan(const view_panel* panels, std::size_t count, const view_look& look
         plan->row.assign(static_cast<std::size_t>(plan->layout.width) * 3, 0);
         for (std::size_t i = 0; i < count; ++i) {
             plan->panels.push_back(
-                {&panels[i], static_cast<uint64_t>(plan->layout.panel_left[i]), crosses_of(panels[i].header)});
+                {&panels[i], static_cast<uint64_t>(plan->layout.panel_left[i]), marks_of(panels[i].header)});
         }
     } catch (const std::bad_alloc&) {
         return ERR_NO_MEM;
