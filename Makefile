@@ -69,7 +69,7 @@ WIN_TOOL         = $(WINE) $(abspath $(WIN_BUILD))/app/spinmap.exe
 windows-needs:
 	@bash tools/needs.sh $(WIN_NEEDS)
 
-WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe
+WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe info/spinmap-info.exe
 
 # spinmap.exe, spinmap-view.exe (with a static libpng built from Debian's
 # source first) and the unit test programs; the programs must need no DLL

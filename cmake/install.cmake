@@ -44,7 +44,7 @@ endif()
 set(SPINMAP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Spinmap)
 
 # ---- Programs ---------------------------------------------------------------
-set(spinmap_programs spinmap spinmap-view spinmap-sample)
+set(spinmap_programs spinmap spinmap-view spinmap-info spinmap-sample)
 install(TARGETS ${spinmap_programs} RUNTIME DESTINATION ${SPINMAP_PROGRAM_DIR} COMPONENT programs)
 
 # ---- Library, headers, CMake package, pkg-config ------------------------------
@@ -119,8 +119,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   string(CONCAT spinmap_programs_text
     "The package holds the programs spinmap, spinmap-view (PNG pictures of\n"
-    "the height data) and spinmap-sample (a generator of synthetic data\n"
-    "files), their manual pages, and the static data library libspinmap.a\n"
+    "the height data), spinmap-info (what a data file holds, and how a\n"
+    "rotation would treat it) and spinmap-sample (a generator of synthetic\n"
+    "data files), their manual pages, and the static data library libspinmap.a\n"
     "with its headers, CMake package (find_package(Spinmap)) and pkg-config\n"
     "file.")
   string(CONCAT CPACK_PACKAGE_DESCRIPTION

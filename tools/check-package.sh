@@ -51,7 +51,8 @@ expected=(./usr/bin/spinmap ./usr/bin/spinmap-sample
           ./usr/include/spinmap/datafile/datafile.h ./usr/include/spinmap/transform/transform.h
           ./usr/share/man/man1/spinmap.1 ./usr/share/man/man1/spinmap-sample.1
           ./usr/share/doc/spinmap/copyright
-          ./usr/bin/spinmap-view ./usr/share/man/man1/spinmap-view.1)
+          ./usr/bin/spinmap-view ./usr/share/man/man1/spinmap-view.1
+          ./usr/bin/spinmap-info ./usr/share/man/man1/spinmap-info.1)
 has_entry() {  # has_entry PATTERN: some path of the package matches it
   local entry
   while read -r entry; do
@@ -76,7 +77,7 @@ trap 'rm -rf "$work"' EXIT
 echo "== $zip unpacked in $work:"
 (cd "$work" && find . -type f | sort)
 
-programs=(spinmap.exe spinmap-sample.exe spinmap-view.exe)
+programs=(spinmap.exe spinmap-sample.exe spinmap-view.exe spinmap-info.exe)
 for file in "${programs[@]}" README.md LICENSE.txt; do
   [ -f "$work/$folder/$file" ] || fail "the zip lacks $folder/$file"
 done
@@ -108,6 +109,11 @@ run 0 spinmap.exe -Angle 30 -Pivot 150.25,110.5 sample.dat rotated.dat
 cmp rotated.dat rotated-linux.dat || fail "spinmap.exe and the Linux program wrote different files"
 run 0 spinmap-view.exe sample.dat rotated.dat picture.png
 [ "$(head -c 8 picture.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "spinmap-view.exe wrote no PNG"
+# The inspector's statistics, as the Linux program gives them.
+run 0 spinmap-info.exe -Angle 90 rotated.dat
+"$linux_build/info/spinmap-info" -Angle 90 rotated.dat >info-linux.txt
+diff <(grep -v '^TimeStamp' run.txt) <(grep -v '^TimeStamp' info-linux.txt) ||
+  fail "spinmap-info.exe and the Linux program report differently"
 cd /
 
 [ "$failures" -eq 0 ] || exit 1
