@@ -43,16 +43,25 @@ constexpr const char* INTENSITY_CAPTION[] = {
 
 int64_t text_height(int text_scale) { return int64_t{GLYPH_HEIGHT} * text_scale; }
 
-// Tick labels: fixed decimals, and never a minus sign before a zero.
+// Tick labels: fixed decimals, and never a minus sign before a zero; six
+// digits and an exponent for magnitudes beyond a fixed label's width.
 std::string fixed(double value, int decimals) {
     if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals)) value = 0;
     char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    if (std::fabs(value) >= 1e15) {
+        std::snprintf(text, sizeof text, "%.6g", value);
+    } else {
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    }
     return text;
 }
 
-// Decimals that show every multiple of step: none for a step of 1 or more.
-int decimals_of(double step) { return std::max(0, -static_cast<int>(std::floor(std::log10(step) + 1e-9))); }
+// Decimals that show every multiple of step: none for a step of 1 or more,
+// at most 15.
+int decimals_of(double step) {
+    if (!(step > 0) || !std::isfinite(step)) return 0;
+    return std::clamp(-static_cast<int>(std::floor(std::log10(step) + 1e-9)), 0, 15);
+}
 
 struct legend_builder {
     picture_layout* layout;
@@ -244,7 +253,13 @@ std::vector<double> scale_ticks(double lo, double hi, int min_count, double* ste
     // Steps in falling order, 5, 2 and 1 times each power of ten, from the
     // first that could hold one value per decade of the span; a tolerance of
     // a millionth of a step keeps an end that arithmetic put a hair outside.
-    const int top_power = static_cast<int>(std::floor(std::log10(hi - lo)));
+    const double span = hi - lo;
+    if (!(span > 0) || !std::isfinite(span)) {
+        // Ends that arithmetic made equal or endless: the low end alone.
+        *step = 1;
+        return std::isfinite(lo) ? std::vector<double>{lo} : std::vector<double>{};
+    }
+    const int top_power = static_cast<int>(std::floor(std::log10(span)));
     for (int power = top_power; power > top_power - 4; --power) {
         for (const double multiple : {5.0, 2.0, 1.0}) {
             const double s = multiple * std::pow(10.0, power);
@@ -259,7 +274,7 @@ std::vector<double> scale_ticks(double lo, double hi, int min_count, double* ste
             return ticks;
         }
     }
-    *step = hi - lo;
+    *step = span;
     return {lo, hi};
 }
 

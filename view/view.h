@@ -209,9 +209,11 @@ int64_t text_width(std::string_view text, int text_scale);
 // characters (at least 5); a name that fits stays as it is.
 std::string shortened_name(std::string_view name, std::size_t max_chars);
 
-// The labelled values of a scale from lo to hi (lo < hi): multiples of the
-// largest step among 1, 2 and 5 times a power of ten that gives at least
-// min_count of them within lo..hi, ascending; *step receives the step.
+// The labelled values of a scale from lo to hi: multiples of the largest
+// step among 1, 2 and 5 times a power of ten that gives at least min_count
+// of them within lo..hi, ascending; *step receives the step. Ends whose
+// difference is not a positive finite number give lo alone (nothing when lo
+// is not finite); a scale too narrow for its magnitude gives its two ends.
 std::vector<double> scale_ticks(double lo, double hi, int min_count, double* step);
 
 // Where everything goes: each panel's first column, the first row of the
