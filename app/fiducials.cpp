@@ -39,7 +39,8 @@ void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, doub
         {"Fiducials Group D", header->FiducialCountD, header->FiducialCoordsD},
     };
     for (const group& g : groups) {
-        if (g.count > 0) rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, report);
+        if (g.count <= 0) continue;
+        rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, report);
     }
 }
 

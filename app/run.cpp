@@ -14,29 +14,12 @@ namespace spinmap {
 
 namespace {
 
-// Releases the run's matrices on every way out.
-struct run_matrices {
-    intensity_matrix intensity{};
-    height_matrix height{};
-    run_matrices() {
-        matrix_clear(&intensity);
-        matrix_clear(&height);
-    }
-    ~run_matrices() {
-        matrix_free(&height);
-        matrix_free(&intensity);
-    }
-    run_matrices(const run_matrices&) = delete;
-    run_matrices& operator=(const run_matrices&) = delete;
-};
-
 // What one run holds from reading to writing.
 struct run_data {
     InfoBlock info{};
     HeaderRecord header{};
-    run_matrices matrices;
-    height_matrix& height = matrices.height;
-    intensity_matrix& intensity = matrices.intensity;
+    owned_intensity intensity;
+    owned_height height;
     window input_window{};  // the valid points' before the rotation
     int32_t points = 0;     // valid points, before and then after the rotation
     rotation_plan plan{};

@@ -18,8 +18,8 @@ namespace {
 constexpr int16_t FRAME = 4096;
 
 struct frame_pair {
-    height_matrix source;
-    height_matrix result;
+    owned_height source;
+    owned_height result;
 };
 
 void fill_aperture(height_matrix* m) {
@@ -36,18 +36,11 @@ void fill_aperture(height_matrix* m) {
 }
 
 bool make_frames(frame_pair* f) {
-    matrix_clear(&f->source);
-    matrix_clear(&f->result);
     f->source.window = window{0, 0, FRAME, FRAME};
     f->result.window = f->source.window;
     if (matrix_alloc(&f->source) != 0 || matrix_alloc(&f->result) != 0) return false;
     fill_aperture(&f->source);
     return true;
-}
-
-void release_frames(frame_pair* f) {
-    matrix_free(&f->source);
-    matrix_free(&f->result);
 }
 
 // Frame centre: a pivot on half pixels, so the quarter turn maps the frame onto itself.
@@ -58,7 +51,6 @@ void run_kernel(benchmark::State& state, Kernel kernel) {
     frame_pair f;
     if (!make_frames(&f)) {
         state.SkipWithError("out of memory");
-        release_frames(&f);
         return;
     }
     for (auto _ : state) {
@@ -74,7 +66,6 @@ void run_kernel(benchmark::State& state, Kernel kernel) {
         benchmark::ClobberMemory();
     }
     state.counters["points"] = static_cast<double>(FRAME) * FRAME;
-    release_frames(&f);
 }
 
 void BM_matrix_rotate_exact_quarter(benchmark::State& state) {

@@ -28,21 +28,11 @@ __attribute__((format(printf, 2, 3))) void line(const char* key, const char* for
     std::printf("\n");
 }
 
-// Releases the file's matrices on every way out.
+// What one file holds; the matrices release themselves.
 struct file_data {
     HeaderRecord header{};
-    height_matrix height{};
-    intensity_matrix intensity{};
-    file_data() {
-        matrix_clear(&height);
-        matrix_clear(&intensity);
-    }
-    ~file_data() {
-        matrix_free(&height);
-        matrix_free(&intensity);
-    }
-    file_data(const file_data&) = delete;
-    file_data& operator=(const file_data&) = delete;
+    owned_height height;
+    owned_intensity intensity;
 };
 
 // The height scale, or 0 when the header gives none that is usable.

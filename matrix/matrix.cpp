@@ -26,6 +26,16 @@ bool element_count(const window& w, int64_t frames, std::size_t element_bytes, u
     return true;
 }
 
+// The frames a record holds: one for heights, n_buckets for intensity.
+constexpr int64_t frames_of(const height_matrix&) { return 1; }
+constexpr int64_t frames_of(const intensity_matrix& m) { return m.n_buckets; }
+
+template <typename Matrix>
+using element_of = std::remove_pointer_t<decltype(Matrix::matrix)>;
+
+template <typename Matrix>
+constexpr bool has_frames = std::is_same_v<Matrix, intensity_matrix>;
+
 // Releases the array through free_hook and leaves the record without one.
 template <typename Matrix>
 void release_array(Matrix* m) {
@@ -39,12 +49,75 @@ void release_array(Matrix* m) {
 // ERR_NO_MEM leaves the record without an array.
 template <typename Matrix>
 int ensure_array(Matrix* m, uint32_t count, bool keep) {
-    using Element = std::remove_pointer_t<decltype(m->matrix)>;
     if (count == m->size || (count < m->size && keep)) return 0;
     release_array(m);
-    m->matrix = static_cast<Element*>(malloc_hook(std::size_t{count} * sizeof(Element)));
+    m->matrix = static_cast<element_of<Matrix>*>(malloc_hook(std::size_t{count} * sizeof(element_of<Matrix>)));
     if (m->matrix == nullptr) return ERR_NO_MEM;
     m->size = count;
+    return 0;
+}
+
+// A failed intensity allocation also loses its extent and bucket count.
+template <typename Matrix>
+int alloc_array(Matrix* m) {
+    uint32_t count = 0;
+    if (!element_count(m->window, frames_of(*m), sizeof(element_of<Matrix>), &count) || count == 0) {
+        return ERR_PARAM_OUT_OF_RANGE;
+    }
+    m->size = 0;
+    m->matrix = static_cast<element_of<Matrix>*>(malloc_hook(std::size_t{count} * sizeof(element_of<Matrix>)));
+    if (m->matrix == nullptr) {
+        if constexpr (has_frames<Matrix>) {
+            m->n_buckets = 0;
+            m->window.width = 0;
+            m->window.height = 0;
+        }
+        return ERR_NO_MEM;
+    }
+    m->size = count;
+    return 0;
+}
+
+template <typename Matrix>
+void free_record(Matrix* m) {
+    release_array(m);
+    m->window.width = 0;
+    m->window.height = 0;
+    if constexpr (has_frames<Matrix>) m->n_buckets = 0;
+}
+
+template <typename Matrix>
+void fill_elements(Matrix* m, element_of<Matrix> value) {
+    const int64_t frames = frames_of(*m);
+    if (m->matrix == nullptr || m->window.width <= 0 || m->window.height <= 0 || frames <= 0) return;
+    const uint64_t count = static_cast<uint64_t>(frames) * static_cast<uint64_t>(m->window.width) *
+                           static_cast<uint64_t>(m->window.height);
+    // Never beyond the allocation, whatever the window says now.
+    const uint64_t n = count < m->size ? count : m->size;
+    for (uint64_t i = 0; i < n; ++i) m->matrix[i] = value;
+}
+
+template <typename Matrix>
+element_of<Matrix>* element_at(const Matrix* m, const window& w) {
+    const std::ptrdiff_t index = static_cast<std::ptrdiff_t>(w.y - m->window.y) * m->window.width + (w.x - m->window.x);
+    return m->matrix + index;
+}
+
+// A new count of 0 drops the array but keeps the old window (and bucket
+// count); on ERR_NO_MEM the record has no array and its old window.
+template <typename Matrix>
+int resize_record(Matrix* m, const window& w, int16_t frames, bool keep) {
+    if (m->matrix == nullptr) m->size = 0;
+    uint32_t count = 0;
+    if (!element_count(w, frames, sizeof(element_of<Matrix>), &count)) return ERR_PARAM_OUT_OF_RANGE;
+    if (count == 0) {
+        release_array(m);
+        return 0;
+    }
+    const int code = ensure_array(m, count, keep);
+    if (code != 0) return code;
+    m->window = w;
+    if constexpr (has_frames<Matrix>) m->n_buckets = frames;
     return 0;
 }
 
@@ -54,78 +127,24 @@ void matrix_clear(height_matrix* m) { *m = height_matrix{}; }
 
 void matrix_clear(intensity_matrix* m) { *m = intensity_matrix{}; }
 
-int matrix_alloc(height_matrix* m) {
-    uint32_t count = 0;
-    if (!element_count(m->window, 1, sizeof(int32_t), &count) || count == 0) return ERR_PARAM_OUT_OF_RANGE;
-    m->size = 0;
-    m->matrix = static_cast<int32_t*>(malloc_hook(std::size_t{count} * sizeof(int32_t)));
-    if (m->matrix == nullptr) return ERR_NO_MEM;
-    m->size = count;
-    return 0;
-}
+int matrix_alloc(height_matrix* m) { return alloc_array(m); }
 
-int matrix_alloc(intensity_matrix* m) {
-    uint32_t count = 0;
-    if (!element_count(m->window, m->n_buckets, sizeof(uint16_t), &count) || count == 0) return ERR_PARAM_OUT_OF_RANGE;
-    m->size = 0;
-    m->matrix = static_cast<uint16_t*>(malloc_hook(std::size_t{count} * sizeof(uint16_t)));
-    if (m->matrix == nullptr) {
-        m->n_buckets = 0;
-        m->window.width = 0;
-        m->window.height = 0;
-        return ERR_NO_MEM;
-    }
-    m->size = count;
-    return 0;
-}
+int matrix_alloc(intensity_matrix* m) { return alloc_array(m); }
 
 int matrix_free(height_matrix* m) {
-    if (m->matrix != nullptr) {
-        free_hook(m->matrix);
-        m->matrix = nullptr;
-    }
-    m->size = 0;
-    m->window.width = 0;
-    m->window.height = 0;
+    free_record(m);
     return 0;
 }
 
-void matrix_free(intensity_matrix* m) {
-    if (m->matrix != nullptr) {
-        free_hook(m->matrix);
-        m->matrix = nullptr;
-    }
-    m->size = 0;
-    m->window.width = 0;
-    m->window.height = 0;
-    m->n_buckets = 0;
-}
+void matrix_free(intensity_matrix* m) { free_record(m); }
 
-void matrix_fill(height_matrix* m, int32_t value) {
-    if (m->matrix == nullptr || m->window.width <= 0 || m->window.height <= 0) return;
-    const uint64_t count = static_cast<uint64_t>(m->window.width) * static_cast<uint64_t>(m->window.height);
-    // Never beyond the allocation, whatever the window says now.
-    const uint64_t n = count < m->size ? count : m->size;
-    for (uint64_t i = 0; i < n; ++i) m->matrix[i] = value;
-}
+void matrix_fill(height_matrix* m, int32_t value) { fill_elements(m, value); }
 
-void matrix_fill(intensity_matrix* m, uint16_t value) {
-    if (m->matrix == nullptr || m->window.width <= 0 || m->window.height <= 0 || m->n_buckets <= 0) return;
-    const uint64_t count = static_cast<uint64_t>(m->n_buckets) * static_cast<uint64_t>(m->window.width) *
-                           static_cast<uint64_t>(m->window.height);
-    const uint64_t n = count < m->size ? count : m->size;
-    for (uint64_t i = 0; i < n; ++i) m->matrix[i] = value;
-}
+void matrix_fill(intensity_matrix* m, uint16_t value) { fill_elements(m, value); }
 
-int32_t* matrix_element(const height_matrix* m, const window& w) {
-    const std::ptrdiff_t index = static_cast<std::ptrdiff_t>(w.y - m->window.y) * m->window.width + (w.x - m->window.x);
-    return m->matrix + index;
-}
+int32_t* matrix_element(const height_matrix* m, const window& w) { return element_at(m, w); }
 
-uint16_t* matrix_element(const intensity_matrix* m, const window& w) {
-    const std::ptrdiff_t index = static_cast<std::ptrdiff_t>(w.y - m->window.y) * m->window.width + (w.x - m->window.x);
-    return m->matrix + index;
-}
+uint16_t* matrix_element(const intensity_matrix* m, const window& w) { return element_at(m, w); }
 
 void matrix_rows(const height_matrix* m, const window* w, int32_t** rows) {
     const window& area = w != nullptr ? *w : m->window;
@@ -140,35 +159,10 @@ void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, u
     for (int i = 1; i < area.height; ++i) rows[i] = rows[i - 1] + m->window.width;
 }
 
-// A new count of 0 drops the array but keeps the old window (and bucket
-// count); on ERR_NO_MEM the record has no array and its old window.
-int matrix_resize(height_matrix* m, const window& w, bool keep) {
-    if (m->matrix == nullptr) m->size = 0;
-    uint32_t count = 0;
-    if (!element_count(w, 1, sizeof(int32_t), &count)) return ERR_PARAM_OUT_OF_RANGE;
-    if (count == 0) {
-        release_array(m);
-        return 0;
-    }
-    const int code = ensure_array(m, count, keep);
-    if (code != 0) return code;
-    m->window = w;
-    return 0;
-}
+int matrix_resize(height_matrix* m, const window& w, bool keep) { return resize_record(m, w, 1, keep); }
 
 int matrix_resize(intensity_matrix* m, const window& w, int16_t n_buckets, bool keep) {
-    if (m->matrix == nullptr) m->size = 0;
-    uint32_t count = 0;
-    if (!element_count(w, n_buckets, sizeof(uint16_t), &count)) return ERR_PARAM_OUT_OF_RANGE;
-    if (count == 0) {
-        release_array(m);
-        return 0;
-    }
-    const int code = ensure_array(m, count, keep);
-    if (code != 0) return code;
-    m->window = w;
-    m->n_buckets = n_buckets;
-    return 0;
+    return resize_record(m, w, n_buckets, keep);
 }
 
 }  // namespace spinmap

@@ -9,7 +9,8 @@
 // window (intensity matrices hold n_buckets such frames one after another).
 // A null array means the data is absent. Records are plain structures; clear
 // them with matrix_clear() before first use. A matrix is moved by copying the
-// record and clearing the source's array pointer. No operation reads or
+// record and clearing the source's array pointer. C++ callers may hold them
+// in owned_height and owned_intensity, which release themselves. No operation reads or
 // writes outside the `size` elements of an array.
 //
 // Every element array and scratch buffer of the program is obtained through
@@ -117,6 +118,36 @@ void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, u
 // size does not fit, gives ERR_PARAM_OUT_OF_RANGE with the record unchanged.
 int matrix_resize(height_matrix* m, const window& w, bool keep);
 int matrix_resize(intensity_matrix* m, const window& w, int16_t n_buckets, bool keep);
+
+// An owned matrix: the plain record itself, so it is handed to every
+// operation here as it is, which releases its array through matrix_free (so
+// through free_hook) when it goes out of scope. It starts cleared, moves as
+// a record moves (the source keeps no array) and is never copied.
+template <typename Matrix>
+struct matrix_owner : Matrix {
+    matrix_owner() : Matrix{} {}
+    ~matrix_owner() { matrix_free(this); }
+    matrix_owner(matrix_owner&& other) noexcept : Matrix(other) { other.disown(); }
+    matrix_owner& operator=(matrix_owner&& other) noexcept {
+        if (this != &other) {
+            matrix_free(this);
+            Matrix::operator=(other);
+            other.disown();
+        }
+        return *this;
+    }
+    matrix_owner(const matrix_owner&) = delete;
+    matrix_owner& operator=(const matrix_owner&) = delete;
+
+private:
+    void disown() {
+        this->matrix = nullptr;
+        this->size = 0;
+    }
+};
+
+using owned_height = matrix_owner<height_matrix>;
+using owned_intensity = matrix_owner<intensity_matrix>;
 
 // Diagnostic dump: size, window, array address and, for a non-empty window
 // with an array, a CRC-32 of its width x height elements (never more than

@@ -337,11 +337,9 @@ int sample_main(const std::vector<std::string>& args) {
     set_attributes(s, &header);
     set_fiducials(s, &header);
 
-    height_matrix height{};
-    matrix_clear(&height);
+    owned_height height;
     height.window = s.height_window;
-    intensity_matrix intensity{};
-    matrix_clear(&intensity);
+    owned_intensity intensity;
 
     int code = 0;
     if (s.height_window.width > 0 && s.height_window.height > 0) {
@@ -356,8 +354,6 @@ int sample_main(const std::vector<std::string>& args) {
         if (code == 0) fill_intensity(&intensity);
     }
     if (code == 0) code = write_data_file(s.output, &info, &header, &intensity, &height);
-    matrix_free(&height);
-    matrix_free(&intensity);
     if (code != 0) return cli::failure(SAMPLE_NAME, "Cannot write " + cli::quoted(s.output) + ": " + error_name(code));
     return cli::EXIT_OK;
 }

@@ -273,17 +273,6 @@ int make_plan(const view_panel* panels, std::size_t count, const view_look& look
 
 }  // namespace
 
-void view_panel_clear(view_panel* panel) {
-    std::memset(&panel->header, 0, sizeof panel->header);
-    matrix_clear(&panel->height);
-    matrix_clear(&panel->intensity);
-}
-
-void view_panel_free(view_panel* panel) {
-    matrix_free(&panel->height);
-    matrix_free(&panel->intensity);
-}
-
 int write_view_picture(std::string_view path, const view_panel* panels, std::size_t count, const view_look& look) {
     picture_plan plan;
     int code = make_plan(panels, count, look, &plan);

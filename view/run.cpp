@@ -59,17 +59,6 @@ constexpr const char* USAGE_OPTIONS[] = {
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
 static_assert(cli::line_count(USAGE) == 43);
 
-// Releases every panel on every way out.
-struct panel_list {
-    std::vector<view_panel> panels;
-    panel_list() = default;
-    panel_list(const panel_list&) = delete;
-    panel_list& operator=(const panel_list&) = delete;
-    ~panel_list() {
-        for (view_panel& p : panels) view_panel_free(&p);
-    }
-};
-
 // Every input is a regular file, none of them is the output (by file
 // identity, whatever names reach it), and the output may hold a picture: the
 // picture must never replace a data file. An input that cannot be opened
@@ -156,14 +145,15 @@ void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_
 
 // The -Range values (nanometres turned into file units by the files' one
 // height scale), or the percentiles of what is drawn.
-bool settle_scale(const view_settings& settings, const panel_list& list, view_look* look, std::string* message) {
+bool settle_scale(const view_settings& settings, const std::vector<view_panel>& panels, view_look* look,
+                  std::string* message) {
     if (settings.has_range && settings.range_in_nm) {
         double nm_per_count = 0;
         if (settings.intensity) {
             *message = "A range in nanometres is for height pictures, not for -Intensity";
             return false;
         }
-        if (!common_height_scale(list.panels.data(), list.panels.size(), &nm_per_count)) {
+        if (!common_height_scale(panels.data(), panels.size(), &nm_per_count)) {
             *message = "A range in nanometres needs input data files that agree on one height scale";
             return false;
         }
@@ -180,49 +170,47 @@ bool settle_scale(const view_settings& settings, const panel_list& list, view_lo
     }
     std::vector<int32_t> values;
     std::size_t most = 0;
-    for (const view_panel& p : list.panels) most += drawn_points(p, settings.intensity);
+    for (const view_panel& p : panels) most += drawn_points(p, settings.intensity);
     values.reserve(most);
-    for (const view_panel& p : list.panels) append_drawn_values(p, settings.intensity, &values);
+    for (const view_panel& p : panels) append_drawn_values(p, settings.intensity, &values);
     const int code = percentile_scale(&values, &look->lo, &look->hi);
     if (code != 0) *message = error_name(code);
     return code == 0;
 }
 
 // The colour scale on standard output, in every unit the legend shows.
-void print_scale(const view_settings& settings, const panel_list& list, const view_look& look) {
+void print_scale(const view_settings& settings, const std::vector<view_panel>& panels, const view_look& look) {
     const char* const source = settings.has_range ? "-Range" : "0.5th to 99.5th percentile";
     if (settings.intensity) {
         std::printf("Colour scale (%s): %g to %g intensity counts of the first frame\n", source, look.lo, look.hi);
         return;
     }
     double nm_per_count = 0;
-    if (common_height_scale(list.panels.data(), list.panels.size(), &nm_per_count)) {
+    if (common_height_scale(panels.data(), panels.size(), &nm_per_count)) {
         std::printf("Colour scale (%s): %g to %g file units, %g to %g nm of surface height\n", source, look.lo, look.hi,
                     look.lo * nm_per_count, look.hi * nm_per_count);
     } else {
         std::printf("Colour scale (%s): %g to %g file units (no nanometres: %s)\n", source, look.lo, look.hi,
-                    list.panels.size() > 1 ? "the files differ in height scale" : "the file has no height scale");
+                    panels.size() > 1 ? "the files differ in height scale" : "the file has no height scale");
     }
     std::fflush(stdout);
 }
 
 bool run_view(const view_settings& settings, std::string* message) {
     if (!check_file_names(settings, message)) return false;
-    panel_list list;
-    list.panels.resize(settings.inputs.size());
+    std::vector<view_panel> panels(settings.inputs.size());
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
-        view_panel_clear(&list.panels[i]);
-        list.panels[i].name = settings.inputs[i];
-        if (!read_panel(settings.inputs[i], settings.intensity, &list.panels[i], message)) return false;
+        panels[i].name = settings.inputs[i];
+        if (!read_panel(settings.inputs[i], settings.intensity, &panels[i], message)) return false;
     }
     view_look look{settings.scale, settings.intensity, 0, 0};
-    if (!settle_scale(settings, list, &look, message)) return false;
-    const int code = write_view_picture(settings.output, list.panels.data(), list.panels.size(), look);
+    if (!settle_scale(settings, panels, &look, message)) return false;
+    const int code = write_view_picture(settings.output, panels.data(), panels.size(), look);
     if (code != 0) {
         *message = std::string("Error writing output PNG file: ") + error_name(code);
         return false;
     }
-    print_scale(settings, list, look);
+    print_scale(settings, panels, look);
     return true;
 }
 

@@ -157,17 +157,13 @@ inline int colour_index(double value, double lo, double hi) {
 
 // One input as drawn: its name as given (the panel's title), its header
 // (camera size, height scale and fiducials) and the one matrix the picture
-// needs, the other left empty. Clear it with view_panel_clear() before use
-// and release it with view_panel_free().
+// needs, the other left empty. It owns its matrices.
 struct view_panel {
     std::string name;
-    HeaderRecord header;
-    height_matrix height;
-    intensity_matrix intensity;
+    HeaderRecord header{};
+    owned_height height;
+    owned_intensity intensity;
 };
-
-void view_panel_clear(view_panel* panel);
-void view_panel_free(view_panel* panel);
 
 // What a picture looks like, beyond its panels.
 struct view_look {

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "sweep_support.h"
-#include "tool_runner.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
+
+using namespace test;
 
 const std::vector<std::string> NO_MEM_MESSAGES = {
     "Spinmap\nERROR: Error reading input data file: ERR_NO_MEM\n",
@@ -38,7 +40,7 @@ TEST(AllocSweep, EveryFailedAllocationEndsTheRunCleanly) {
     long cases = 0;
     for (const sweep_case& c : SWEEPS) {
         SCOPED_TRACE(c.name);
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string input = dir.file("in.dat");
         const tool_output made = run_sample({"-Camera", "16x12", "-Buckets", "2", input});
         ASSERT_EQ(made.exit_status, 0) << made.err;
@@ -47,9 +49,9 @@ TEST(AllocSweep, EveryFailedAllocationEndsTheRunCleanly) {
         const std::string output = c.one_file ? input : dir.file("out.dat");
 
         // The counting run: it succeeds and releases everything.
-        alloc_tracker counting;
+        allocation_log counting;
         {
-            tracked_allocations hooks(&counting);
+            allocation_hooks hooks(&counting);
             const captured_run r = rotate_captured(input, output, c.angle);
             ASSERT_TRUE(r.ok) << r.err;
         }
@@ -61,11 +63,11 @@ TEST(AllocSweep, EveryFailedAllocationEndsTheRunCleanly) {
         std::vector<bool> message_seen(NO_MEM_MESSAGES.size(), false);
         for (long k = 1; k <= counting.calls; ++k) {
             SCOPED_TRACE("failing allocation " + std::to_string(k));
-            alloc_tracker failing;
+            allocation_log failing;
             failing.fail_at = k;
             captured_run r;
             {
-                tracked_allocations hooks(&failing);
+                allocation_hooks hooks(&failing);
                 r = rotate_captured(input, output, c.angle);
             }
             ++cases;
@@ -78,7 +80,7 @@ TEST(AllocSweep, EveryFailedAllocationEndsTheRunCleanly) {
             EXPECT_TRUE(failing.live.empty()) << failing.live.size() << " blocks not released";
             EXPECT_EQ(failing.foreign_frees, 0);
             EXPECT_EQ(read_file(input), original);
-            EXPECT_EQ(dir_entries(dir.path()), std::vector<std::string>{"in.dat"});
+            EXPECT_EQ(dir.names(), std::vector<std::string>{"in.dat"});
         }
         // Reading, rotating and writing each allocate, so each message shows.
         for (std::size_t m = 0; m < NO_MEM_MESSAGES.size(); ++m) {

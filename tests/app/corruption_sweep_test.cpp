@@ -13,12 +13,14 @@
 
 #include "datafile/datafile.h"
 #include "sweep_support.h"
-#include "tool_runner.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
 
-std::string make_sample_bytes(const scratch_dir& dir, const std::vector<std::string>& options) {
+using namespace test;
+
+std::string make_sample_bytes(const scratch_folder& dir, const std::vector<std::string>& options) {
     const std::string path = dir.file("sample.dat");
     std::vector<std::string> args = options;
     args.push_back(path);
@@ -30,13 +32,13 @@ std::string make_sample_bytes(const scratch_dir& dir, const std::vector<std::str
 }
 
 // Small camera with one intensity frame, in the given header format.
-std::string small_sample(const scratch_dir& dir, int format) {
+std::string small_sample(const scratch_folder& dir, int format) {
     return make_sample_bytes(dir, {"-Camera", "8x6", "-Buckets", "1", "-Format", std::to_string(format)});
 }
 
 // Runs a 30-degree rotation of the bytes in-process and checks the outcome's
 // shape; returns whether the run succeeded.
-bool rotate_and_check(const scratch_dir& dir, const std::string& bytes) {
+bool rotate_and_check(const scratch_folder& dir, const std::string& bytes) {
     const std::string input = dir.file("in.dat");
     const std::string output = dir.file("out.dat");
     // A fresh file each time: truncating one in place is slow on some file systems.
@@ -46,11 +48,11 @@ bool rotate_and_check(const scratch_dir& dir, const std::string& bytes) {
     EXPECT_EQ(read_file(input), bytes) << "input changed";
     if (r.ok) {
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(dir_entries(dir.path()), (std::vector<std::string>{"in.dat", "out.dat"}));
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.dat", "out.dat"}));
         std::remove(output.c_str());
     } else {
         EXPECT_TRUE(is_clean_error(r.err)) << r.err;
-        EXPECT_EQ(dir_entries(dir.path()), std::vector<std::string>{"in.dat"});
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"in.dat"});
     }
     return r.ok;
 }
@@ -60,7 +62,7 @@ const int FORMATS[] = {1, 2, 3};
 TEST(CorruptionSweep, EveryTruncatedFileFailsCleanly) {
     for (const int format : FORMATS) {
         SCOPED_TRACE("format " + std::to_string(format));
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string whole = small_sample(dir, format);
         ASSERT_FALSE(whole.empty());
         // The height block ends the file, so every proper prefix lacks data.
@@ -77,7 +79,7 @@ TEST(CorruptionSweep, EveryTruncatedFileFailsCleanly) {
 TEST(CorruptionSweep, EveryFlippedHeaderByteSucceedsOrFailsCleanly) {
     for (const int format : FORMATS) {
         SCOPED_TRACE("format " + std::to_string(format));
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string whole = small_sample(dir, format);
         const std::size_t header_bytes = format == 3 ? LONG_HEADER_BYTES : SHORT_HEADER_BYTES;
         ASSERT_GT(whole.size(), header_bytes);
@@ -115,7 +117,7 @@ TEST(WriteFailureSweep, AFullDiskAtEveryChunkBoundaryKeepsEveryFile) {
     int cases = 0;
     for (const write_failure_case& c : WRITE_FAILURES) {
         SCOPED_TRACE(c.name);
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string original = make_sample_bytes(
             dir, {"-Camera", "200x100", "-Buckets", "2", "-Format", std::to_string(c.format)});
         const std::string input = dir.file("in.dat");
@@ -158,7 +160,7 @@ TEST(WriteFailureSweep, AFullDiskAtEveryChunkBoundaryKeepsEveryFile) {
             if (!c.one_file) {
                 EXPECT_EQ(read_file(output), previous_output);
             }
-            EXPECT_EQ(dir_entries(dir.path()), expected_entries);
+            EXPECT_EQ(dir.names(), expected_entries);
         }
 
         // The limit itself is no obstacle once the whole output fits.
@@ -168,7 +170,7 @@ TEST(WriteFailureSweep, AFullDiskAtEveryChunkBoundaryKeepsEveryFile) {
         const tool_output r = run_tool({"-Angle", "30", "-Overwrite", input, output}, enough);
         EXPECT_EQ(r.exit_status, 0) << r.err;
         EXPECT_EQ(read_file(output), reference);
-        EXPECT_EQ(dir_entries(dir.path()), expected_entries);
+        EXPECT_EQ(dir.names(), expected_entries);
     }
     std::printf("write-failure sweep: %d cases\n", cases);
 }
@@ -233,7 +235,7 @@ const hostile_case HOSTILE[] = {
 };
 
 TEST(HostileSizes, HugeAnnouncedBlocksInATinyFileFailWithoutHugeAllocations) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string sample = small_sample(dir, 3);
     for (const hostile_case& c : HOSTILE) {
         SCOPED_TRACE(c.name);
@@ -242,10 +244,10 @@ TEST(HostileSizes, HugeAnnouncedBlocksInATinyFileFailWithoutHugeAllocations) {
         const std::string input = dir.file("in.dat");
         ASSERT_TRUE(write_file(input, bytes));
 
-        alloc_tracker tracker;
+        allocation_log tracker;
         int code = 0;
         {
-            tracked_allocations hooks(&tracker);
+            allocation_hooks hooks(&tracker);
             InfoBlock info{};
             HeaderRecord header{};
             intensity_matrix intensity{};
@@ -259,7 +261,7 @@ TEST(HostileSizes, HugeAnnouncedBlocksInATinyFileFailWithoutHugeAllocations) {
         const captured_run r = rotate_captured(input, dir.file("out.dat"), 30);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.err, std::string("Spinmap\nERROR: Error reading input data file: ") + error_name(c.expected) + "\n");
-        EXPECT_EQ(dir_entries(dir.path()), std::vector<std::string>{"in.dat"});
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"in.dat"});
     }
     std::printf("hostile-size sweep: %zu cases\n", std::size(HOSTILE));
 }

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "app/app.h"
-#include "tool_runner.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
+
+using namespace test;
 
 const char* const USAGE =
     "Spinmap\n"
@@ -110,7 +112,7 @@ protected:
         ASSERT_TRUE(write_file(input, NOT_A_DATA_FILE));
         ASSERT_TRUE(write_file(existing_output, "old output\n"));
     }
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string input = dir.file("in.dat");
     const std::string existing_output = dir.file("out.dat");
 };
@@ -355,7 +357,7 @@ TEST(ToolRunner, StandardInputIsTextTheNullDeviceOrClosed) {
 }
 
 TEST(ToolRunner, ChangesTheInheritedEnvironmentAndSetsTheWorkingDirectory) {
-    scratch_dir dir;
+    scratch_folder dir;
     setenv("SPINMAP_RUNNER_KEPT", "kept", 1);
     setenv("SPINMAP_RUNNER_REMOVED", "inherited", 1);
     run_options options;
@@ -367,7 +369,7 @@ TEST(ToolRunner, ChangesTheInheritedEnvironmentAndSetsTheWorkingDirectory) {
 }
 
 TEST(ToolRunner, AFileSizeLimitMakesWritesFailWithoutKillingTheChild) {
-    scratch_dir dir;
+    scratch_folder dir;
     run_options options;
     options.working_directory = dir.path();
     options.child_setup = limit_file_size(1000);

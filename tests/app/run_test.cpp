@@ -14,26 +14,21 @@
 #include <vector>
 
 #include "datafile/datafile.h"
-#include "tool_runner.h"
+#include "support.h"
 #include "transform/transform.h"
 
 namespace spinmap {
 namespace {
+
+using namespace test;
 
 // ---- Helpers ------------------------------------------------------------------
 
 struct data_file {
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity{};
-    height_matrix height{};
-    data_file() = default;
-    data_file(const data_file&) = delete;
-    data_file& operator=(const data_file&) = delete;
-    ~data_file() {
-        matrix_free(&intensity);
-        matrix_free(&height);
-    }
+    owned_intensity intensity;
+    owned_height height;
 };
 
 // Reads a data file with the project's reader; fails the test when it cannot.
@@ -50,15 +45,6 @@ void make_sample(const std::string& path, const std::vector<std::string>& option
     args.push_back(path);
     const tool_output r = run_sample(args);
     ASSERT_EQ(r.exit_status, 0) << r.err;
-}
-
-void put_be16(std::string* bytes, std::size_t offset, uint16_t v) {
-    (*bytes)[offset] = static_cast<char>(v >> 8);
-    (*bytes)[offset + 1] = static_cast<char>(v);
-}
-
-void put_be32(std::string* bytes, std::size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<char>(v >> (24 - 8 * i));
 }
 
 void patch_file(const std::string& path, const std::function<void(std::string*)>& patch) {
@@ -85,17 +71,10 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &s) == 0;
 }
 
-std::vector<std::string> entries(const scratch_dir& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // ---- The report ----------------------------------------------------------------
 
 TEST(RunReport, VerboseRunPrintsEveryStage) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
     make_sample(in, {"-Camera", "64x32", "-Valid", "10,5,10,4", "-Aperture", "rect", "-Dropouts", "0", "-Surface",
                      "coords", "-Fiducials", "3"});
@@ -163,7 +142,7 @@ TEST(RunReport, PhaseResolutionNames) {
         {"-3", "1", "Super", "1/131072 fr"},
     };
     for (const auto& c : cases) {
-        scratch_dir dir;
+        scratch_folder dir;
         make_sample(dir.file("in.dat"), {"-Camera", "32x32", "-PhaseRes", c.phase_res, "-Format", c.format});
         const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")});
         EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -183,7 +162,7 @@ TEST(RunReport, TimeStampsBefore1970AndAtTheEpoch) {
         {"2147483647", "TimeStamp            = Tue Jan 19 03:14:07 2038"},
     };
     for (const auto& c : cases) {
-        scratch_dir dir;
+        scratch_folder dir;
         make_sample(dir.file("in.dat"), {"-Camera", "16x16", "-TimeStamp", c.stamp});
         const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")}, in_utc());
         EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -192,7 +171,7 @@ TEST(RunReport, TimeStampsBefore1970AndAtTheEpoch) {
 }
 
 TEST(RunReport, CameraWidthKeyIsPaddedToTwentyCharacters) {
-    scratch_dir dir;
+    scratch_folder dir;
     make_sample(dir.file("in.dat"), {"-Camera", "640x48", "-Valid", "300,10,20,20"});
     const tool_output r = run_tool({"-Verbose", dir.file("in.dat"), dir.file("out.dat")});
     EXPECT_EQ(line_of(r.out, "CameraWidth"), "CameraWidth          = 640");
@@ -257,7 +236,7 @@ TEST(RunMode, ChosenFromAngleAndPivot) {
         {"90", "-0.5,20", true, 0, 20, MOVE, INTERP, nullptr},
     };
     for (const auto& c : cases) {
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
         make_sample(in, {"-Camera", "40x32", "-Valid", "4,3,30,26", "-Dropouts", "9"});
         std::vector<std::string> args = {"-Angle", c.angle, "-Pivot", c.pivot, "-Verbose", in, out};
@@ -277,7 +256,7 @@ TEST(RunMode, ChosenFromAngleAndPivot) {
 
 TEST(RunMode, WholeTurnsLeaveTheHeightDataAsItWas) {
     for (const char* angle : {"0", "360", "-720"}) {
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
         make_sample(in, {"-Camera", "40x32", "-Window", "2,2,36,28", "-Valid", "5,4,20,20"});
         const tool_output r = run_tool({"-Angle", angle, "-Verbose", in, out});
@@ -296,7 +275,7 @@ TEST(RunMode, WholeTurnsLeaveTheHeightDataAsItWas) {
 }
 
 TEST(RunMode, QuarterTurnsAboutTheCameraCentreComeBackExactly) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string original = dir.file("original.dat"), work = dir.file("work.dat");
     make_sample(original, {"-Camera", "128x128", "-Valid", "20,30,70,60"});
     const struct {
@@ -320,7 +299,7 @@ TEST(RunMode, QuarterTurnsAboutTheCameraCentreComeBackExactly) {
 }
 
 TEST(RunOutput, IntensityAndHeaderBytesOtherThanGeometryAndFiducialsAreKept) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
     make_sample(in, {"-Camera", "48x40", "-Buckets", "3", "-Fiducials", "4"});
     const tool_output r = run_tool({"-Angle", "30", in, out});
@@ -357,13 +336,13 @@ TEST(RunFailure, MessagesAndNoOutputFile) {
          "Spinmap\nERROR: Error reading input data file: ERR_PREMATURE_EOF\n"},
         {"height block cut short", {}, [](std::string* b) { b->resize(b->size() - 1); }, {},
          "Spinmap\nERROR: Error reading input data file: ERR_CORRUPT_DATA_FILE\n"},
-        {"wavelength zero", {}, [](std::string* b) { put_be32(b, 168, 0); }, {},
+        {"wavelength zero", {}, [](std::string* b) { put32(*b, 168, 0); }, {},
          "Spinmap\nERROR: Invalid attribute information in input data file\n"
          "Wavelength-in less than or equal to zero.\n"},
-        {"camera too narrow", {}, [](std::string* b) { put_be16(b, 234, 20); }, {},
+        {"camera too narrow", {}, [](std::string* b) { put16(*b, 234, 20); }, {},
          "Spinmap\nERROR: Invalid attribute information in input data file\n"
          "Camera width or height inconsistent with data.\n"},
-        {"no height block", {}, [](std::string* b) { put_be32(b, 72, 0); }, {},
+        {"no height block", {}, [](std::string* b) { put32(*b, 72, 0); }, {},
          "Spinmap\nERROR: Input data file contains no height data\n"},
         {"no valid point", {"-Aperture", "none"}, nullptr, {},
          "Spinmap\nERROR: Input data file contains no valid height points\n"},
@@ -375,7 +354,7 @@ TEST(RunFailure, MessagesAndNoOutputFile) {
          "Spinmap\nERROR: Result contains no valid data\n"},
     };
     for (const auto& c : cases) {
-        scratch_dir dir;
+        scratch_folder dir;
         const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
         std::vector<std::string> sample = {"-Camera", "32x24"};
         sample.insert(sample.end(), c.sample.begin(), c.sample.end());
@@ -390,23 +369,23 @@ TEST(RunFailure, MessagesAndNoOutputFile) {
         EXPECT_EQ(r.out, "") << c.label;
         EXPECT_FALSE(exists(out)) << c.label;
         EXPECT_EQ(*read_file(in), before) << c.label;
-        EXPECT_EQ(entries(dir), std::vector<std::string>{"in.dat"}) << c.label;
+        EXPECT_EQ(dir.names(), std::vector<std::string>{"in.dat"}) << c.label;
     }
 }
 
 TEST(RunOutput, SameFileForInputAndOutput) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string file = dir.file("data.dat"), reference = dir.file("reference.dat");
     make_sample(file, {"-Camera", "32x32"});
     ASSERT_EQ(run_tool({"-Angle", "90", dir.file("data.dat"), reference}).exit_status, 0);
     const tool_output r = run_tool({"-Angle", "90", "-Overwrite", file});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(*read_file(file), *read_file(reference));
-    EXPECT_EQ(entries(dir), (std::vector<std::string>{"data.dat", "reference.dat"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"data.dat", "reference.dat"}));
 }
 
 TEST(RunOutput, FailedWriteLeavesExistingFilesAsTheyWere) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
     make_sample(in, {"-Camera", "200x200", "-Buckets", "2"});
     ASSERT_TRUE(write_file(out, "previous contents"));
@@ -421,31 +400,31 @@ TEST(RunOutput, FailedWriteLeavesExistingFilesAsTheyWere) {
         const tool_output one_file = run_tool({"-Angle", "30", "-Overwrite", in}, o);
         EXPECT_EQ(one_file.exit_status, 1) << limit;
         EXPECT_EQ(*read_file(in), input_before) << limit;
-        EXPECT_EQ(entries(dir), (std::vector<std::string>{"in.dat", "out.dat"})) << limit;
+        EXPECT_EQ(dir.names(), (std::vector<std::string>{"in.dat", "out.dat"})) << limit;
     }
 }
 
 TEST(RunOutput, PlacesWhereNoFileCanBeCreated) {
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat");
     make_sample(in, {"-Camera", "16x16"});
     ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
     ASSERT_EQ(symlink("loop-b", dir.file("loop-a").c_str()), 0);
     ASSERT_EQ(symlink("loop-a", dir.file("loop-b").c_str()), 0);
-    const std::vector<std::string> before = entries(dir);
+    const std::vector<std::string> before = dir.names();
     for (const std::string& out : {dir.file("folder"), dir.file("missing/out.dat"), dir.file("new.dat/"),
                                   dir.file("in.dat/out.dat"), dir.file("loop-a")}) {
         const tool_output r = run_tool({"-Angle", "90", in, out});
         EXPECT_EQ(r.exit_status, 1) << out;
         EXPECT_EQ(r.err, "Spinmap\nERROR: Error writing output data file: ERR_CANT_CREATE_FILE\n") << out;
-        EXPECT_EQ(entries(dir), before) << out;
+        EXPECT_EQ(dir.names(), before) << out;
         EXPECT_TRUE(std::filesystem::is_empty(dir.file("folder")));
     }
 }
 
 TEST(RunOutput, SymbolicLinksKeepTheLinkAndReplaceItsFile) {
     if (tool_is_windows()) GTEST_SKIP() << "symbolic links are POSIX links";
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat");
     make_sample(in, {"-Camera", "16x16"});
     ASSERT_TRUE(write_file(dir.file("target.dat"), "old"));
@@ -461,13 +440,13 @@ TEST(RunOutput, SymbolicLinksKeepTheLinkAndReplaceItsFile) {
     data_file replaced, created;
     read_file_into(dir.file("target.dat"), &replaced);
     read_file_into(dir.file("created.dat"), &created);
-    EXPECT_EQ(entries(dir), (std::vector<std::string>{"created.dat", "dangling.dat", "in.dat", "link.dat",
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"created.dat", "dangling.dat", "in.dat", "link.dat",
                                                       "target.dat"}));
 }
 
 TEST(RunOutput, DevicesAreWrittenInPlace) {
     if (tool_is_windows()) GTEST_SKIP() << "/dev/null is a POSIX device";
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat");
     make_sample(in, {"-Camera", "16x16"});
     const tool_output r = run_tool({"-Angle", "90", "-Overwrite", in, "/dev/null"});
@@ -479,7 +458,7 @@ TEST(RunOutput, DevicesAreWrittenInPlace) {
 
 TEST(RunOutput, PermissionBitsOfNewAndReplacedFiles) {
     if (tool_is_windows()) GTEST_SKIP() << "permission bits are POSIX ones";
-    scratch_dir dir;
+    scratch_folder dir;
     const std::string in = dir.file("in.dat"), fresh = dir.file("new.dat"), kept = dir.file("kept.dat");
     make_sample(in, {"-Camera", "16x16"});
     ASSERT_TRUE(write_file(kept, "old"));

@@ -6,23 +6,13 @@
 #include <string>
 
 #include "datafile/datafile.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
 
 // A header every check accepts: a 640 x 480 camera with square pixels.
-HeaderRecord sound_header() {
-    HeaderRecord h{};
-    h.CameraWidth = 640;
-    h.CameraHeight = 480;
-    h.CameraRes = 1e-6f;
-    h.PixelWidth = 7.4e-6f;
-    h.PixelHeight = 7.4e-6f;
-    h.IntfScaleFactor = 0.5f;
-    h.WavelengthIn = 6.328e-7f;
-    h.ObliquityFactor = 1.0f;
-    return h;
-}
+HeaderRecord sound_header() { return test::sound_header(640, 480); }
 
 // Matrices whose windows only are looked at; the array pointer marks them present.
 int32_t height_element;

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "datafile/header_layout.h"
-#include "file_bytes.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "errors/errors.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
@@ -81,24 +82,14 @@ TEST(ErrorTable, HoldsExactlyTheDistinctErrNames) {
     EXPECT_STREQ(error_names[0], "");
 }
 
-std::string captured;
-
-void capture(const char* format, ...) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    captured += text;
-}
-
 TEST(ErrorReport, PrintsNonZeroCodesThroughTheHook) {
-    const message_hook_fn saved = error_message_hook;
-    error_message_hook = capture;
-    captured.clear();
-    error_report(0);
-    error_report(27);
-    error_message_hook = saved;
+    std::string captured;
+    {
+        const test::captured_messages messages;
+        error_report(0);
+        error_report(27);
+        captured = messages.text();
+    }
     EXPECT_EQ(captured, "ERR_ALL_BAD_DATA\n");
 }
 

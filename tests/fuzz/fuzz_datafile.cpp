@@ -29,18 +29,8 @@ constexpr std::size_t TRAILER_BYTES = 8;
 struct file_data {
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity{};
-    height_matrix height{};
-    file_data() {
-        matrix_clear(&intensity);
-        matrix_clear(&height);
-    }
-    ~file_data() {
-        matrix_free(&intensity);
-        matrix_free(&height);
-    }
-    file_data(const file_data&) = delete;
-    file_data& operator=(const file_data&) = delete;
+    owned_intensity intensity;
+    owned_height height;
 };
 
 int read_from_memory(const uint8_t* data, std::size_t size, file_data* f) {

@@ -8,19 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "../app/tool_runner.h"
 #include "../view/picture_support.h"
 
 namespace spinmap {
 namespace {
 
+using test::run_tool;
 using test::sample_file;
-using test::temp_folder;
+using test::scratch_folder;
+using test::tool_output;
 
+// The inspector, its time stamps in UTC.
 tool_output run_info(const std::vector<std::string>& args) {
-    run_options options;
+    test::run_options options;
     options.environment = {"TZ=UTC"};
-    return run_program({SPINMAP_INFO_EXE}, args, options);
+    return test::run_inspector(args, options);
 }
 
 // The value of the first "key = value" line of a report with that key.
@@ -54,7 +56,7 @@ void write_plane(const std::string& path) {
 }
 
 TEST(InfoRun, APlaneHasItsKnownPeakToValleyAndRms) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string plane = folder.file("plane.dat");
     write_plane(plane);
     const tool_output r = run_info({"-angle", "90", plane, folder.file("missing.dat")});
@@ -137,21 +139,19 @@ TEST(InfoRun, BadCommandLinesAreRefusedWithTheirMessage) {
 // (with everything staying in the frame) keeps them all.
 std::vector<int32_t> valid_heights(const std::string& path) {
     HeaderRecord header{};
-    height_matrix height{};
-    matrix_clear(&height);
+    owned_height height;
     std::vector<int32_t> values;
     if (read_data_file(path, nullptr, &header, nullptr, &height) != 0) return values;
     const std::size_t n = std::size_t(height.window.width) * std::size_t(height.window.height);
     for (std::size_t i = 0; i < n; ++i) {
         if (is_valid_height(height.matrix[i])) values.push_back(height.matrix[i]);
     }
-    matrix_free(&height);
     std::sort(values.begin(), values.end());
     return values;
 }
 
 TEST(InfoRun, VerdictsAgreeWithWhatSpinmapThenDoes) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string in = folder.file("in.dat");
     {
         // Valid in columns 12..20, rows 14..19: the centre (16, 16.5) is whole

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@ namespace {
 
 using test::HeightMatrix;
 using test::I;
-using test::MallocHookGuard;
 
 TEST(MatrixAlloc, RefusesEmptyNegativeAndOversizedCountsWithoutAllocating) {
     const struct {
@@ -29,7 +29,7 @@ TEST(MatrixAlloc, RefusesEmptyNegativeAndOversizedCountsWithoutAllocating) {
         {{3, 4, 5, 5}, -1},           // negative buckets
         {{0, 0, 32767, 32767}, 5},    // 5 x 32767^2 does not fit 32 bits
     };
-    MallocHookGuard guard(test::counting_malloc);
+    test::allocation_hooks guard;
     for (const auto& c : cases) {
         height_matrix h{};
         h.window = c.w;
@@ -49,11 +49,12 @@ TEST(MatrixAlloc, RefusesEmptyNegativeAndOversizedCountsWithoutAllocating) {
         EXPECT_EQ(in.size, 0u);
         EXPECT_EQ(in.matrix, nullptr);
     }
-    EXPECT_EQ(test::malloc_calls, 0);
+    EXPECT_EQ(guard.log().calls, 0);
 }
 
 TEST(MatrixAlloc, FailedAllocationLeavesNoArray) {
-    MallocHookGuard guard(test::failing_malloc);
+    test::allocation_hooks guard;
+    guard.log().fail_from = 1;
     height_matrix h{};
     h.window = {3, 4, 5, 2};
     EXPECT_EQ(matrix_alloc(&h), ERR_NO_MEM);
@@ -71,7 +72,7 @@ TEST(MatrixAlloc, FailedAllocationLeavesNoArray) {
     EXPECT_EQ(in.window, (window{3, 4, 0, 0}));  // extent and buckets are lost
     EXPECT_EQ(in.n_buckets, 0);
     EXPECT_EQ(in.intens_range, 9);
-    EXPECT_EQ(test::malloc_calls, 2);
+    EXPECT_EQ(guard.log().calls, 2);
 }
 
 TEST(MatrixFree, EmptyRecordKeepsXAndY) {
@@ -81,6 +82,31 @@ TEST(MatrixFree, EmptyRecordKeepsXAndY) {
     EXPECT_EQ(matrix_free(&h), 0);  // twice is harmless
     EXPECT_EQ(h.window, (window{-7, 12, 0, 0}));
     EXPECT_EQ(h.matrix, nullptr);
+}
+
+// Owners release through free_hook once, whichever of them holds the array
+// last; a moved-from owner holds none.
+TEST(MatrixOwner, ReleasesItsArrayOnceThroughTheFreeHook) {
+    test::allocation_hooks guard;
+    {
+        owned_height first;
+        first.window = {0, 0, 2, 2};
+        ASSERT_EQ(matrix_alloc(&first), 0);
+        const int32_t* const array = first.matrix;
+        owned_height second(std::move(first));
+        EXPECT_EQ(first.matrix, nullptr);
+        owned_height third;
+        third = std::move(second);
+        EXPECT_EQ(second.matrix, nullptr);
+        EXPECT_EQ(third.matrix, array);
+        owned_intensity frames;
+        frames.window = {0, 0, 1, 1};
+        frames.n_buckets = 2;
+        ASSERT_EQ(matrix_alloc(&frames), 0);
+    }
+    EXPECT_EQ(guard.log().calls, 2);
+    EXPECT_EQ(guard.log().releases, 2);
+    EXPECT_TRUE(guard.log().live.empty());
 }
 
 TEST(MatrixFill, ZeroExtentStoresNothing) {
@@ -149,9 +175,9 @@ TEST(MatrixResize, ReallocatesOnlyWhenTheArrayDoesNotFit) {
     };
     for (const auto& c : cases) {
         HeightMatrix h({0, 0, 4, 3}, {0, 1, 2, 3, 1000, 1001, 1002, 1003, 2000, 2001, 2002, 2003});
-        MallocHookGuard guard(test::counting_malloc);
+        test::allocation_hooks guard;
         EXPECT_EQ(matrix_resize(&h.m, c.to, c.keep), 0);
-        EXPECT_EQ(test::malloc_calls, c.reallocates ? 1 : 0) << c.to.width << "x" << c.to.height;
+        EXPECT_EQ(guard.log().calls, c.reallocates ? 1 : 0) << c.to.width << "x" << c.to.height;
         EXPECT_EQ(h.m.size, c.size);
         EXPECT_EQ(h.m.window, c.to);
         if (!c.reallocates) {
@@ -183,7 +209,8 @@ TEST(MatrixResize, FailedAllocationLeavesNoArrayAndOldWindow) {
     in.window = {1, 2, 2, 2};
     in.n_buckets = 2;
     ASSERT_EQ(matrix_alloc(&in), 0);
-    MallocHookGuard guard(test::failing_malloc);
+    test::allocation_hooks guard;
+    guard.log().fail_from = 1;
 
     EXPECT_EQ(matrix_resize(&h.m, window{0, 0, 5, 5}, true), ERR_NO_MEM);
     EXPECT_EQ(h.m.matrix, nullptr);
@@ -198,7 +225,7 @@ TEST(MatrixResize, FailedAllocationLeavesNoArrayAndOldWindow) {
 }
 
 TEST(MatrixResize, IntensityTakesTheBucketCount) {
-    intensity_matrix in{};
+    owned_intensity in;
     in.window = {1, 2, 2, 2};
     in.n_buckets = 2;
     ASSERT_EQ(matrix_alloc(&in), 0);
@@ -208,7 +235,6 @@ TEST(MatrixResize, IntensityTakesTheBucketCount) {
     EXPECT_EQ(in.window, (window{0, 0, 2, 1}));
     EXPECT_EQ(matrix_resize(&in, window{0, 0, 2, 1}, 5, false), 0);
     EXPECT_EQ(in.size, 10u);
-    matrix_free(&in);
 }
 
 // Text a dump writes.

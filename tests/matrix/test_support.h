@@ -1,9 +1,8 @@
-// Helpers shared by the matrix tests: literal height matrices and replaceable
-// allocation hooks.
+// Helpers shared by the matrix tests: literal height matrices, and windows
+// that gtest compares and prints.
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
 #include <initializer_list>
 #include <ostream>
 #include <vector>
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "matrix/matrix.h"
+#include "support.h"
 
 namespace spinmap::test {
 
@@ -18,11 +18,10 @@ inline constexpr int32_t I = INVALID_HEIGHT;
 
 // A height matrix over w, released when the test ends.
 struct HeightMatrix {
-    height_matrix m;
+    owned_height m;
 
     // `values` row by row, or all zero when the list is empty.
     HeightMatrix(window w, std::initializer_list<int32_t> values) {
-        matrix_clear(&m);
         m.window = w;
         EXPECT_EQ(matrix_alloc(&m), 0);
         if (m.matrix == nullptr) return;
@@ -31,43 +30,8 @@ struct HeightMatrix {
         EXPECT_EQ(values.size(), m.size);
         if (values.size() == m.size) std::copy(values.begin(), values.end(), m.matrix);
     }
-    ~HeightMatrix() { matrix_free(&m); }
-    HeightMatrix(const HeightMatrix&) = delete;
-    HeightMatrix& operator=(const HeightMatrix&) = delete;
 
     std::vector<int32_t> values() const { return std::vector<int32_t>(m.matrix, m.matrix + m.size); }
-};
-
-// Counts the calls of the hooks installed by MallocHookGuard.
-inline int malloc_calls = 0;
-inline std::size_t last_malloc_bytes = 0;
-
-inline void* counting_malloc(std::size_t bytes) {
-    ++malloc_calls;
-    last_malloc_bytes = bytes;
-    return std::malloc(bytes);
-}
-
-inline void* failing_malloc(std::size_t bytes) {
-    ++malloc_calls;
-    last_malloc_bytes = bytes;
-    return nullptr;
-}
-
-// Installs a malloc hook for one scope and restores the previous one after.
-class MallocHookGuard {
-public:
-    explicit MallocHookGuard(malloc_fn hook) : saved_(malloc_hook) {
-        malloc_calls = 0;
-        last_malloc_bytes = 0;
-        malloc_hook = hook;
-    }
-    ~MallocHookGuard() { malloc_hook = saved_; }
-    MallocHookGuard(const MallocHookGuard&) = delete;
-    MallocHookGuard& operator=(const MallocHookGuard&) = delete;
-
-private:
-    malloc_fn saved_;
 };
 
 }  // namespace spinmap::test

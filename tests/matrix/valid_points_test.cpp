@@ -11,7 +11,6 @@ namespace {
 
 using test::HeightMatrix;
 using test::I;
-using test::MallocHookGuard;
 
 // Window (100, 50, 6, 4) with valid points only at (102, 51) and (104, 52),
 // each holding x + 1000*y.
@@ -53,9 +52,10 @@ TEST_F(TwoPoints, TrimKeepsValidWindowWithInvalidPointsInside) {
 
 TEST_F(TwoPoints, TrimThatCannotAllocateLeavesMatrixUnchanged) {
     int32_t* const before = h.m.matrix;
-    MallocHookGuard guard(test::failing_malloc);
+    test::allocation_hooks guard;
+    guard.log().fail_from = 1;
     EXPECT_EQ(matrix_trim(&h.m), ERR_NO_MEM);
-    EXPECT_EQ(test::malloc_calls, 1);
+    EXPECT_EQ(guard.log().calls, 1);
     EXPECT_EQ(h.m.matrix, before);
     EXPECT_EQ(h.m.size, 24u);
     EXPECT_EQ(h.m.window, (window{100, 50, 6, 4}));
@@ -182,9 +182,9 @@ TEST(ValidPoints, ValidWindowOfPointPatterns) {
 TEST(ValidPoints, TrimOfMatrixFilledToItsEdgesAllocatesNothing) {
     HeightMatrix h({10, 20, 3, 3}, {I, 20011, I, /**/ 21010, I, 21012, /**/ I, 22011, I});
     int32_t* const before = h.m.matrix;
-    MallocHookGuard guard(test::counting_malloc);
+    test::allocation_hooks guard;
     EXPECT_EQ(matrix_trim(&h.m), 0);
-    EXPECT_EQ(test::malloc_calls, 0);
+    EXPECT_EQ(guard.log().calls, 0);
     EXPECT_EQ(h.m.matrix, before);
     EXPECT_EQ(h.m.window, (window{10, 20, 3, 3}));
 }
@@ -249,13 +249,12 @@ TEST(MatrixCopyWindow, CopiesDestinationWindowOutOfSource) {
         {{10, 20, 4, 3}, {20010, 20011, 20012, 20013, 21010, 21011, 21012, 21013, 22010, 22011, 22012, 22013}},
     };
     for (const auto& c : cases) {
-        height_matrix destination{};
+        owned_height destination;
         destination.window = c.to;
         ASSERT_EQ(matrix_alloc(&destination), 0);
         EXPECT_EQ(matrix_copy_window(&source.m, &destination), 0);
         EXPECT_EQ(std::vector<int32_t>(destination.matrix, destination.matrix + destination.size), c.copied)
             << testing::PrintToString(c.to);
-        matrix_free(&destination);
     }
 }
 

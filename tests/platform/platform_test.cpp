@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
@@ -39,41 +40,29 @@ TEST(IsWidePath, NeedsEitherByteOrderMark) {
     EXPECT_FALSE(is_wide_path("data.dat"));
 }
 
-struct temp_folder {
-    temp_folder() {
-        char name[] = "/tmp/platform-test-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~temp_folder() { std::filesystem::remove_all(path); }
-    std::string path;
-};
-
-std::string wide(const std::string& ascii) {
-    std::string path = "\xFF\xFE";
-    for (char c : ascii) path += std::string{c, '\0'};
-    return path;
-}
+using test::scratch_folder;
+using test::wide_path;
 
 TEST(UIsRegularFile, OnlyExistingRegularFiles) {
-    const temp_folder folder;
-    const std::string file = folder.path + "/f.dat";
+    const scratch_folder folder;
+    const std::string file = folder.path() + "/f.dat";
     std::fclose(std::fopen(file.c_str(), "wb"));
     EXPECT_TRUE(u_is_regular_file(file));
-    EXPECT_TRUE(u_is_regular_file(wide(file)));
-    EXPECT_FALSE(u_is_regular_file(folder.path));
-    EXPECT_FALSE(u_is_regular_file(folder.path + "/missing.dat"));
+    EXPECT_TRUE(u_is_regular_file(wide_path(file)));
+    EXPECT_FALSE(u_is_regular_file(folder.path()));
+    EXPECT_FALSE(u_is_regular_file(folder.path() + "/missing.dat"));
     EXPECT_FALSE(u_is_regular_file(""));
     EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE\x00\xDC", 4)));
 }
 
 TEST(UIsSameFile, ComparesTheFileNotTheName) {
-    const temp_folder folder;
-    const std::string file = folder.path + "/f.dat";
+    const scratch_folder folder;
+    const std::string file = folder.path() + "/f.dat";
     std::FILE* open = std::fopen(file.c_str(), "wb");
-    EXPECT_TRUE(u_is_same_file(open, folder.path + "/./f.dat"));
-    EXPECT_TRUE(u_is_same_file(open, wide(file)));
-    EXPECT_FALSE(u_is_same_file(open, folder.path));
-    EXPECT_FALSE(u_is_same_file(open, folder.path + "/missing.dat"));
+    EXPECT_TRUE(u_is_same_file(open, folder.path() + "/./f.dat"));
+    EXPECT_TRUE(u_is_same_file(open, wide_path(file)));
+    EXPECT_FALSE(u_is_same_file(open, folder.path()));
+    EXPECT_FALSE(u_is_same_file(open, folder.path() + "/missing.dat"));
     std::fclose(open);
 }
 

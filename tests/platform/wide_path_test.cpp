@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "platform/platform.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
@@ -25,24 +25,14 @@ const std::string WIDE_NAME(
 // The same name as the file system is given it.
 const fs::path NATIVE_NAME(u8"Messdaten-\u00E4\u00F6\u00FC\u20AC.dat");
 
-// The tool's wide form of an ASCII folder name, joined to the wide name.
-std::string wide_in(const std::string& folder) {
-    std::string path = "\xFF\xFE";
-    for (char c : folder + "/") path += std::string{c, '\0'};
-    return path + WIDE_NAME.substr(2);
-}
-
 TEST(WidePath, NonAsciiNameOpensTheFileOfThatName) {
-    // Its own folder, so that builds testing at the same time do not meet.
-    const fs::path folder =
-        fs::temp_directory_path() / ("spinmap-wide-path-test-" + std::to_string(std::random_device{}()));
-    fs::remove_all(folder);
-    fs::create_directory(folder);
+    const test::scratch_folder scratch;
+    const fs::path folder(scratch.path());
     {
         std::ofstream file(folder / NATIVE_NAME, std::ios::binary);
         file << "contents";
     }
-    const std::string path = wide_in(folder.string());
+    const std::string path = test::wide_path(scratch.path() + "/") + WIDE_NAME.substr(2);
     EXPECT_TRUE(u_is_regular_file(path));
     std::FILE* f = u_open_file(path, false);
     ASSERT_NE(f, nullptr);
@@ -50,7 +40,6 @@ TEST(WidePath, NonAsciiNameOpensTheFileOfThatName) {
     EXPECT_EQ(std::fread(text, 1, sizeof text, f), 8u);
     EXPECT_STREQ(text, "contents");
     std::fclose(f);
-    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -14,35 +14,20 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder of its own under the temporary folder, removed with its contents.
+// A scratch folder as a path that wide names join.
 struct temp_folder {
-    temp_folder() {
-        path = fs::temp_directory_path() / (L"spinmap-platform-" + std::to_wstring(GetCurrentProcessId()));
-        fs::remove_all(path);
-        fs::create_directory(path);
-    }
-    ~temp_folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path path;
+    test::scratch_folder scratch;
+    fs::path path{scratch.path()};
 };
 
-// The tool's wide form of a path: byte-order mark FF FE, then UTF-16LE.
-std::string wide_path(const std::wstring& name) {
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t unit : name) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8 & 0xFF);
-    }
-    return bytes;
-}
+using test::wide_path;
 
 void write_wide(const fs::path& file, const std::string& bytes) {
     std::FILE* f = _wfopen(file.c_str(), L"wb");

@@ -108,9 +108,9 @@ TEST(MatrixRotateExact, ReportsTableAllocationFailureAndReleasesWhatItTook) {
     owned_matrix source({0, 0, 3, 1}, {11, 12, 13});
     owned_matrix result({0, 0, 3, 3}, NV);
     for (const int successful_calls : {0, 1}) {
-        failing_allocation_scope scope(successful_calls);
+        allocation_hooks scope(allocation_hooks::failing_from{successful_calls + 1});
         EXPECT_EQ(matrix_rotate_exact(&source.m, &result.m, 1, 1, 90), ERR_NO_MEM);
-        EXPECT_EQ(failing_allocator::held, 0);
+        EXPECT_EQ(scope.log().live.size(), 0u);
     }
     EXPECT_EQ(result.values(), std::vector<int32_t>(9, NV));
 }

@@ -123,9 +123,9 @@ TEST(MatrixResampleInterp, RefusesBadArgumentsBeforeWritingAnything) {
     EXPECT_EQ(matrix_resample_interp(&short_array, &result.m, 1, 1, 30), ERR_INVALID_PARAM);
     EXPECT_EQ(matrix_resample_interp(&source.m, &too_far.m, 1, 1, 30), ERR_IMPROPER_WINDOW);
     for (const int successful_calls : {0, 1}) {
-        failing_allocation_scope scope(successful_calls);
+        allocation_hooks scope(allocation_hooks::failing_from{successful_calls + 1});
         EXPECT_EQ(matrix_resample_interp(&source.m, &result.m, 1, 1, 30), ERR_NO_MEM);
-        EXPECT_EQ(failing_allocator::held, 0);
+        EXPECT_EQ(scope.log().live.size(), 0u);
     }
     EXPECT_EQ(result.values(), std::vector<int32_t>(9, NV));
     EXPECT_EQ(too_far.values(), std::vector<int32_t>(800, NV));

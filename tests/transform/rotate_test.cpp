@@ -150,9 +150,9 @@ TEST(MatrixRotate, ReportsAllocationFailureOnBothPathsAndReleasesEverything) {
             const int32_t* array = m.m.matrix;
             double px = 4, py = 4;
             {
-                failing_allocation_scope scope(successful_calls);
+                allocation_hooks scope(allocation_hooks::failing_from{successful_calls + 1});
                 EXPECT_EQ(matrix_rotate(&m.m, &frame, &px, &py, angle, ROT_WIN_GIVEN), ERR_NO_MEM);
-                EXPECT_EQ(failing_allocator::held, 0);
+                EXPECT_EQ(scope.log().live.size(), 0u);
             }
             EXPECT_EQ(m.m.matrix, array);
             EXPECT_TRUE(same_window(m.m.window, own));

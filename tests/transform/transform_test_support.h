@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "matrix/matrix.h"
+#include "support.h"
 #include "transform/transform.h"
 
 namespace spinmap::test {
@@ -19,7 +20,7 @@ constexpr int32_t NV = INVALID_HEIGHT;
 
 // A height matrix owning its array for the length of a test.
 struct owned_matrix {
-    height_matrix m{};
+    owned_height m;
 
     owned_matrix(window w, const std::vector<int32_t>& values) {
         m.window = w;
@@ -27,8 +28,6 @@ struct owned_matrix {
         for (uint32_t k = 0; k < m.size; ++k) m.matrix[k] = values.at(k);
     }
     owned_matrix(window w, int32_t fill) : owned_matrix(w, std::vector<int32_t>(size_t(w.width) * w.height, fill)) {}
-    owned_matrix(const owned_matrix&) = delete;
-    ~owned_matrix() { matrix_free(&m); }
 
     std::vector<int32_t> values() const { return {m.matrix, m.matrix + size_t(m.window.width) * m.window.height}; }
     // Element at camera pixel (x, y).
@@ -112,39 +111,5 @@ inline void reference_resample_interp(const height_matrix& src, height_matrix& d
         }
     }
 }
-
-// Allocation hooks that fail from the n-th call on and count what is still
-// held, to show that every failure path releases what it took.
-struct failing_allocator {
-    static inline int calls_before_failure = -1;  // -1: never fail
-    static inline int held = 0;
-
-    static void* allocate(std::size_t bytes) {
-        if (calls_before_failure == 0) return nullptr;
-        if (calls_before_failure > 0) --calls_before_failure;
-        ++held;
-        return std::malloc(bytes);
-    }
-    static void release(void* p) {
-        if (p != nullptr) --held;
-        std::free(p);
-    }
-};
-
-// Installs failing_allocator for one scope; the hooks are restored after.
-struct failing_allocation_scope {
-    malloc_fn saved_malloc = malloc_hook;
-    free_fn saved_free = free_hook;
-    explicit failing_allocation_scope(int calls_before_failure) {
-        failing_allocator::calls_before_failure = calls_before_failure;
-        failing_allocator::held = 0;
-        malloc_hook = failing_allocator::allocate;
-        free_hook = failing_allocator::release;
-    }
-    ~failing_allocation_scope() {
-        malloc_hook = saved_malloc;
-        free_hook = saved_free;
-    }
-};
 
 }  // namespace spinmap::test

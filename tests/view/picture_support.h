@@ -1,6 +1,5 @@
 // Helpers of the viewer tests: data files built in the test with the
-// project's writer, PNG pictures decoded with libpng, and a scratch folder
-// that works on every platform.
+// project's writer, and PNG pictures decoded with libpng.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,75 +8,28 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "view/view.h"
 
 namespace spinmap::test {
-
-// A fresh folder under the system's temporary folder, removed on destruction.
-class temp_folder {
-public:
-    temp_folder() {
-        namespace fs = std::filesystem;
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const fs::path candidate = fs::temp_directory_path() / ("spinmap-view-" + std::to_string(random()));
-            if (fs::create_directory(candidate)) path_ = candidate.string();
-        }
-    }
-    ~temp_folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    temp_folder(const temp_folder&) = delete;
-    temp_folder& operator=(const temp_folder&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
-    // The names in the folder, sorted.
-    std::vector<std::string> names() const {
-        std::vector<std::string> found;
-        for (const auto& e : std::filesystem::directory_iterator(path_)) found.push_back(e.path().filename().string());
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-
-private:
-    std::string path_;
-};
 
 // A data file to be written: sound attributes, a camera, and whatever
 // blocks and fiducials a test gives it.
 struct sample_file {
     InfoBlock info{};
     HeaderRecord header{};
-    height_matrix height{};
-    intensity_matrix intensity{};
+    owned_height height;
+    owned_intensity intensity;
 
     sample_file(int16_t camera_width, int16_t camera_height) {
-        matrix_clear(&height);
-        matrix_clear(&intensity);
-        header.CameraWidth = camera_width;
-        header.CameraHeight = camera_height;
-        header.PixelWidth = 7.4e-6f;
-        header.PixelHeight = 7.4e-6f;
+        header = sound_header(camera_width, camera_height);
         header.CameraRes = 1.25e-5f;
-        header.IntfScaleFactor = 0.5f;
-        header.WavelengthIn = 632.8e-9f;
-        header.ObliquityFactor = 1.0f;
         header.PhaseRes = 1;
     }
-    ~sample_file() {
-        matrix_free(&height);
-        matrix_free(&intensity);
-    }
-    sample_file(const sample_file&) = delete;
-    sample_file& operator=(const sample_file&) = delete;
 
     // Heights over window w from value(camera x, camera y).
     void set_heights(window w, const std::function<int32_t(int, int)>& value) {

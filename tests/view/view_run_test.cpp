@@ -9,16 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "../app/tool_runner.h"
 #include "picture_support.h"
 
 namespace spinmap {
 namespace {
 
 using test::picture;
+using test::read_file;
 using test::read_picture;
+using test::run_tool;
+using test::run_viewer;
 using test::sample_file;
-using test::temp_folder;
+using test::scratch_folder;
+using test::tool_output;
+using test::write_file;
 using test::write_ramp_file;
 
 constexpr rgb RED = {255, 0, 0};
@@ -68,13 +72,11 @@ const char* const USAGE =
     "If successful, the exit status is 0.\n"
     "Otherwise, the exit status is 1 and an error message is output to the console.\n";
 
-tool_output run_view(const std::vector<std::string>& args) { return run_program({SPINMAP_VIEW_EXE}, args); }
-
 std::string error_text(const std::string& message) { return "Spinmap View\nERROR: " + message + "\n"; }
 
 TEST(ViewRun, FewerThanTwoArgumentsPrintTheUsageText) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"-Scale"}, {"in.dat"}}) {
-        const tool_output r = run_view(args);
+        const tool_output r = run_viewer(args);
         EXPECT_EQ(r.out, USAGE);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.exit_status, 1);
@@ -116,7 +118,7 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        const tool_output r = run_view(c.args);
+        const tool_output r = run_viewer(c.args);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, error_text(c.message));
         EXPECT_EQ(r.exit_status, 1);
@@ -124,7 +126,7 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
 }
 
 TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string good = folder.file("good.dat");
     write_ramp_file(good);
     ASSERT_TRUE(write_file(folder.file("text.dat"), "no data file here\n"));
@@ -200,7 +202,7 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        const tool_output r = run_view(c.args);
+        const tool_output r = run_viewer(c.args);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, error_text(c.message));
         EXPECT_EQ(r.exit_status, 1);
@@ -213,7 +215,7 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
 }
 
 TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
-    temp_folder folder;
+    scratch_folder folder;
     const std::string in = folder.file("in.dat");
     const std::string turned = folder.file("turned.dat");
     write_ramp_file(in);
@@ -221,8 +223,8 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     ASSERT_EQ(r.exit_status, 0) << r.err;
     // An empty file is replaced, and so is a picture.
     ASSERT_TRUE(write_file(folder.file("both.png"), ""));
-    ASSERT_EQ(run_view({in, folder.file("both.png")}).exit_status, 0);
-    const tool_output v = run_view({in, turned, folder.file("both.png")});
+    ASSERT_EQ(run_viewer({in, folder.file("both.png")}).exit_status, 0);
+    const tool_output v = run_viewer({in, turned, folder.file("both.png")});
     ASSERT_EQ(v.exit_status, 0) << v.err;
     // The scale in both units: 1000 and 1290 counts of 2^-32 m.
     EXPECT_EQ(v.out, "Colour scale (0.5th to 99.5th percentile): 1000 to 1290 file units, "

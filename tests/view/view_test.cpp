@@ -18,7 +18,7 @@ using test::PANEL_TOP;
 using test::picture;
 using test::read_picture;
 using test::sample_file;
-using test::temp_folder;
+using test::scratch_folder;
 using test::write_ramp_file;
 
 constexpr rgb RED = {255, 0, 0};
@@ -156,7 +156,7 @@ protected:
         ASSERT_EQ(spinmap_view_main(args), 0);
         read_picture(args.back(), p);
     }
-    temp_folder folder;
+    scratch_folder folder;
     const std::string ramp = folder.file("ramp.dat");
     const std::string out = folder.file("out.png");
 };
@@ -232,7 +232,6 @@ TEST_F(PictureTest, ARangeInNanometresRunsTheScaleBetweenThoseHeights) {
 TEST(Legend, SaysWhatTheBarShowsAndInWhichUnit) {
     const auto with_scale = [](float wavelength) {
         view_panel p;
-        view_panel_clear(&p);
         p.name = "a.dat";
         p.header.CameraWidth = 640;
         p.header.CameraHeight = 480;

@@ -1,6 +1,5 @@
-// Child processes with captured output, and scratch files, for the
-// end-to-end tests (POSIX).
-#include "tool_runner.h"
+// Child processes with captured output for the end-to-end tests (POSIX).
+#include "support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +23,7 @@
 
 extern char** environ;
 
-namespace spinmap {
+namespace spinmap::test {
 
 namespace {
 
@@ -303,6 +302,10 @@ std::vector<std::string> tool_command() { return command_from("SPINMAP_TOOL", SP
 
 std::vector<std::string> sample_command() { return command_from("SPINMAP_SAMPLE", SPINMAP_SAMPLE_EXE); }
 
+std::vector<std::string> view_command() { return command_from("SPINMAP_VIEW", SPINMAP_VIEW_EXE); }
+
+std::vector<std::string> info_command() { return command_from("SPINMAP_INFO", SPINMAP_INFO_EXE); }
+
 bool tool_is_windows() {
     for (const std::string& word : tool_command()) {
         if (word.size() < 4) continue;
@@ -327,6 +330,14 @@ tool_output run_sample(const std::vector<std::string>& args, const run_options& 
     return run_program(sample_command(), args, options);
 }
 
+tool_output run_viewer(const std::vector<std::string>& args, const run_options& options) {
+    return run_program(view_command(), args, options);
+}
+
+tool_output run_inspector(const std::vector<std::string>& args, const run_options& options) {
+    return run_program(info_command(), args, options);
+}
+
 std::function<void()> limit_file_size(std::uint64_t bytes) {
     return [bytes] {
         std::signal(SIGXFSZ, SIG_IGN);
@@ -335,45 +346,4 @@ std::function<void()> limit_file_size(std::uint64_t bytes) {
     };
 }
 
-scratch_dir::scratch_dir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/spinmap-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::fprintf(stderr, "cannot create a scratch directory from %s: %s\n", pattern.c_str(), std::strerror(errno));
-        std::abort();
-    }
-    path_ = pattern;
-}
-
-scratch_dir::~scratch_dir() {
-    namespace fs = std::filesystem;
-    std::error_code ignored;
-    // A test may have taken the write bit off a directory; give it back so
-    // that everything can be removed.
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
-         it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(path_, ignored);
-}
-
-std::string scratch_dir::file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-bool write_file(const std::string& path, std::string_view bytes) {
-    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    stream.close();
-    return !stream.fail();
-}
-
-std::optional<std::string> read_file(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-    if (stream.bad()) return std::nullopt;
-    return bytes;
-}
-
-}  // namespace spinmap
+}  // namespace spinmap::test
