@@ -144,11 +144,13 @@ bool trim(run_data* d, const run_report& report) {
 }
 
 // Writes the output through a temporary that replaces the target only when
-// complete, so a failed write leaves every existing file as it was.
-int write_output(std::string_view path, const InfoBlock& info, const HeaderRecord& header,
-                 const intensity_matrix& intensity, const height_matrix& height) {
+// complete, so a failed write leaves every existing file as it was. An output
+// that is the input itself (the one-file form, or another name for it) is the
+// only copy of the measurement, so its replacement must survive a crash too.
+int write_output(std::string_view input_path, std::string_view path, const InfoBlock& info,
+                 const HeaderRecord& header, const intensity_matrix& intensity, const height_matrix& height) {
     output_file out;
-    if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
+    if (!u_output_open(path, &out, u_names_same_file(input_path, path))) return ERR_CANT_CREATE_FILE;
     const int code = write_data_stream(out.stream, &info, &header, &intensity, &height);
     if (code != 0) {
         u_output_discard(&out);
@@ -158,7 +160,7 @@ int write_output(std::string_view path, const InfoBlock& info, const HeaderRecor
 }
 
 bool write(const run_settings& settings, const run_data& d, const run_report& report) {
-    const int code = write_output(settings.output_path, d.info, d.header, d.intensity, d.height);
+    const int code = write_output(settings.input_path, settings.output_path, d.info, d.header, d.intensity, d.height);
     if (code != 0) return fail("Error writing output data file: %s\n", error_name(code));
     report.text("\n");
     report.text("Wrote file \"" + settings.output_path + "\"\n");

@@ -5,12 +5,17 @@
    file, under /usr/bin/time -v for the peak resident size.
 2. The two kernels alone (the Google Benchmark program).
 3. The peers on the same frame (peers.py, single-threaded).
+4. Replacing the input (the one-file form, flushed to the disk) against
+   writing a new file (the two-file form, not flushed), runs alternating.
 Every figure is the median of the runs of one sitting.
-Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD
+Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD [--replace-only]
+With --replace-only only step 4 runs, and its section of RESULTS_MD is
+written in place.
 """
 import datetime
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -59,6 +64,21 @@ def make_samples(tool_build, out_dir):
     return files
 
 
+def alternating(runs, steps, out_dir):
+    """Times the (prepare, command) steps in turn, runs + 1 rounds of them;
+    the first round warms the page cache and is dropped. For each step, the
+    median seconds and the median peak resident bytes of its command."""
+    kept = [[] for _ in steps]
+    for i in range(runs + 1):
+        for measured, (prepare, command) in zip(kept, steps):
+            prepare()
+            if i > 0:
+                measured.append(timed_run(command, out_dir))
+            else:
+                timed_run(command, out_dir)
+    return [(statistics.median(t for t, _ in m), statistics.median(p for _, p in m)) for m in kept]
+
+
 def whole_runs(tool_build, out_dir, files):
     spinmap = os.path.join(tool_build, "app", "spinmap")
     rotated = os.path.join(out_dir, "rotated.dat")
@@ -68,26 +88,72 @@ def whole_runs(tool_build, out_dir, files):
         source = files[side]
         size = os.path.getsize(source)
         for name, options in ANGLES:
-            tool = [spinmap] + options + ["-Overwrite", source, rotated]
-            cp = ["cp", source, copied]
-            run_t, run_m, cp_t = [], [], []
-            for i in range(runs + 1):  # the first pair warms the page cache
-                remove(rotated)
-                t, m = timed_run(tool, out_dir)
-                remove(copied)
-                c, _ = timed_run(cp, out_dir)
-                if i > 0:
-                    run_t.append(t)
-                    run_m.append(m)
-                    cp_t.append(c)
+            (run_s, peak), (cp_s, _) = alternating(runs, [
+                (lambda: remove(rotated), [spinmap] + options + ["-Overwrite", source, rotated]),
+                (lambda: remove(copied), ["cp", source, copied])], out_dir)
             rows.append({"side": side, "angle": name, "runs": runs, "bytes": size,
-                         "run_s": statistics.median(run_t), "cp_s": statistics.median(cp_t),
-                         "peak": statistics.median(run_m)})
-            print(f"  {side} x {side} {name}: run {rows[-1]['run_s'] * 1000:.1f} ms, "
-                  f"cp {rows[-1]['cp_s'] * 1000:.1f} ms", flush=True)
+                         "run_s": run_s, "cp_s": cp_s, "peak": peak})
+            print(f"  {side} x {side} {name}: run {run_s * 1000:.1f} ms, cp {cp_s * 1000:.1f} ms", flush=True)
     remove(rotated)
     remove(copied)
     return rows
+
+
+REPLACE_SIZES = [(1024, 15), (4096, 9), (8192, 5)]  # frame side, runs
+REPLACE_ANGLE = ["-Angle", "90", "-NoInterp"]
+REPLACE_HEADING = "## Replacing the input against writing a new file"
+
+
+def replace_runs(tool_build, out_dir, files):
+    """The one-file form on a fresh copy of the sample against the two-file
+    form into a new file; the copy is made before the timing starts."""
+    spinmap = os.path.join(tool_build, "app", "spinmap")
+    rotated = os.path.join(out_dir, "rotated.dat")
+    work = os.path.join(out_dir, "in-place.dat")
+    rows = []
+
+    def fresh_copy(source):
+        shutil.copyfile(source, work)
+        subprocess.run(["sync"], check=True)
+
+    for side, runs in REPLACE_SIZES:
+        source = files[side]
+        (new_s, _), (same_s, _) = alternating(runs, [
+            (lambda: remove(rotated), [spinmap] + REPLACE_ANGLE + ["-Overwrite", source, rotated]),
+            (lambda: fresh_copy(source), [spinmap] + REPLACE_ANGLE + ["-Overwrite", work])], out_dir)
+        rows.append({"side": side, "runs": runs, "bytes": os.path.getsize(source), "new_s": new_s, "same_s": same_s})
+        print(f"  {side} x {side}: new file {new_s * 1000:.1f} ms, one-file form {same_s * 1000:.1f} ms", flush=True)
+    remove(rotated)
+    remove(work)
+    return rows
+
+
+def replace_section(rows):
+    lines = [REPLACE_HEADING, "",
+             "Quarter turn without interpolation. The two-file form writes a new file and does not flush it;",
+             "the one-file form replaces the input, flushing the result before the rename and the folder",
+             "after it. Each one-file run starts from a fresh copy of the sample, written to the disk by",
+             "sync before the timing.", "",
+             "| frame | runs | file MiB | new file ms | one-file form ms | difference ms | ratio |",
+             "| --- | --- | --- | --- | --- | --- | --- |"]
+    for r in rows:
+        lines.append(f"| {r['side']} x {r['side']} | {r['runs']} | {r['bytes'] / 2**20:.1f} | "
+                     f"{r['new_s'] * 1000:.1f} | {r['same_s'] * 1000:.1f} | "
+                     f"{(r['same_s'] - r['new_s']) * 1000:.1f} | {r['same_s'] / r['new_s']:.2f} |")
+    return "\n".join(lines) + "\n"
+
+
+def splice_section(text, section):
+    """The results text with the replacement section put in place of an
+    earlier one, or before the kernels' section."""
+    at = text.find(REPLACE_HEADING)
+    if at >= 0:
+        end = text.find("\n## ", at + len(REPLACE_HEADING))
+        return text[:at] + section + ("" if end < 0 else text[end + 1:])
+    at = text.find("## Kernels")
+    if at < 0:
+        return text.rstrip("\n") + "\n\n" + section
+    return text[:at] + section + "\n" + text[at:]
 
 
 def kernels(bench_build, out_dir):
@@ -197,13 +263,24 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     print("Generating sample files", flush=True)
     files = make_samples(tool_build, out_dir)
+    if "--replace-only" in sys.argv[5:]:
+        print("Replacing the input", flush=True)
+        section = replace_section(replace_runs(tool_build, out_dir, files))
+        with open(results) as f:
+            text = f.read()
+        with open(results, "w") as f:
+            f.write(splice_section(text, section))
+        print()
+        print(section)
+        return
     print("Whole runs", flush=True)
     rows = whole_runs(tool_build, out_dir, files)
     print("Kernels", flush=True)
     k = kernels(bench_build, out_dir)
     print("Peers", flush=True)
     p = peers()
-    text = report(rows, k, p)
+    print("Replacing the input", flush=True)
+    text = splice_section(report(rows, k, p), replace_section(replace_runs(tool_build, out_dir, files)))
     notes = kept_notes(results)
     with open(results, "w") as f:
         f.write(text + notes)

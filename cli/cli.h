@@ -15,10 +15,12 @@
 //   float, so that every accepted value fits a single-precision field.
 // - Messages: the usage text and reports go to standard output; an error goes
 //   to standard error as the program's name on one line and "ERROR: " with the
-//   message on the next.
+//   message on the next. Standard output is flushed before anything is written
+//   to standard error, so that a combined log keeps the order of events.
 // - Exit status: 0 for success, 1 for the usage text and every failure; an
 //   allocation failure (std::bad_alloc) is an error like any other.
 //
+// Library diagnostics (errors.h) keep the same order of the two streams.
 // Only the programs include this header; it needs errors/ alone.
 #pragma once
 
@@ -80,6 +82,7 @@ inline constexpr const char* EXIT_STATUS_PARAGRAPH[] = {
     "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
 
+// The number of lines of a usage text made of parts.
 constexpr std::size_t line_count(std::span<const text_lines> parts) {
     std::size_t count = 0;
     for (const text_lines& lines : parts) count += lines.size();

@@ -24,6 +24,7 @@ int usage_failure(std::span<const text_lines> parts) {
 }
 
 void begin_error(std::string_view tool_name) {
+    std::fflush(stdout);
     write_bytes(stderr, tool_name);
     write_bytes(stderr, "\nERROR: ");
 }

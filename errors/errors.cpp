@@ -13,7 +13,10 @@ namespace {
 
 char name_buffer[ERROR_NAME_BUFFER_SIZE];
 
+// Whatever standard output still holds goes first, so that a log of both
+// streams keeps the order of events.
 void message_to_stderr(const char* format, ...) {
+    std::fflush(stdout);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);

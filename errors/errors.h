@@ -3,8 +3,9 @@
 // Every library operation that can fail returns an error code: 0 is success,
 // 1 to ERROR_COUNT name a condition. error_name() turns a code into text in one
 // process-wide buffer that each call overwrites. Library diagnostics go through
-// error_message_hook, a printf-style function that by default writes to
-// standard error and flushes it. Nothing here allocates or throws.
+// error_message_hook, a printf-style function that by default flushes standard
+// output, then writes to standard error and flushes it. Nothing here allocates
+// or throws.
 #pragma once
 
 #include <cstdint>

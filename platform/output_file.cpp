@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform.h"
+#include "interruption.h"
 #include "native_name.h"
 
 #ifdef _WIN32
@@ -19,9 +20,20 @@
 
 namespace spinmap {
 
+commit_step_hook u_commit_step_hook = nullptr;
+
 namespace {
 
 void reset(output_file* out) { *out = output_file{}; }
+
+// False when a test has the step fail.
+bool step_allowed(commit_step step) { return u_commit_step_hook == nullptr || u_commit_step_hook(step); }
+
+// The temporary is gone or renamed: an interruption has nothing to remove.
+void forget_interruption_place(output_file* out) {
+    forget_temporary(out->interruption_place);
+    out->interruption_place = -1;
+}
 
 #ifndef _WIN32
 
@@ -84,17 +96,34 @@ bool open_posix(std::string_view path, output_file* out) {
     const std::string base = slash == std::string::npos ? *target : target->substr(slash + 1);
     const std::string folder = directory_of(*target);
     std::string temporary = folder + "/." + base + ".spinmap-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
-    out->stream = fdopen(fd, "wb");
-    if (out->stream == nullptr) {
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
+    int fd = -1;
+    {
+        // An interruption finds the temporary registered as soon as it exists.
+        const interruptions_held held;
+        fd = mkstemp(temporary.data());
+        if (fd < 0) return false;
+        out->interruption_place = register_temporary(temporary.c_str());
     }
     out->target = *target;
     out->temporary = temporary;
+    if (out->interruption_place >= 0) out->stream = fdopen(fd, "wb");
+    if (out->stream == nullptr) {
+        close(fd);
+        unlink(temporary.c_str());
+        forget_interruption_place(out);
+        return false;
+    }
     return true;
+}
+
+// Flushes the folder so that a rename in it survives a crash. A file system
+// that cannot flush folders still holds the complete result.
+void flush_folder(const std::string& file) {
+    if (!step_allowed(commit_step::flush_folder)) return;
+    const int fd = open(directory_of(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
 }
 
 bool commit_posix(output_file* out) {
@@ -107,11 +136,17 @@ bool commit_posix(output_file* out) {
         }
         ok = fchmod(fd, static_cast<mode_t>(out->mode)) == 0;
     }
+    // fsync rather than fdatasync: the owner and mode just set must last too.
+    if (ok && out->durable && !out->temporary.empty()) {
+        ok = step_allowed(commit_step::flush_contents) && fsync(fd) == 0;
+    }
     ok = (std::fclose(out->stream) == 0) && ok;
     out->stream = nullptr;
     if (out->temporary.empty()) return ok;
-    if (ok) ok = std::rename(out->temporary.c_str(), out->target.c_str()) == 0;
+    if (ok) ok = step_allowed(commit_step::rename) && std::rename(out->temporary.c_str(), out->target.c_str()) == 0;
     if (!ok) unlink(out->temporary.c_str());
+    forget_interruption_place(out);
+    if (ok && out->durable) flush_folder(out->target);
     return ok;
 }
 
@@ -119,6 +154,7 @@ void discard_posix(output_file* out) {
     if (out->stream != nullptr) std::fclose(out->stream);
     out->stream = nullptr;
     if (!out->temporary.empty()) unlink(out->temporary.c_str());
+    forget_interruption_place(out);
 }
 
 #else  // _WIN32
@@ -174,15 +210,32 @@ bool open_windows(std::string_view path, output_file* out) {
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring temporary =
             *name + L".spinmap-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
-        const int fd = _wopen(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
+        // Registered before it exists, since an interruption arrives on a
+        // thread of its own; the name holds this process's number, so no
+        // other file goes by it.
+        out->interruption_place = register_temporary(temporary.c_str());
+        if (out->interruption_place < 0) return false;
+        // Shared for deletion, so that an interruption can remove it while
+        // it is open.
+        constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        const HANDLE handle =
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            forget_interruption_place(out);
+            if (error == ERROR_FILE_EXISTS) continue;
             return false;
         }
-        out->stream = _fdopen(fd, "wb");
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        out->stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
         if (out->stream == nullptr) {
-            _close(fd);
+            if (fd < 0) {
+                CloseHandle(handle);
+            } else {
+                _close(fd);
+            }
             _wremove(temporary.c_str());
+            forget_interruption_place(out);
             return false;
         }
         out->target = utf8_of(*name);
@@ -194,12 +247,21 @@ bool open_windows(std::string_view path, output_file* out) {
 
 bool commit_windows(output_file* out) {
     bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
+    if (ok && out->durable && !out->temporary.empty()) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out->stream)));
+        ok = step_allowed(commit_step::flush_contents) && FlushFileBuffers(handle) != 0;
+    }
     ok = (std::fclose(out->stream) == 0) && ok;
     out->stream = nullptr;
     if (out->temporary.empty()) return ok;
     const std::wstring temporary = wide_of(out->temporary);
-    if (ok) ok = MoveFileExW(temporary.c_str(), wide_of(out->target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (out->durable ? MOVEFILE_WRITE_THROUGH : 0);
+    if (ok) {
+        ok = step_allowed(commit_step::rename) &&
+             MoveFileExW(temporary.c_str(), wide_of(out->target).c_str(), flags) != 0;
+    }
     if (!ok) _wremove(temporary.c_str());
+    forget_interruption_place(out);
     return ok;
 }
 
@@ -207,14 +269,16 @@ void discard_windows(output_file* out) {
     if (out->stream != nullptr) std::fclose(out->stream);
     out->stream = nullptr;
     if (!out->temporary.empty()) _wremove(wide_of(out->temporary).c_str());
+    forget_interruption_place(out);
 }
 
 #endif
 
 }  // namespace
 
-bool u_output_open(std::string_view path, output_file* out) {
+bool u_output_open(std::string_view path, output_file* out, bool durable) {
     reset(out);
+    out->durable = durable;
 #ifdef _WIN32
     const bool ok = open_windows(path, out);
 #else

@@ -86,6 +86,11 @@ bool file_identity(HANDLE handle, BY_HANDLE_FILE_INFORMATION* identity) {
     return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, identity) != 0;
 }
 
+bool same_identity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 // A handle for querying a path, or INVALID_HANDLE_VALUE.
 HANDLE query_handle(std::string_view path) {
     constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -98,6 +103,8 @@ HANDLE query_handle(std::string_view path) {
     return CreateFileA(std::string(path).c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                        nullptr);
 }
+#else
+bool same_identity(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 #endif
 
 }  // namespace
@@ -173,15 +180,35 @@ bool u_is_same_file(std::FILE* stream, std::string_view path) {
     const HANDLE path_handle = query_handle(path);
     const bool known = file_identity(path_handle, &path_identity);
     if (path_handle != INVALID_HANDLE_VALUE) CloseHandle(path_handle);
-    return known && open_identity.dwVolumeSerialNumber == path_identity.dwVolumeSerialNumber &&
-           open_identity.nFileIndexHigh == path_identity.nFileIndexHigh &&
-           open_identity.nFileIndexLow == path_identity.nFileIndexLow;
+    return known && same_identity(open_identity, path_identity);
 #else
     const std::optional<std::string> name = native_name(path);
     struct stat open_status {};
     struct stat path_status {};
     if (!name || fstat(fileno(stream), &open_status) != 0 || stat(name->c_str(), &path_status) != 0) return false;
-    return open_status.st_dev == path_status.st_dev && open_status.st_ino == path_status.st_ino;
+    return same_identity(open_status, path_status);
+#endif
+}
+
+bool u_names_same_file(std::string_view a, std::string_view b) {
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION a_identity {};
+    BY_HANDLE_FILE_INFORMATION b_identity {};
+    const HANDLE a_handle = query_handle(a);
+    const HANDLE b_handle = query_handle(b);
+    const bool known = file_identity(a_handle, &a_identity) && file_identity(b_handle, &b_identity);
+    if (a_handle != INVALID_HANDLE_VALUE) CloseHandle(a_handle);
+    if (b_handle != INVALID_HANDLE_VALUE) CloseHandle(b_handle);
+    return known && same_identity(a_identity, b_identity);
+#else
+    const std::optional<std::string> a_name = native_name(a);
+    const std::optional<std::string> b_name = native_name(b);
+    struct stat a_status {};
+    struct stat b_status {};
+    if (!a_name || !b_name || stat(a_name->c_str(), &a_status) != 0 || stat(b_name->c_str(), &b_status) != 0) {
+        return false;
+    }
+    return same_identity(a_status, b_status);
 #endif
 }
 

@@ -39,28 +39,54 @@ bool u_is_regular_file(std::string_view path);
 // is replaced (or created) only when the whole output was written and
 // committed, so a failed write leaves every existing file as it was. A target
 // that cannot be renamed over (a device, a pipe) is written in place.
+//
+// While the temporary exists, an interruption (SIGINT, SIGTERM or SIGHUP on
+// POSIX, each unless ignored; Ctrl-C, Ctrl-Break or closing the console on
+// Windows) removes it, and the program then ends as the interruption ends it.
+//
+// A durable output survives a power loss or a system crash right after the
+// commit as either the old target or the whole new one: its contents are
+// flushed to stable storage before the rename (and the rename written through
+// on Windows), and on POSIX the folder holding it is flushed after the rename.
 struct output_file {
     std::FILE* stream = nullptr;  // where the output is written
     std::string target;           // the file finally written, links followed
     std::string temporary;        // empty when writing in place
     unsigned mode = 0;            // permission bits the result receives
     bool replaces = false;        // the target existed before
+    bool durable = false;         // the commit flushes, as above
+    int interruption_place = -1;  // the temporary's registration for removal on an interruption
 };
 
 // Opens the output for a path (narrow or wide); false when it cannot be
 // created, out then empty.
-bool u_output_open(std::string_view path, output_file* out);
+bool u_output_open(std::string_view path, output_file* out, bool durable = false);
 
 // Flushes and closes the stream and moves the temporary over the target;
-// false (the temporary removed) when any step fails. out is empty afterwards.
+// false (the temporary removed) when any step before the rename, or the
+// rename, fails. A folder that cannot be flushed after the rename leaves the
+// complete result in place and counts as success. out is empty afterwards.
 bool u_output_commit(output_file* out);
 
 // Closes the stream and removes the temporary; the target is not touched.
 void u_output_discard(output_file* out);
 
+// The steps of a commit that a test may watch or fail.
+enum class commit_step { flush_contents, rename, flush_folder };
+
+// A test seam, null unless a test program sets it: called before each step
+// of a commit; returning false makes the step fail as its system call would.
+using commit_step_hook = bool (*)(commit_step step);
+extern commit_step_hook u_commit_step_hook;
+
 // True when the path names the file that the open stream reads or writes
 // (the same file reached by any name); false when either cannot be queried.
 bool u_is_same_file(std::FILE* stream, std::string_view path);
+
+// True when both paths name one existing file, by any names or links: the
+// same device and inode (POSIX) or volume serial number and file index
+// (Windows). False when either cannot be queried.
+bool u_names_same_file(std::string_view a, std::string_view b);
 
 // Moves a stream's position by a 64-bit offset from SEEK_SET, SEEK_CUR or
 // SEEK_END; false when the stream cannot seek there.

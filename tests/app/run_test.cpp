@@ -373,6 +373,21 @@ TEST(RunFailure, MessagesAndNoOutputFile) {
     }
 }
 
+TEST(RunFailure, InACombinedLogTheErrorFollowsTheReportBeforeIt) {
+    scratch_folder dir;
+    const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+    make_sample(in, {"-Camera", "32x24"});
+    const std::vector<std::string> args = {"-Verbose", "-Angle", "45", "-NoInterp", in, out};
+    const tool_output apart = run_tool(args, in_utc());
+    ASSERT_NE(apart.out, "");
+    ASSERT_NE(apart.err, "");
+    run_options combined = in_utc();
+    combined.merge_error = true;
+    const tool_output together = run_tool(args, combined);
+    EXPECT_EQ(together.exit_status, 1);
+    EXPECT_EQ(together.out, apart.out + apart.err);
+}
+
 TEST(RunOutput, SameFileForInputAndOutput) {
     scratch_folder dir;
     const std::string file = dir.file("data.dat"), reference = dir.file("reference.dat");

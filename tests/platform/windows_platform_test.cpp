@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support.h"
@@ -119,6 +120,54 @@ TEST(WindowsOutput, DiscardLeavesTheTargetAsItWas) {
     ASSERT_TRUE(u_output_open(wide_path(file.wstring()), &out));
     std::fputs("new", out.stream);
     u_output_discard(&out);
+    EXPECT_EQ(read_wide(file), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+}
+
+std::vector<commit_step> steps_seen;
+
+bool record_step(commit_step step) {
+    steps_seen.push_back(step);
+    return true;
+}
+
+TEST(WindowsOutput, ADurableCommitFlushesBeforeTheRenameAndTheInputIsKnownByItsIdentity) {
+    const temp_folder folder;
+    const fs::path file = folder.path / NON_ASCII_NAME;
+    const fs::path other = folder.path / L"other.dat";
+    write_wide(file, "old");
+    write_wide(other, "old");
+    ASSERT_TRUE(CreateHardLinkW((folder.path / L"link.dat").c_str(), file.c_str(), nullptr));
+    EXPECT_TRUE(u_names_same_file(wide_path(file.wstring()), (folder.path / L"link.dat").string()));
+    EXPECT_FALSE(u_names_same_file(wide_path(file.wstring()), other.string()));
+
+    for (const bool durable : {true, false}) {
+        SCOPED_TRACE(durable ? "durable" : "plain");
+        steps_seen.clear();
+        u_commit_step_hook = record_step;
+        output_file out;
+        ASSERT_TRUE(u_output_open(wide_path(file.wstring()), &out, durable));
+        std::fputs("new", out.stream);
+        EXPECT_TRUE(u_output_commit(&out));
+        u_commit_step_hook = nullptr;
+        EXPECT_EQ(read_wide(file), "new");
+        const std::vector<commit_step> expected =
+            durable ? std::vector<commit_step>{commit_step::flush_contents, commit_step::rename}
+                    : std::vector<commit_step>{commit_step::rename};
+        EXPECT_EQ(steps_seen, expected);
+    }
+}
+
+TEST(WindowsOutput, AnInterruptionCanRemoveTheTemporaryWhileItIsOpen) {
+    const temp_folder folder;
+    const fs::path file = folder.path / L"out.dat";
+    write_wide(file, "old");
+    output_file out;
+    ASSERT_TRUE(u_output_open(file.string(), &out, true));
+    std::fputs("new", out.stream);
+    // What the console handler does, on its own thread, while the program writes.
+    EXPECT_TRUE(DeleteFileW(fs::path(out.temporary).c_str()));
+    EXPECT_FALSE(u_output_commit(&out));
     EXPECT_EQ(read_wide(file), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
 }

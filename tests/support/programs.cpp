@@ -136,7 +136,8 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
     } else {
         ok = dup2(options.input ? pipes.in[0] : pipes.null_input, STDIN_FILENO) >= 0;
     }
-    ok = ok && dup2(pipes.out[1], STDOUT_FILENO) >= 0 && dup2(pipes.err[1], STDERR_FILENO) >= 0;
+    const int error_pipe = options.merge_error ? pipes.out[1] : pipes.err[1];
+    ok = ok && dup2(pipes.out[1], STDOUT_FILENO) >= 0 && dup2(error_pipe, STDERR_FILENO) >= 0;
     // The test process ignores SIGPIPE; the program gets the default back.
     std::signal(SIGPIPE, SIG_DFL);
     ok = ok && (options.working_directory.empty() || chdir(options.working_directory.c_str()) == 0);

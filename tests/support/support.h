@@ -209,6 +209,9 @@ struct run_options {
     std::optional<std::string> input;
     // Standard input closed in the child instead (overrides input).
     bool close_input = false;
+    // Standard error goes into standard output's pipe, as with "2>&1": the
+    // two streams in the order the child wrote them, all in out.
+    bool merge_error = false;
     // The child's working directory; empty: the caller's.
     std::string working_directory;
     // "NAME=value" sets a variable in the child's environment, "NAME" alone
