@@ -5,18 +5,25 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # libpng draws the viewer's pictures; groff-base checks the manual pages;
 # pkgconf builds against the installed library's pkg-config file.
 BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf
+# The demonstration needs only the four programs.
+DEMO_NEEDS    = g++ cmake libpng-dev
+DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample
 
-.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
+# CMake's build runs make inside make: keep its output to the build lines.
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all build test test-plain sanitize demo needs clean windows test-windows windows-needs install
 
 all: build
 
 needs:
 	@bash tools/needs.sh $(BUILD_NEEDS)
 
-$(BUILD)/CMakeCache.txt: | needs
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-
-build: needs $(BUILD)/CMakeCache.txt
+# A build folder first configured without the tests (by make demo) gets them
+# here.
+build: needs
+	@grep -qs '^SPINMAP_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -27,11 +34,26 @@ sanitize: needs
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+# The matrix and transform tests of a build compiled without any vector path,
+# so that the plain kernels stay compiled and tested.
+PLAIN_BUILD ?= build-plain
+test-plain: needs
+	cmake -S . -B $(PLAIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_VECTOR=OFF
+	cmake --build $(PLAIN_BUILD) -j $(JOBS) --target test_matrix test_transform
+	$(PLAIN_BUILD)/tests/matrix/test_matrix --gtest_brief=1
+	$(PLAIN_BUILD)/tests/transform/test_transform --gtest_brief=1
+
+# Builds only the programs; a new build folder is configured without the
+# tests (make test adds them later).
+demo:
+	@bash tools/needs.sh $(DEMO_NEEDS)
+	@[ -f $(BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
 	@bash tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
 # pkg-config file, and the manual pages, under PREFIX.
@@ -59,7 +81,7 @@ WIN_BUILD       ?= build-windows
 WIN_LINUX_BUILD ?= build-win-linux
 WINE            ?= /usr/lib/wine/wine64
 WINESERVER      ?= /usr/lib/wine/wineserver
-WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev
+WIN_NEEDS        = cmake g++-mingw-w64-x86-64-posix googletest libz-mingw-w64-dev dpkg-dev groff
 WIN_TEST_NEEDS   = $(BUILD_NEEDS) $(WIN_NEEDS) wine64
 # A private Wine prefix inside the build folder, no Wine diagnostics, and no
 # offer to install the .NET and HTML runtimes the tool does not use.
@@ -120,15 +142,19 @@ BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-ope
 bench: build
 	@bash tools/needs.sh $(BENCH_NEEDS)
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels bench_steps
 	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
 
-# ---- Packages: the Debian package and the Windows zip, in dist/ ----------------
-# The Debian package is built in its own folder for the /usr tree (the
-# multiarch library folder); the zip comes from the Windows build.
+# ---- Packages: the Debian packages and the Windows zip, in dist/ ---------------
+# The Debian packages (spinmap and libspinmap-dev) are built in their own
+# folder for the /usr tree (the multiarch library folder); the zip comes from
+# the Windows build.
 PKG_BUILD    ?= build-package
 DIST         ?= dist
 PACKAGE_NEEDS = $(BUILD_NEEDS) dpkg-dev file
+# Debian's usual hardening of the packaged programs.
+PKG_FLAGS     = -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
 
 .PHONY: package package-deb package-zip check-package check-deb-fresh
 package: package-deb package-zip
@@ -136,13 +162,13 @@ package: package-deb package-zip
 
 package-deb:
 	@bash tools/needs.sh $(PACKAGE_NEEDS)
-	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSPINMAP_TESTS=OFF
+	cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DSPINMAP_TESTS=OFF $(PKG_FLAGS)
 	cmake --build $(PKG_BUILD) -j $(JOBS)
-	rm -f $(PKG_BUILD)/spinmap_*.deb
+	rm -f $(PKG_BUILD)/*.deb
 	cd $(PKG_BUILD) && cpack -G DEB
 	mkdir -p $(DIST)
-	rm -f $(DIST)/spinmap_*.deb
-	cp $(PKG_BUILD)/spinmap_*.deb $(DIST)/
+	rm -f $(DIST)/*.deb
+	cp $(PKG_BUILD)/*.deb $(DIST)/
 
 package-zip: windows
 	rm -f $(WIN_BUILD)/spinmap-*-win64.zip
@@ -151,13 +177,13 @@ package-zip: windows
 	rm -f $(DIST)/spinmap-*-win64.zip
 	cp $(WIN_BUILD)/spinmap-*-win64.zip $(DIST)/
 
-# Lists the packages and runs the zip's programs under Wine from a folder
-# outside the build tree.
+# Checks the contents of the packages, runs lintian on the Debian packages
+# and the zip's programs under Wine from a folder outside the build tree.
 check-package: build
-	@bash tools/needs.sh wine64
+	@bash tools/needs.sh wine64 lintian dpkg-dev
 	$(WIN_ENV) WINE=$(WINE) WINESERVER=$(WINESERVER) bash tools/check-package.sh $(DIST) $(BUILD)
 
-# Installs the Debian package on a brand-new minimal Debian (a debootstrap
+# Installs the Debian packages on a brand-new minimal Debian (a debootstrap
 # chroot; needs root) and runs the programs there from the PATH.
 check-deb-fresh:
 	bash tools/check-deb-fresh.sh $(DIST)

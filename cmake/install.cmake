@@ -44,8 +44,10 @@ endif()
 set(SPINMAP_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Spinmap)
 
 # ---- Programs ---------------------------------------------------------------
-set(spinmap_programs spinmap spinmap-view spinmap-info spinmap-sample)
-install(TARGETS ${spinmap_programs} RUNTIME DESTINATION ${SPINMAP_PROGRAM_DIR} COMPONENT programs)
+install(TARGETS ${SPINMAP_PROGRAMS} RUNTIME DESTINATION ${SPINMAP_PROGRAM_DIR} COMPONENT programs)
+# The check of the packages (tools/check-package.sh) reads the list here.
+list(JOIN SPINMAP_PROGRAMS "\n" spinmap_program_lines)
+file(WRITE ${PROJECT_BINARY_DIR}/programs.txt "${spinmap_program_lines}\n")
 
 # ---- Library, headers, CMake package, pkg-config ------------------------------
 install(TARGETS spinmap_library EXPORT SpinmapTargets
@@ -72,65 +74,108 @@ string(REGEX REPLACE "/$" "" SPINMAP_PC_TO_PREFIX "${SPINMAP_PC_TO_PREFIX}")
 configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/spinmap.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/spinmap.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
-# ---- Manual pages -------------------------------------------------------------
-set(spinmap_pages spinmap spinmap-view spinmap-info spinmap-sample)
-foreach(page IN LISTS spinmap_pages)
-  configure_file(doc/${page}.1.in ${PROJECT_BINARY_DIR}/doc/${page}.1 @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/doc/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+# ---- Manual pages and documents ----------------------------------------------
+# Documents made at build time: COMMAND reads INPUT from standard input and
+# writes OUTPUT to standard output.
+set(spinmap_made_documents "")
+function(spinmap_make_document input output command)
+  add_custom_command(OUTPUT ${output} COMMAND sh -c "${command} <\"$1\" >\"$2\"" sh ${input} ${output}
+    DEPENDS ${input} VERBATIM)
+  set(spinmap_made_documents ${spinmap_made_documents} ${output} PARENT_SCOPE)
+endfunction()
+
+# The manual pages: compressed as Debian has them, or as HTML in the Windows
+# folder.
+if(WIN32)
+  find_program(SPINMAP_GROFF groff REQUIRED)
+endif()
+foreach(program IN LISTS SPINMAP_PROGRAMS)
+  set(page ${PROJECT_BINARY_DIR}/doc/${program}.1)
+  configure_file(doc/${program}.1.in ${page} @ONLY)
+  if(WIN32)
+    spinmap_make_document(${page} ${PROJECT_BINARY_DIR}/doc/${program}.html "${SPINMAP_GROFF} -man -Thtml")
+  else()
+    spinmap_make_document(${page} ${page}.gz "gzip -9n")
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+  endif()
 endforeach()
 
-# ---- Documents ---------------------------------------------------------------
 if(WIN32)
-  install(FILES README.md DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT documents)
-  install(FILES LICENSE DESTINATION ${SPINMAP_DOCUMENT_DIR} RENAME LICENSE.txt COMPONENT documents)
+  # Beside the pages: a README for the users of the programs, the licence and
+  # the README's picture, with Windows line ends.
+  configure_file(doc/README.txt ${PROJECT_BINARY_DIR}/doc/README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE ${PROJECT_BINARY_DIR}/doc/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${spinmap_made_documents} ${PROJECT_BINARY_DIR}/doc/README.txt ${PROJECT_BINARY_DIR}/doc/LICENSE.txt
+                docs/compare.png
+    DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT programs)
 else()
-  # Debian keeps the licence of a package in its doc folder as "copyright".
-  install(FILES README.md doc/copyright DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT documents)
+  # The changelog compressed, the licence in each package's doc folder as
+  # "copyright", and the README's picture where its link points.
+  spinmap_make_document(${PROJECT_SOURCE_DIR}/doc/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz "gzip -9n")
+  install(FILES README.md doc/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT programs)
+  install(FILES docs/compare.png DESTINATION ${SPINMAP_DOCUMENT_DIR}/docs COMPONENT programs)
+  install(FILES doc/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libspinmap-dev COMPONENT development)
 endif()
+add_custom_target(spinmap_documents ALL DEPENDS ${spinmap_made_documents})
 
 # ---- Packages (make package) -------------------------------------------------
 set(CPACK_PACKAGE_NAME spinmap)
 set(CPACK_PACKAGE_VENDOR "The Spinmap developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rotates the height data of interferometer measurement data files")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(SPINMAP_MAINTAINER "The Spinmap developers <spinmap@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 
 if(WIN32)
-  # spinmap-<version>-win64.zip: the programs, README and licence.
+  # spinmap-<version>-win64.zip: the programs and their documents.
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "rotates the height data of interferometer measurement data files")
   set(CPACK_PACKAGE_FILE_NAME spinmap-${PROJECT_VERSION}-win64)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-  set(CPACK_COMPONENTS_ALL programs documents)
+  set(CPACK_COMPONENTS_ALL programs)
   # The zip unpacks into one folder of that name.
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
-  # spinmap_<version>_<architecture>.deb with everything installed above; the
-  # libraries the programs need (libpng for the viewer) are found by
-  # dpkg-shlibdeps.
+  # Two packages, spinmap_<version>_<architecture>.deb with the programs and
+  # libspinmap-dev_<version>_<architecture>.deb with the data library. The
+  # library is static, so neither needs the other. The libraries the
+  # programs need (libpng for the viewer) are found by dpkg-shlibdeps.
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL programs development)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SPINMAP_MAINTAINER}")
-  set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  string(CONCAT spinmap_programs_text
-    "The package holds the programs spinmap, spinmap-view (PNG pictures of\n"
-    "the height data), spinmap-info (what a data file holds, and how a\n"
-    "rotation would treat it) and spinmap-sample (a generator of synthetic\n"
-    "data files), their manual pages, and the static data library libspinmap.a\n"
-    "with its headers, CMake package (find_package(Spinmap)) and pkg-config\n"
-    "file.")
-  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME spinmap)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libspinmap-dev)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+  # The first line of each description is its package's synopsis (with no
+  # CPACK_PACKAGE_DESCRIPTION_SUMMARY, CPack adds none of its own).
+  string(CONCAT spinmap_about
     "Spinmap reads one binary measurement data file written by interferometer\n"
     "measurement software, rotates its height data by an angle about a pivot,\n"
     "rotates the fiducials in its header by the same motion, keeps the\n"
     "intensity data and writes the result. Rotations by multiples of 90\n"
     "degrees about whole or half pixels only move values; others interpolate.\n"
-    "\n"
-    "${spinmap_programs_text}")
+    "\n")
+  string(CONCAT CPACK_DEBIAN_PROGRAMS_DESCRIPTION
+    "rotates the height data of interferometer measurement data files\n"
+    "${spinmap_about}"
+    "This package holds the programs spinmap, spinmap-view (PNG pictures of\n"
+    "the height data), spinmap-info (what a data file holds, and how a\n"
+    "rotation would treat it) and spinmap-sample (a generator of synthetic\n"
+    "data files) with their manual pages.")
+  string(CONCAT CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+    "data library for interferometer measurement data files\n"
+    "${spinmap_about}"
+    "This package holds the static data library libspinmap.a that reads and\n"
+    "writes the data files and rotates their height data, with its headers,\n"
+    "CMake package (find_package(Spinmap)) and pkg-config file.")
 endif()
 include(CPack)

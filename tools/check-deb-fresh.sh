@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian package of `make package` on a brand-new minimal Debian
-# with apt-get, as a user would, and runs the programs there from the PATH.
+# Installs the Debian packages of `make package` (spinmap, libspinmap-dev) on
+# a brand-new minimal Debian with apt-get, as a user would, and runs the
+# programs there from the PATH.
 # The minimal Debian is a debootstrap chroot, made once and kept pristine in
 # BASE (default /tmp/spinmap-fresh/base); each check runs in a copy of it.
 # Needs root (debootstrap, chroot, bind mounts) and the Debian mirror.
@@ -14,13 +15,12 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 shopt -s nullglob
-debs=("$dist"/spinmap_*_*.deb)
+debs=("$dist"/spinmap_*_*.deb "$dist"/libspinmap-dev_*_*.deb)
 shopt -u nullglob
-if [ ${#debs[@]} -ne 1 ]; then
-  echo "expected one package $dist/spinmap_*_*.deb, found ${#debs[@]}: run make package" >&2
+if [ ${#debs[@]} -ne 2 ]; then
+  echo "expected the packages $dist/spinmap_*_*.deb and $dist/libspinmap-dev_*_*.deb, found ${#debs[@]}: run make package" >&2
   exit 1
 fi
-deb=${debs[0]}
 
 # The pristine minimal Debian: what debootstrap makes, with the host's
 # package sources and make (a newcomer's machine has nothing else).
@@ -55,7 +55,8 @@ cleanup() {
 trap cleanup EXIT
 cp -a "$base/." "$root/"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
-cp "$deb" "$root/root/"
+cp "${debs[@]}" "$root/root/"
+deb_names="${debs[*]##*/}"
 mount --bind /proc "$root/proc"
 mount --bind /dev "$root/dev"
 
@@ -64,10 +65,11 @@ mount --bind /dev "$root/dev"
 check_script='
 set -euo pipefail
 cd /root
-echo "== apt-get install ./'"$(basename "$deb")"'"
+debs=$(for deb in '"$deb_names"'; do printf "./%s " "$deb"; done)
+echo "== apt-get install $debs"
 apt-get update -qq
-apt-get install -y -qq ./'"$(basename "$deb")"' >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
-dpkg-query -W -f="\${Package} \${Version} \${Status}\n" spinmap
+apt-get install -y -qq $debs >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
+dpkg-query -W -f="\${Package} \${Version} \${Status}\n" spinmap libspinmap-dev
 echo "== command -v spinmap spinmap-sample: $(command -v spinmap) $(command -v spinmap-sample)"
 status=0
 spinmap >/tmp/usage.txt || status=$?
@@ -78,12 +80,13 @@ spinmap-sample -Camera 320x240 /tmp/sample.dat
 echo "== spinmap -Angle 90 -NoInterp -Verbose /tmp/sample.dat /tmp/rotated.dat"
 TZ=UTC spinmap -Angle 90 -NoInterp -Verbose /tmp/sample.dat /tmp/rotated.dat | sed -n "/^Output WindowX/,/^Output Points/p;/^Done/p"
 test -s /tmp/rotated.dat
-for page in /usr/share/man/man1/spinmap.1 /usr/share/man/man1/spinmap-sample.1 /usr/share/doc/spinmap/copyright; do
+for page in /usr/share/man/man1/spinmap.1.gz /usr/share/man/man1/spinmap-sample.1.gz /usr/share/doc/spinmap/copyright \
+    /usr/share/doc/libspinmap-dev/copyright /usr/include/spinmap/datafile/datafile.h; do
   test -f "$page"
 done
 echo "== spinmap-view /tmp/sample.dat /tmp/rotated.dat /tmp/picture.png"
 spinmap-view /tmp/sample.dat /tmp/rotated.dat /tmp/picture.png
-test -f /usr/share/man/man1/spinmap-view.1
+test -f /usr/share/man/man1/spinmap-view.1.gz
 [ "$(head -c 4 /tmp/picture.png | od -An -tx1 | tr -d " ")" = 89504e47 ]
 echo "== the package installs and runs on a fresh machine"
 '

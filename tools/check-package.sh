@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # Checks the packages of `make package`:
-# - the Debian package: prints its information and contents, and fails unless
-#   it holds the programs, the library, the headers, the CMake files, the
-#   pkg-config file, the manual pages and the copyright file, and declares its
-#   dependencies;
-# - the Windows zip: unpacks it into a folder outside the build tree and runs
-#   its programs there under Wine: the usage text, a sample file, a rotation
-#   whose output must be byte for byte the Linux program's.
+# - the Debian packages spinmap (the programs, their compressed manual pages,
+#   README with its picture) and libspinmap-dev (the library, headers, CMake
+#   and pkg-config files): each holds exactly the files expected, has its
+#   compressed changelog and machine-readable copyright file, declares its
+#   dependencies, and lintian reports no error and no warning;
+# - the Windows zip: it holds exactly the programs, their manual pages as
+#   HTML, README.txt, the licence and the picture; unpacked into a folder
+#   outside the build tree, its programs run there under Wine: the usage
+#   text, a sample file, a rotation whose output must be byte for byte the
+#   Linux program's, a picture.
+# The programs expected are those of LINUX_BUILD_DIR/programs.txt.
 # Usage: tools/check-package.sh DIST_DIR LINUX_BUILD_DIR
 # WINE and WINESERVER name the Wine programs; WINEPREFIX and the other Wine
 # settings come from the environment (make check-package sets them).
 set -euo pipefail
+export LC_ALL=C
 dist=$(cd "$1" && pwd)
 linux_build=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
 wine=${WINE:-/usr/lib/wine/wine64}
 wineserver=${WINESERVER:-/usr/lib/wine/wineserver}
+mapfile -t programs <"$linux_build/programs.txt"
 
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
@@ -31,56 +38,102 @@ only_file() {  # only_file PATTERN: the one file the pattern matches
   printf '%s\n' "${matches[0]}"
 }
 
-# ---- The Debian package ------------------------------------------------------
-deb=$(only_file "$dist/spinmap_*_*.deb")
-echo "== dpkg-deb --info $deb"
-dpkg-deb --info "$deb"
-echo "== dpkg-deb --contents $deb"
-contents=$(dpkg-deb --contents "$deb" | awk '{ print $6 }')
-dpkg-deb --contents "$deb"
-
-arch=$(dpkg --print-architecture)
-version=$(dpkg-deb --field "$deb" Version)
-[ "$(basename "$deb")" = "spinmap_${version}_${arch}.deb" ] || fail "the package name is not spinmap_${version}_${arch}.deb"
-expected=(./usr/bin/spinmap ./usr/bin/spinmap-sample
-          "./usr/lib/*/libspinmap.a" "./usr/lib/*/pkgconfig/spinmap.pc"
-          "./usr/lib/*/cmake/Spinmap/SpinmapConfig.cmake" "./usr/lib/*/cmake/Spinmap/SpinmapConfigVersion.cmake"
-          "./usr/lib/*/cmake/Spinmap/SpinmapTargets.cmake"
-          ./usr/include/spinmap/errors/errors.h ./usr/include/spinmap/errors/error_codes.def
-          ./usr/include/spinmap/matrix/matrix.h ./usr/include/spinmap/platform/platform.h
-          ./usr/include/spinmap/datafile/datafile.h ./usr/include/spinmap/transform/transform.h
-          ./usr/share/man/man1/spinmap.1 ./usr/share/man/man1/spinmap-sample.1
-          ./usr/share/doc/spinmap/copyright
-          ./usr/bin/spinmap-view ./usr/share/man/man1/spinmap-view.1
-          ./usr/bin/spinmap-info ./usr/share/man/man1/spinmap-info.1)
-has_entry() {  # has_entry PATTERN: some path of the package matches it
-  local entry
-  while read -r entry; do
-    # shellcheck disable=SC2254 # the argument is a pattern
-    case "$entry" in $1) return 0 ;; esac
-  done <<<"$contents"
-  return 1
+# same_list WHAT EXPECTED ACTUAL: the two sorted lists of paths are equal.
+same_list() {
+  local missing extra
+  missing=$(comm -23 <(printf '%s\n' "$2" | sort) <(printf '%s\n' "$3" | sort))
+  extra=$(comm -13 <(printf '%s\n' "$2" | sort) <(printf '%s\n' "$3" | sort))
+  [ -z "$missing" ] || fail "$1 lacks: $(echo $missing)"
+  [ -z "$extra" ] || fail "$1 holds what it should not: $(echo $extra)"
 }
-for path in "${expected[@]}"; do
-  has_entry "$path" || fail "the package lacks $path"
+
+work=$(mktemp -d /tmp/spinmap-package-check.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# ---- The Debian packages -------------------------------------------------------
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+programs_deb=$(only_file "$dist/spinmap_*_*.deb")
+dev_deb=$(only_file "$dist/libspinmap-dev_*_*.deb")
+version=$(dpkg-deb --field "$programs_deb" Version)
+
+program_files=$(
+  for p in "${programs[@]}"; do printf '/usr/bin/%s\n/usr/share/man/man1/%s.1.gz\n' "$p" "$p"; done
+  printf '/usr/share/doc/spinmap/%s\n' README.md docs/compare.png changelog.gz copyright)
+dev_files=$(
+  printf '/usr/include/spinmap/%s\n' errors/errors.h errors/error_codes.def matrix/matrix.h \
+    platform/platform.h datafile/datafile.h transform/transform.h
+  printf "/usr/lib/$multiarch/%s\n" libspinmap.a pkgconfig/spinmap.pc cmake/Spinmap/SpinmapConfig.cmake \
+    cmake/Spinmap/SpinmapConfigVersion.cmake cmake/Spinmap/SpinmapTargets.cmake \
+    cmake/Spinmap/SpinmapTargets-release.cmake
+  printf '/usr/share/doc/libspinmap-dev/%s\n' changelog.gz copyright)
+
+# check_deb PACKAGE FILE EXPECTED_FILES: name, version, contents and documents.
+check_deb() {
+  local package=$1 deb=$2 expected=$3 root=$work/$1 page
+  echo "== dpkg-deb --info $(basename "$deb")"
+  dpkg-deb --info "$deb"
+  echo "== dpkg-deb --contents $(basename "$deb")"
+  dpkg-deb --contents "$deb"
+  [ "$(basename "$deb")" = "${package}_${version}_${arch}.deb" ] ||
+    fail "$deb is not named ${package}_${version}_${arch}.deb"
+  [ "$(dpkg-deb --field "$deb" Package)" = "$package" ] || fail "$deb is not the package $package"
+  same_list "$package" "$expected" "$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')"
+
+  dpkg-deb --extract "$deb" "$root"
+  local doc=$root/usr/share/doc/$package
+  head -n 1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "$package: copyright is not in the machine-readable format"
+  cmp -s "$doc/copyright" "$here/doc/copyright" || fail "$package: copyright is not doc/copyright"
+  gzip -dc "$doc/changelog.gz" | head -n 1 | grep -q "^spinmap ($version) " ||
+    fail "$package: changelog.gz does not begin with version $version"
+  for page in "$root"/usr/share/man/man1/*.gz; do
+    [ -e "$page" ] || continue
+    gzip -dc "$page" | groff -man -ww -z 2>&1 | grep . && fail "$package: $(basename "$page") is not clean roff"
+  done
+  return 0
+}
+
+check_deb spinmap "$programs_deb" "$program_files"
+check_deb libspinmap-dev "$dev_deb" "$dev_files"
+cmp -s "$work/spinmap/usr/share/doc/spinmap/docs/compare.png" "$here/docs/compare.png" ||
+  fail "the README's picture is not beside it"
+
+# The programs need the C library and libpng; the static library needs
+# nothing at run time, and neither package needs the other.
+depends=$(dpkg-deb --field "$programs_deb" Depends)
+case "$depends" in *libc6*libpng*) ;; *) fail "spinmap's Depends does not name libc6 and libpng: $depends" ;; esac
+names_package() {  # names_package DEB FIELD PACKAGE: the field names the package
+  dpkg-deb --field "$1" "$2" | grep -Eq "(^|[ ,|])$3(\$|[ ,(])"
+}
+for field in Depends Pre-Depends Recommends; do
+  if names_package "$programs_deb" $field libspinmap-dev; then fail "spinmap's $field names libspinmap-dev"; fi
+  if names_package "$dev_deb" $field spinmap; then fail "libspinmap-dev's $field names spinmap"; fi
 done
-depends=$(dpkg-deb --field "$deb" Depends)
-case "$depends" in *libc6*) ;; *) fail "Depends does not name libc6: $depends" ;; esac
-case "$depends" in *libpng*) ;; *) fail "Depends does not name libpng: $depends" ;; esac
+
+echo "== lintian $(basename "$programs_deb") $(basename "$dev_deb")"
+lintian --fail-on error,warning "$programs_deb" "$dev_deb" ||
+  fail "lintian reports an error or a warning"
 
 # ---- The Windows zip -----------------------------------------------------------
 zip=$(only_file "$dist/spinmap-*-win64.zip")
 folder=$(basename "$zip" .zip)
-work=$(mktemp -d /tmp/spinmap-zip-check.XXXXXX)
-trap 'rm -rf "$work"' EXIT
 (cd "$work" && cmake -E tar xf "$zip")
 echo "== $zip unpacked in $work:"
-(cd "$work" && find . -type f | sort)
+(cd "$work" && find "$folder" -type f | sort)
 
-programs=(spinmap.exe spinmap-sample.exe spinmap-view.exe spinmap-info.exe)
-for file in "${programs[@]}" README.md LICENSE.txt; do
-  [ -f "$work/$folder/$file" ] || fail "the zip lacks $folder/$file"
+zip_files=$(
+  for p in "${programs[@]}"; do printf '%s/%s.exe\n%s/%s.html\n' "$folder" "$p" "$folder" "$p"; done
+  printf "$folder/%s\n" README.txt LICENSE.txt compare.png)
+same_list "the zip" "$zip_files" "$(cd "$work" && find "$folder" -type f)"
+for p in "${programs[@]}"; do
+  grep -qi "<title>$p</title>" "$work/$folder/$p.html" 2>/dev/null || fail "$p.html is not the manual page of $p"
 done
+# Notepad users: Windows line ends throughout.
+for file in README.txt LICENSE.txt; do
+  if grep -q $'[^\r]$' "$work/$folder/$file" 2>/dev/null; then fail "$file has lines without Windows line ends"; fi
+done
+cmp -s "$work/$folder/compare.png" "$here/docs/compare.png" || fail "the zip's compare.png is not the README's picture"
 [ "$failures" -eq 0 ] || exit 1
 
 # A new Wine prefix is set up completely before the first program runs.
@@ -117,4 +170,4 @@ diff <(grep -v '^TimeStamp' run.txt) <(grep -v '^TimeStamp' info-linux.txt) ||
 cd /
 
 [ "$failures" -eq 0 ] || exit 1
-echo "== packages checked: $(basename "$deb"), $(basename "$zip")"
+echo "== packages checked: $(basename "$programs_deb"), $(basename "$dev_deb"), $(basename "$zip")"

@@ -7,6 +7,7 @@
 // rectangle (or the circle inscribed in it); everything else is invalid. All
 // values come from integer arithmetic or a fixed seed, so a file is the same
 // on every platform.
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 
 #include "cli/cli.h"
 #include "datafile/datafile.h"
+#include "platform/platform.h"
 
 using namespace spinmap;
 
@@ -33,6 +35,7 @@ struct sample_settings {
     int format = 3;
     window height_window{-1, -1, -1, -1};  // whole camera unless given
     window valid{-1, -1, -1, -1};          // the height window unless given
+    bool valid_given = false;
     aperture shape = aperture::circle;
     surface kind = surface::cap;
     int dropouts = 5;
@@ -42,29 +45,124 @@ struct sample_settings {
     int64_t time_stamp = 1700000000;
     uint32_t seed = 1;
     std::string output;
+    bool overwrite = false;
 };
 
-const char* const usage_lines[] = {
-    "spinmap-sample: writes a synthetic measurement data file",
-    "",
-    "Usage: spinmap-sample [Options] OutFile",
-    "",
-    "-Camera WxH        camera size in pixels (640x480)",
-    "-Format N          header format 1, 2 or 3 (3)",
-    "-Window X,Y,W,H    window of the height block (the whole camera)",
-    "-Valid X,Y,W,H     rectangle holding the valid points (the height window)",
-    "-Aperture A        circle, rect or none: the valid points' shape (circle)",
-    "-Surface S         cap (tilted spherical cap), plane, or coords (x + 1000 y)",
-    "-Dropouts N        invalid points scattered in the aperture (5)",
-    "-Buckets N         intensity frames over the height window; 0: no block (1)",
-    "-Fiducials N       points in fiducial group A, and N-1 in B in format 3 (3)",
-    "-PhaseRes N        phase resolution code (1; 2 for format 2)",
-    "-TimeStamp N       measurement time, seconds since 1970 (1700000000)",
-    "-Seed N            seed of the dropouts (1)",
-};
-constexpr cli::text_lines USAGE[] = {usage_lines};
+constexpr const char* SAMPLE_NAME = "Spinmap Sample";
 
-constexpr const char* SAMPLE_NAME = "spinmap-sample";
+enum option_id { CAMERA, FORMAT, WINDOW, VALID, APERTURE, SURFACE, DROPOUTS, BUCKETS, FIDUCIALS, PHASE_RES,
+                 TIME_STAMP, SEED, OVERWRITE, HELP };
+
+// A whole-number option's bounds; both 0 for the other options.
+struct bounds {
+    long long lo;
+    long long hi;
+};
+
+// One option: how the usage text shows it, what it sets, the values it takes
+// (said in the usage text and in the message that refuses a value), and its
+// default.
+struct sample_option {
+    cli::option_spec spec;
+    const char* form;
+    const char* meaning;
+    bounds range;        // whole-number options: "N from lo to hi"
+    const char* values;  // the values in words, or what a whole number needs more
+    const char* fallback;
+};
+
+constexpr sample_option SAMPLE_OPTIONS[] = {
+    {{"camera", CAMERA, true}, "-Camera WxH", "The camera size in pixels", {}, "W and H from 1 to 32767",
+     "640x480"},
+    {{"format", FORMAT, true}, "-Format N", "The header format", {1, 3}, "", "3"},
+    {{"window", WINDOW, true}, "-Window X,Y,W,H", "The window of the height block", {},
+     "X and Y from -32768 to 32767, W and H from 0 to 32767", "the whole camera"},
+    {{"valid", VALID, true}, "-Valid X,Y,W,H", "The rectangle holding the valid points", {},
+     "X and Y from 0, X+W up to the camera width, Y+H up to its height",
+     "the height window"},
+    {{"aperture", APERTURE, true}, "-Aperture A", "The shape of the valid points", {}, "A is circle, rect or none",
+     "circle"},
+    {{"surface", SURFACE, true}, "-Surface S", "The heights", {},
+     "S is cap (a tilted spherical cap), plane, or coords (x + 1000 y)", "cap"},
+    {{"dropouts", DROPOUTS, true}, "-Dropouts N", "The number of invalid points scattered in the aperture",
+     {0, 1000000}, "", "5"},
+    {{"buckets", BUCKETS, true}, "-Buckets N", "The number of intensity frames over the height window, 0 for none",
+     {0, 64}, "", "1"},
+    {{"fiducials", FIDUCIALS, true}, "-Fiducials N", "Points in fiducial group A, and N-1 in group B in format 3",
+     {0, FIDUCIAL_ROOM}, "", "3"},
+    {{"phaseres", PHASE_RES, true}, "-PhaseRes N", "The phase resolution code", {-32768, 32767},
+     "below 2 in format 1, 2 or more in format 2", "1, or 2 in format 2"},
+    {{"timestamp", TIME_STAMP, true}, "-TimeStamp N", "The measurement time in seconds since 1970",
+     {INT32_MIN, INT32_MAX}, "", "1700000000"},
+    {{"seed", SEED, true}, "-Seed N", "The seed of the dropouts", {0, UINT32_MAX}, "", "1"},
+    {{"overwrite", OVERWRITE, false}, "-Overwrite",
+     "Replace an existing OutFile; without it, an existing OutFile is refused", {}, "", ""},
+};
+
+// The help words -h, -help and --help (whose keyword is "-help").
+constexpr cli::option_spec HELP_OPTIONS[] = {{"h", HELP, false}, {"help", HELP, false}, {"-help", HELP, false}};
+
+constexpr auto OPTIONS = [] {
+    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> specs{};
+    std::size_t n = 0;
+    for (const sample_option& o : SAMPLE_OPTIONS) specs[n++] = o.spec;
+    for (const cli::option_spec& h : HELP_OPTIONS) specs[n++] = h;
+    return specs;
+}();
+
+// A lone "-" is a file name.
+constexpr cli::option_rules RULES{OPTIONS, true, false};
+
+const sample_option& option_of(int id) {
+    for (const sample_option& o : SAMPLE_OPTIONS) {
+        if (o.spec.id == id) return o;
+    }
+    return SAMPLE_OPTIONS[0];  // not reached: every id but HELP is in the table
+}
+
+// The values an option takes, in words.
+std::string values_text(const sample_option& o) {
+    if (o.range.lo == 0 && o.range.hi == 0) return o.values;
+    const std::string range = "N from " + std::to_string(o.range.lo) + " to " + std::to_string(o.range.hi);
+    return *o.values == '\0' ? range : range + "; " + o.values;
+}
+
+// The usage text: what the program does, its form, then each option's form
+// on a line of its own, what it sets with its default, and the values it
+// takes.
+std::vector<std::string> usage_text() {
+    std::vector<std::string> lines = {
+        SAMPLE_NAME,
+        "Version 2",
+        "",
+        "This program writes a synthetic Lumatrix binary data file, for trying",
+        "the other Spinmap programs and for tests. The same options give the",
+        "same file on every platform.",
+        "",
+        "Usage:",
+        "",
+        "Spinmap-Sample [Options] OutFile",
+        "",
+        "An existing OutFile is refused unless the Overwrite option is given.",
+        "Help: -h, -help or --help print this text (exit status 0).",
+        "",
+    };
+    for (const char* line : cli::OPTIONS_PARAGRAPH) lines.emplace_back(line);
+    for (const sample_option& o : SAMPLE_OPTIONS) {
+        lines.emplace_back(o.form);
+        const std::string fallback = *o.fallback != '\0' ? std::string(" (default: ") + o.fallback + ")" : "";
+        lines.push_back(o.meaning + fallback + ".");
+        if (const std::string values = values_text(o); !values.empty()) lines.push_back(values + ".");
+        lines.emplace_back("");
+    }
+    for (const char* line : cli::EXIT_STATUS_PARAGRAPH) lines.emplace_back(line);
+    lines.emplace_back("");
+    return lines;
+}
+
+void print_usage() {
+    for (const std::string& line : usage_text()) std::printf("%s\n", line.c_str());
+}
 
 // The message and the argument it is about, in double quotes.
 bool fail(const std::string& message, const std::string& what, std::string* text) {
@@ -104,79 +202,60 @@ bool parse_window(const std::string& text, window* w) {
     return true;
 }
 
-enum option_id { CAMERA, FORMAT, WINDOW, VALID, APERTURE, SURFACE, DROPOUTS, BUCKETS, FIDUCIALS, PHASE_RES,
-                 TIME_STAMP, SEED };
+// Reads the value of a whole-number option within its bounds.
+bool take_number(int id, const std::string& value, long long* v) {
+    const bounds& b = option_of(id).range;
+    return parse_int(value, b.lo, b.hi, v);
+}
 
-constexpr cli::option_spec OPTIONS[] = {
-    {"camera", CAMERA, true},      {"format", FORMAT, true},        {"window", WINDOW, true},
-    {"valid", VALID, true},        {"aperture", APERTURE, true},    {"surface", SURFACE, true},
-    {"dropouts", DROPOUTS, true},  {"buckets", BUCKETS, true},      {"fiducials", FIDUCIALS, true},
-    {"phaseres", PHASE_RES, true}, {"timestamp", TIME_STAMP, true}, {"seed", SEED, true},
-};
-
-// Every option takes a value; a lone "-" is a file name.
-constexpr cli::option_rules RULES{OPTIONS, true, true};
-
-// Reads the value of an option; false when it is out of its range.
+// Reads the value of an option; false when it is not one the option takes.
 bool take_value(int id, const std::string& value, sample_settings* s) {
     long long v = 0;
-    bool ok = true;
     switch (id) {
         case CAMERA: {
             int wh[2];
-            ok = parse_list(value, 'x', 2, wh) && wh[0] > 0 && wh[1] > 0;
+            if (!parse_list(value, 'x', 2, wh) || wh[0] <= 0 || wh[1] <= 0) return false;
             s->camera_width = wh[0];
             s->camera_height = wh[1];
-            break;
+            return true;
         }
-        case FORMAT:
-            ok = parse_int(value, 1, 3, &v);
-            s->format = static_cast<int>(v);
-            break;
         case WINDOW:
-            ok = parse_window(value, &s->height_window);
-            break;
+            return parse_window(value, &s->height_window);
         case VALID:
-            ok = parse_window(value, &s->valid);
-            break;
+            s->valid_given = true;
+            return parse_window(value, &s->valid);
         case APERTURE: {
             const std::string a = cli::folded_to_lower(value);
-            ok = a == "circle" || a == "rect" || a == "none";
             s->shape = a == "circle" ? aperture::circle : a == "rect" ? aperture::rect : aperture::none;
-            break;
+            return a == "circle" || a == "rect" || a == "none";
         }
         case SURFACE: {
             const std::string k = cli::folded_to_lower(value);
-            ok = k == "cap" || k == "plane" || k == "coords";
             s->kind = k == "cap" ? surface::cap : k == "plane" ? surface::plane : surface::coords;
-            break;
+            return k == "cap" || k == "plane" || k == "coords";
         }
-        case DROPOUTS:
-            ok = parse_int(value, 0, 1000000, &v);
-            s->dropouts = static_cast<int>(v);
-            break;
-        case BUCKETS:
-            ok = parse_int(value, 0, 64, &v);
-            s->buckets = static_cast<int>(v);
-            break;
-        case FIDUCIALS:
-            ok = parse_int(value, 0, FIDUCIAL_ROOM, &v);
-            s->fiducials = static_cast<int>(v);
-            break;
-        case PHASE_RES:
-            ok = parse_int(value, -32768, 32767, &v);
-            s->phase_res = static_cast<int>(v);
-            break;
-        case TIME_STAMP:
-            ok = parse_int(value, INT32_MIN, INT32_MAX, &v);
-            s->time_stamp = v;
-            break;
-        case SEED:
-            ok = parse_int(value, 0, UINT32_MAX, &v);
-            s->seed = static_cast<uint32_t>(v);
+        case OVERWRITE:
+            s->overwrite = true;
+            return true;
+        default:
             break;
     }
-    return ok;
+    if (!take_number(id, value, &v)) return false;
+    switch (id) {
+        case FORMAT: s->format = static_cast<int>(v); break;
+        case DROPOUTS: s->dropouts = static_cast<int>(v); break;
+        case BUCKETS: s->buckets = static_cast<int>(v); break;
+        case FIDUCIALS: s->fiducials = static_cast<int>(v); break;
+        case PHASE_RES: s->phase_res = static_cast<int>(v); break;
+        case TIME_STAMP: s->time_stamp = v; break;
+        case SEED: s->seed = static_cast<uint32_t>(v); break;
+        default: break;
+    }
+    return true;
+}
+
+bool inside_camera(const sample_settings& s, const window& w) {
+    return w.x >= 0 && w.y >= 0 && w.x + w.width <= s.camera_width && w.y + w.height <= s.camera_height;
 }
 
 // Settles what the options leave open; false with the message when they
@@ -188,20 +267,38 @@ bool settle(sample_settings* s, std::string* message) {
         return fail("Format 2 needs PhaseRes 2 or more, not", std::to_string(*s->phase_res), message);
     if (s->format == 1 && *s->phase_res >= 2)
         return fail("Format 1 needs PhaseRes below 2, not", std::to_string(*s->phase_res), message);
+    if (s->valid_given && !inside_camera(*s, s->valid)) {
+        const window& v = s->valid;
+        *message = "Valid rectangle " +
+                   cli::quoted(std::to_string(v.x) + "," + std::to_string(v.y) + "," + std::to_string(v.width) +
+                               "," + std::to_string(v.height)) +
+                   " is not inside the camera " +
+                   cli::quoted(std::to_string(s->camera_width) + "x" + std::to_string(s->camera_height));
+        return false;
+    }
     if (s->height_window.width < 0) {
         s->height_window = window{0, 0, static_cast<int16_t>(s->camera_width), static_cast<int16_t>(s->camera_height)};
     }
-    if (s->valid.width < 0) s->valid = s->height_window;
+    if (!s->valid_given) s->valid = s->height_window;
     return true;
 }
 
-// Reads the arguments into settings; false with the message of the first bad
-// one. Without an output name, *usage is set instead.
-bool parse(const std::vector<std::string>& args, sample_settings* s, bool* usage, std::string* message) {
+enum class parse_result { run, usage, help, failed };
+
+// Reads the arguments into settings: run, or the usage text (no output
+// name), or help, or failed with the message of the first bad argument.
+parse_result parse(const std::vector<std::string>& args, sample_settings* s, std::string* message) {
+    bool help = false;
     const bool walked = cli::walk_arguments(
         args, RULES,
         [&](int id, const std::string& argument, const std::string& value, std::string* m) {
-            return take_value(id, value, s) || cli::refuse_value("value", argument + " " + value, m);
+            if (id == HELP) {
+                help = true;
+                return false;
+            }
+            if (take_value(id, value, s)) return true;
+            *m = "Invalid value " + cli::quoted(argument + " " + value) + " (" + values_text(option_of(id)) + ")";
+            return false;
         },
         [&](const std::string& name, std::string* m) {
             if (!s->output.empty()) return fail("Too many filename arguments:", name, m);
@@ -209,12 +306,10 @@ bool parse(const std::vector<std::string>& args, sample_settings* s, bool* usage
             return true;
         },
         message);
-    if (!walked) return false;
-    if (s->output.empty()) {
-        *usage = true;
-        return false;
-    }
-    return settle(s, message);
+    if (help) return parse_result::help;
+    if (!walked) return parse_result::failed;
+    if (s->output.empty()) return parse_result::usage;
+    return settle(s, message) ? parse_result::run : parse_result::failed;
 }
 
 // A small fixed generator, the same on every platform.
@@ -324,10 +419,23 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
 
 int sample_main(const std::vector<std::string>& args) {
     sample_settings s;
-    bool usage = false;
     std::string message;
-    if (!parse(args, &s, &usage, &message)) {
-        return usage ? cli::usage_failure(USAGE) : cli::failure(SAMPLE_NAME, message);
+    switch (parse(args, &s, &message)) {
+        case parse_result::help:
+            print_usage();
+            return cli::EXIT_OK;
+        case parse_result::usage:
+            print_usage();
+            return cli::EXIT_FAILED;
+        case parse_result::failed:
+            return cli::failure(SAMPLE_NAME, message);
+        case parse_result::run:
+            break;
+    }
+    // A sample never replaces a file by accident.
+    if (!s.overwrite && u_is_regular_file(s.output)) {
+        return cli::failure(SAMPLE_NAME, "Output file " + cli::quoted(s.output) +
+                                             " exists; the Overwrite option replaces it");
     }
 
     HeaderRecord header{};

@@ -25,9 +25,9 @@ fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 
 for program in "${programs[@]}"; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
-  [ -f "$prefix/share/man/man1/$program.1" ] || fail "the manual page $program.1 is not installed"
+  [ -f "$prefix/share/man/man1/$program.1.gz" ] || fail "the manual page $program.1.gz is not installed"
 done
-for file in share/doc/spinmap/copyright include/spinmap/errors/error_codes.def; do
+for file in share/doc/spinmap/copyright share/doc/spinmap/docs/compare.png include/spinmap/errors/error_codes.def; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 # Only the public headers: the folders' internal ones stay out.
