@@ -12,7 +12,7 @@ DEMO_PROGRAMS = spinmap spinmap-view spinmap-sample
 # CMake's build runs make inside make: keep its output to the build lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build test sanitize demo needs clean windows test-windows windows-needs install
+.PHONY: all build test test-plain sanitize demo needs clean windows test-windows windows-needs install
 
 all: build
 
@@ -34,6 +34,15 @@ sanitize: needs
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The matrix and transform tests of a build compiled without any vector path,
+# so that the plain kernels stay compiled and tested.
+PLAIN_BUILD ?= build-plain
+test-plain: needs
+	cmake -S . -B $(PLAIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_VECTOR=OFF
+	cmake --build $(PLAIN_BUILD) -j $(JOBS) --target test_matrix test_transform
+	$(PLAIN_BUILD)/tests/matrix/test_matrix --gtest_brief=1
+	$(PLAIN_BUILD)/tests/transform/test_transform --gtest_brief=1
+
 # Builds only the programs; a new build folder is configured without the
 # tests (make test adds them later).
 demo:
@@ -44,7 +53,7 @@ demo:
 	@bash tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
 # pkg-config file, and the manual pages, under PREFIX.
@@ -133,7 +142,7 @@ BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-ope
 bench: build
 	@bash tools/needs.sh $(BENCH_NEEDS)
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels bench_steps
 	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
 
 # ---- Packages: the Debian packages and the Windows zip, in dist/ ---------------

@@ -1,5 +1,6 @@
 // The two rotation kernels alone on a 4096 x 4096 frame: a quarter turn that
-// moves values and a 30 degree interpolating resample. The frame holds
+// moves values and a 30 degree interpolating resample (through each row
+// kernel variant the processor runs). The frame holds
 // x + 1000*y inside a centred circular aperture and INVALID_HEIGHT outside it,
 // as a measurement does. The result is refilled with INVALID_HEIGHT before
 // every iteration, outside the timed part: the state the exact kernel
@@ -8,8 +9,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "matrix/matrix.h"
+#include "transform/interp_lanes.h"
 #include "transform/transform.h"
 
 namespace spinmap {
@@ -72,14 +75,32 @@ void BM_matrix_rotate_exact_quarter(benchmark::State& state) {
     run_kernel(state, [](frame_pair& f) { return matrix_rotate_exact(&f.source, &f.result, PIVOT, PIVOT, 90); });
 }
 
-void BM_matrix_resample_interp_30(benchmark::State& state) {
-    run_kernel(state, [](frame_pair& f) { return matrix_resample_interp(&f.source, &f.result, PIVOT, PIVOT, 30); });
+// The interpolating kernel through one row kernel variant; one benchmark per
+// variant this processor runs, named after it.
+void BM_matrix_resample_interp_30(benchmark::State& state, interp_lanes lanes) {
+    run_kernel(state, [lanes](frame_pair& f) { return resample_interp_with(lanes, &f.source, &f.result, PIVOT, PIVOT, 30); });
 }
 
-BENCHMARK(BM_matrix_rotate_exact_quarter)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
-BENCHMARK(BM_matrix_resample_interp_30)->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
+void register_kernels() {
+    benchmark::RegisterBenchmark("BM_matrix_rotate_exact_quarter", BM_matrix_rotate_exact_quarter)
+        ->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
+    for (const interp_lanes lanes : {interp_lanes::plain, interp_lanes::sse2, interp_lanes::avx2, interp_lanes::avx512}) {
+        if (!has_interp_lanes(lanes)) continue;
+        const std::string name = std::string("BM_matrix_resample_interp_30/") + interp_lanes_name(lanes) +
+                                 (lanes == widest_interp_lanes() ? "/chosen" : "");
+        benchmark::RegisterBenchmark(name.c_str(), BM_matrix_resample_interp_30, lanes)
+            ->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
+    }
+}
 
 }  // namespace
 }  // namespace spinmap
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    spinmap::register_kernels();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

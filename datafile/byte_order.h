@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "matrix/vector_paths.h"
+
+#if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -23,10 +25,10 @@ constexpr uint32_t reverse_bytes(uint32_t v) {
     return v >> 24 | (v >> 8 & 0x0000FF00u) | (v << 8 & 0x00FF0000u) | v << 24;
 }
 
-// Eight 16-bit or four 32-bit elements at a time where SSE2 is there (every
-// x86-64), the same byte moves as reverse_bytes; the loops below finish the
+// Eight 16-bit or four 32-bit elements at a time where the build has the
+// SSE2 path (matrix/vector_paths.h), the same byte moves as reverse_bytes; the loops below finish the
 // rest one element at a time.
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
 inline __m128i reverse_bytes_16x8(__m128i v) { return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)); }
 
 inline __m128i reverse_bytes_32x4(__m128i v) {

@@ -220,8 +220,10 @@ int matrix_valid_center(const height_matrix* m, double* cx, double* cy);
 // the source window must contain or equal it, else ERR_IMPROPER_WINDOW.
 int matrix_copy_window(const height_matrix* source, height_matrix* destination);
 
-// Shrinks the matrix to the minimum window enclosing its valid points. On any
-// failure (ERR_ALL_BAD_DATA, ERR_NO_MEM) the matrix is unchanged.
+// Shrinks the matrix to the minimum window enclosing its valid points, in
+// place: the kept rows move to the front of the same array, which keeps its
+// size, and nothing is allocated. On failure (ERR_ALL_BAD_DATA, or a record
+// matrix_valid_window refuses) the matrix is unchanged.
 int matrix_trim(height_matrix* m);
 
 }  // namespace spinmap

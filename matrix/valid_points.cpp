@@ -1,21 +1,19 @@
 // Operations on the valid points of height matrices: counting them, the
 // minimum window enclosing them and its centre, copying a sub-window, and
 // trimming a matrix to its valid points.
+#include <cstddef>
 #include <cstring>
 
 #include "matrix.h"
+#include "vector_paths.h"
 
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
 namespace spinmap {
 
 namespace {
-
-// Room for a row table of any 16-bit height; the scans keep it on their own
-// stack frame so they allocate nothing.
-constexpr int ROW_TABLE_ROWS = 32768;
 
 // A record the operations may read: it has an array, a window in the 16-bit
 // range, and an array at least as large as the window needs.
@@ -49,7 +47,7 @@ int search_area(const height_matrix* m, const window* s, window* area) {
 int32_t count_valid_in_row(const int32_t* row, int width) {
     int32_t valid = 0;
     int j = 0;
-#if defined(__SSE2__)
+#if defined(SPINMAP_SSE2)
     const __m128i limit = _mm_set1_epi32(INVALID_HEIGHT);
     __m128i lanes = _mm_setzero_si128();
     for (; j + 4 <= width; j += 4) {
@@ -65,44 +63,67 @@ int32_t count_valid_in_row(const int32_t* row, int width) {
     return valid;
 }
 
-bool row_has_valid(const int32_t* row, int width) {
-    for (int j = 0; j < width; ++j)
-        if (is_valid_height(row[j])) return true;
-    return false;
+// Index of the first valid element of row[from .. to-1], or `to` when none
+// is. With SSE2, four at a time: a block with a valid element is found by
+// the same signed comparison, then searched one element at a time.
+int first_valid(const int32_t* row, int from, int to) {
+    int j = from;
+#if defined(SPINMAP_SSE2)
+    const __m128i limit = _mm_set1_epi32(INVALID_HEIGHT);
+    for (; j + 4 <= to; j += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+        if (_mm_movemask_epi8(_mm_cmplt_epi32(v, limit)) != 0) break;
+    }
+#endif
+    for (; j < to; ++j)
+        if (is_valid_height(row[j])) return j;
+    return to;
 }
 
-bool column_has_valid(int32_t* const* rows, int column, int top, int bottom) {
-    for (int i = top; i <= bottom; ++i)
-        if (is_valid_height(rows[i][column])) return true;
-    return false;
+// Index of the last valid element of row[from .. to-1], or from - 1 when none
+// is; searched from the right end.
+int last_valid(const int32_t* row, int from, int to) {
+    int j = to;
+#if defined(SPINMAP_SSE2)
+    const __m128i limit = _mm_set1_epi32(INVALID_HEIGHT);
+    for (; j - 4 >= from; j -= 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j - 4));
+        if (_mm_movemask_epi8(_mm_cmplt_epi32(v, limit)) != 0) break;
+    }
+#endif
+    for (; j > from; --j)
+        if (is_valid_height(row[j - 1])) return j - 1;
+    return from - 1;
 }
 
-// First row from the top holding a valid element, or -1 when none does.
-int find_top_row(int32_t* const* rows, const window& area) {
-    for (int i = 0; i < area.height; ++i)
-        if (row_has_valid(rows[i], area.width)) return i;
-    return -1;
-}
+// The window of the valid points of `area`, whose rows start stride elements
+// apart from `first`, as indices within the area; false when none is valid.
+// Every scan runs along rows: the top and bottom rows are the first holding
+// a valid element from either end; then each row between them is searched
+// only left of the leftmost valid column found so far and right of the
+// rightmost, which gives the same columns as scanning each column down the
+// rows, without walking down columns.
+bool find_valid_bounds(const int32_t* first, std::ptrdiff_t stride, const window& area, int* top, int* bottom,
+                       int* left, int* right) {
+    const int width = area.width;
+    const auto row = [first, stride](int i) { return first + i * stride; };
+    int i = 0;
+    while (i < area.height && first_valid(row(i), 0, width) == width) ++i;
+    if (i == area.height) return false;
+    *top = i;
+    i = area.height - 1;
+    while (i > *top && first_valid(row(i), 0, width) == width) --i;
+    *bottom = i;
 
-// First row from the bottom holding a valid element; row `top` holds one.
-int find_bottom_row(int32_t* const* rows, const window& area, int top) {
-    int i = area.height - 1;
-    while (i > top && !row_has_valid(rows[i], area.width)) --i;
-    return i;
-}
-
-// First column from the left holding a valid element within rows top..bottom.
-int find_left_column(int32_t* const* rows, const window& area, int top, int bottom) {
-    int j = 0;
-    while (j < area.width - 1 && !column_has_valid(rows, j, top, bottom)) ++j;
-    return j;
-}
-
-// First column from the right holding a valid element; column `left` holds one.
-int find_right_column(int32_t* const* rows, const window& area, int top, int bottom, int left) {
-    int j = area.width - 1;
-    while (j > left && !column_has_valid(rows, j, top, bottom)) --j;
-    return j;
+    int l = first_valid(row(*top), 0, width);
+    int r = last_valid(row(*top), l, width);
+    for (i = *top + 1; i <= *bottom; ++i) {
+        l = first_valid(row(i), 0, l);
+        r = last_valid(row(i), r + 1, width);
+    }
+    *left = l;
+    *right = r;
+    return true;
 }
 
 }  // namespace
@@ -130,13 +151,10 @@ int matrix_valid_window(const height_matrix* m, const window* s, window* out) {
     if (code != 0) return code;
     *out = window{};
 
-    int32_t* rows[ROW_TABLE_ROWS];
-    matrix_rows(m, &area, rows);
-    const int top = find_top_row(rows, area);
-    if (top < 0) return ERR_ALL_BAD_DATA;
-    const int bottom = find_bottom_row(rows, area, top);
-    const int left = find_left_column(rows, area, top, bottom);
-    const int right = find_right_column(rows, area, top, bottom, left);
+    int top = 0, bottom = 0, left = 0, right = 0;
+    if (!find_valid_bounds(matrix_element(m, area), m->window.width, area, &top, &bottom, &left, &right)) {
+        return ERR_ALL_BAD_DATA;
+    }
 
     // All within the area, whose right and bottom fit 16 bits.
     out->x = static_cast<int16_t>(area.x + left);
@@ -175,22 +193,20 @@ int matrix_copy_window(const height_matrix* source, height_matrix* destination) 
 
 int matrix_trim(height_matrix* m) {
     window valid{};
-    int code = matrix_valid_window(m, nullptr, &valid);
+    const int code = matrix_valid_window(m, nullptr, &valid);
     if (code != 0) return code;
     if (wn_compare(m->window, valid) == WN_EQUAL) return 0;
 
-    height_matrix trimmed;
-    matrix_clear(&trimmed);
-    trimmed.window = valid;
-    code = matrix_alloc(&trimmed);
-    if (code != 0) return code;
-    code = matrix_copy_window(m, &trimmed);  // valid lies within m's window
-    if (code != 0) {
-        matrix_free(&trimmed);
-        return code;
+    // Row r of the trimmed window moves to index r * valid.width, never past
+    // where it or any later row starts now, so the rows can be moved in
+    // order; memmove, since a row may overlap its own new place.
+    const std::ptrdiff_t stride = m->window.width;
+    const int32_t* const first = matrix_element(m, valid);
+    const std::size_t row_bytes = static_cast<std::size_t>(valid.width) * sizeof(int32_t);
+    for (std::ptrdiff_t r = 0; r < valid.height; ++r) {
+        std::memmove(m->matrix + r * valid.width, first + r * stride, row_bytes);
     }
-    matrix_free(m);
-    *m = trimmed;
+    m->window = valid;
     return 0;
 }
 

@@ -41,6 +41,13 @@ struct landing_area {
 landing_area exact_landing_area(const window& source_window, const window& result_window, double px, double py,
                                 int turn);
 
+// matrix_rotate_exact of the matrix onto its own window, done in its own
+// array, when the turn carries the window exactly onto itself: a half turn
+// about the window's centre, or a quarter turn of a square window about its
+// centre. False, with nothing changed, when it does not (or the matrix is
+// unusable or empty); the caller then rotates into a new array.
+bool rotate_exact_in_place(height_matrix* m, double px, double py, int turn);
+
 // The source and result row tables of one kernel call, obtained through
 // malloc_hook and released through free_hook when the holder goes.
 class row_tables {

@@ -233,6 +233,21 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
     window out{};
     int error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, plan.turn, px, py, &out);
     if (error != 0) return error;
+    const auto finish = [&](height_matrix* rotated) {
+        if ((mode & ROT_WIN_MASK) == ROT_WIN_BOUNDING_ORIGIN) {
+            rotated->window.x = 0;
+            rotated->window.y = 0;
+        }
+        if (pivot_x != nullptr) *pivot_x = px;
+        if (pivot_y != nullptr) *pivot_y = py;
+        return 0;
+    };
+
+    // A turn that carries the window onto itself needs no second array.
+    if (plan.method == rotation_method::move_values && wn_compare(out, matrix->window) == WN_EQUAL &&
+        rotate_exact_in_place(matrix, px, py, static_cast<int>(plan.turn))) {
+        return finish(matrix);
+    }
 
     height_matrix result;
     matrix_clear(&result);
@@ -255,15 +270,9 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
         return error;
     }
 
-    if ((mode & ROT_WIN_MASK) == ROT_WIN_BOUNDING_ORIGIN) {
-        result.window.x = 0;
-        result.window.y = 0;
-    }
     matrix_free(matrix);
     *matrix = result;
-    if (pivot_x != nullptr) *pivot_x = px;
-    if (pivot_y != nullptr) *pivot_y = py;
-    return 0;
+    return finish(matrix);
 }
 
 }  // namespace spinmap

@@ -31,7 +31,10 @@ struct HeightMatrix {
         if (values.size() == m.size) std::copy(values.begin(), values.end(), m.matrix);
     }
 
-    std::vector<int32_t> values() const { return std::vector<int32_t>(m.matrix, m.matrix + m.size); }
+    // The elements of the window (a trimmed array holds more).
+    std::vector<int32_t> values() const {
+        return std::vector<int32_t>(m.matrix, m.matrix + std::size_t(m.window.width) * m.window.height);
+    }
 };
 
 }  // namespace spinmap::test

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
+#include "transform/interp_lanes.h"
 #include "transform/transform.h"
 #include "transform_test_support.h"
 
@@ -164,9 +166,29 @@ TEST(MatrixResampleInterp, PropertyATurnedPlaneKeepsItsValuesWithinOneUnit) {
     }
 }
 
-// Guards later tuning of the kernel: random frames (with invalid points and
+// Every row kernel variant in turn, not only the one this processor picks;
+// a variant the build or the processor lacks is skipped.
+class ResampleLanes : public testing::TestWithParam<interp_lanes> {
+protected:
+    void SetUp() override {
+        if (!has_interp_lanes(GetParam())) GTEST_SKIP() << interp_lanes_name(GetParam()) << " not available here";
+    }
+    int resample(const owned_matrix& source, owned_matrix& result, double px, double py, double angle) {
+        return resample_interp_with(GetParam(), &source.m, &result.m, px, py, angle);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(EachVariant, ResampleLanes,
+                         testing::Values(interp_lanes::plain, interp_lanes::sse2, interp_lanes::avx2,
+                                         interp_lanes::avx512),
+                         [](const testing::TestParamInfo<interp_lanes>& info) {
+                             return std::string(info.param == interp_lanes::avx512 ? "AVX512"
+                                                                                   : interp_lanes_name(info.param));
+                         });
+
+// Guards the tuning of the kernels: random frames (with invalid points and
 // heights near both ends of the range), angles, pivots and windows.
-TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
+TEST_P(ResampleLanes, MatchesThePlainReferenceBitForBit) {
     for (uint32_t seed = 1; seed <= 60; ++seed) {
         std::mt19937 gen(seed);
         const window source_window{int16_t(int(gen() % 60) - 30), int16_t(int(gen() % 60) - 30),
@@ -182,7 +204,7 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
         owned_matrix source(source_window, random_heights(source_window, seed, 9, span));
         owned_matrix result(result_window, 0);
         owned_matrix expected(result_window, 0);
-        ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, px, py, angle), 0);
+        ASSERT_EQ(resample(source, result, px, py, angle), 0);
         reference_resample_interp(source.m, expected.m, px, py, angle);
         EXPECT_EQ(result.values(), expected.values()) << "seed " << seed;
     }
@@ -192,7 +214,7 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceBitForBit) {
 // outside the source, sources one or two pixels wide, and result rows of
 // every width around the strips, each point checked against the plain
 // formula.
-TEST(MatrixResampleInterp, MatchesThePlainReferenceOnWholePixelsAndNarrowSources) {
+TEST_P(ResampleLanes, MatchesThePlainReferenceOnWholePixelsAndNarrowSources) {
     const window sources[] = {{0, 0, 1, 9}, {3, 2, 2, 7}, {0, 0, 3, 3}, {-4, 5, 9, 8}, {10, 10, 70, 3}};
     const struct {
         double px, py, angle;
@@ -206,7 +228,7 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceOnWholePixelsAndNarrowSources
                 owned_matrix source(s, random_heights(s, ++seed, 4));
                 owned_matrix result(result_window, 0);
                 owned_matrix expected(result_window, 0);
-                ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, turn.px, turn.py, turn.angle), 0);
+                ASSERT_EQ(resample(source, result, turn.px, turn.py, turn.angle), 0);
                 reference_resample_interp(source.m, expected.m, turn.px, turn.py, turn.angle);
                 EXPECT_EQ(result.values(), expected.values())
                     << "source " << s.width << " x " << s.height << ", angle " << turn.angle << ", width " << width;
@@ -218,7 +240,7 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceOnWholePixelsAndNarrowSources
 // Stripes between the two ends of the height range make the plane's value
 // move by about 2^32 per pixel, so a position that differs from the plain
 // formula's by one unit in the last place changes some rounded results.
-TEST(MatrixResampleInterp, MatchesThePlainReferenceOnSteepStripes) {
+TEST_P(ResampleLanes, MatchesThePlainReferenceOnSteepStripes) {
     const window source_window{700, 500, 200, 200}, result_window{660, 460, 280, 280};
     for (const bool columns : {true, false}) {
         std::vector<int32_t> stripes;
@@ -231,7 +253,7 @@ TEST(MatrixResampleInterp, MatchesThePlainReferenceOnSteepStripes) {
             const double px = gen() / 4294967296.0 * 200 + 700, py = gen() / 4294967296.0 * 200 + 500;
             owned_matrix result(result_window, 0);
             owned_matrix expected(result_window, 0);
-            ASSERT_EQ(matrix_resample_interp(&source.m, &result.m, px, py, angle), 0);
+            ASSERT_EQ(resample(source, result, px, py, angle), 0);
             reference_resample_interp(source.m, expected.m, px, py, angle);
             EXPECT_EQ(result.values(), expected.values()) << "seed " << seed;
         }

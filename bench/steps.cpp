@@ -1,0 +1,108 @@
+// One whole rotation run, step by step, with the time of each step: what
+// spinmap does for "-Angle A [-NoInterp] IN OUT", through the same library
+// calls and the same allocator, without the report. Prints one line of JSON:
+// the milliseconds of read, checks and scans, rotation, trim, fiducials and
+// write, and of the whole.
+// Usage: bench_steps IN OUT ANGLE [noi]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/app.h"
+#include "datafile/datafile.h"
+#include "platform/platform.h"
+#include "transform/transform.h"
+
+namespace spinmap {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double ms_since(clock_type::time_point* start) {
+    const clock_type::time_point now = clock_type::now();
+    const double ms = std::chrono::duration<double, std::milli>(now - *start).count();
+    *start = now;
+    return ms;
+}
+
+int fail(const char* step, int code) {
+    std::fprintf(stderr, "bench_steps: %s: %s\n", step, error_name(code));
+    return 1;
+}
+
+int run(const char* in, const char* out, double angle, bool no_interp) {
+    malloc_hook = u_allocate_large;  // as the program does
+    InfoBlock info{};
+    HeaderRecord header{};
+    intensity_matrix intensity;
+    height_matrix height;
+    matrix_clear(&intensity);
+    matrix_clear(&height);
+    double ms[6] = {};
+    const clock_type::time_point begin = clock_type::now();
+    clock_type::time_point t = begin;
+
+    int code = read_data_file(in, &info, &header, &intensity, &height);
+    if (code != 0) return fail("read", code);
+    ms[0] = ms_since(&t);
+
+    std::string message;
+    code = check_data_attributes(&header, &intensity, &height, true, &message);
+    if (code != 0) return fail("check", code);
+    window input_window{};
+    int32_t points = 0;
+    code = matrix_valid_window(&height, nullptr, &input_window);
+    if (code == 0) code = matrix_count_valid(&height, nullptr, &points);
+    if (code != 0) return fail("scan", code);
+    double px = 0, py = 0;
+    wn_center(input_window, &px, &py);
+    const rotation_plan plan = plan_rotation(
+        {angle, px, py, no_interp ? rotation_choice::no_interp : rotation_choice::automatic, rotation_rule::tool, false});
+    if (plan.refusal != rotation_refusal::none) return fail("plan", ERR_INVALID_PARAM);
+    ms[1] = ms_since(&t);
+
+    px = plan.pivot_x;
+    py = plan.pivot_y;
+    const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
+    code = matrix_rotate(&height, &camera_frame, &px, &py, angle, plan.mode);
+    if (code != 0) return fail("rotate", code);
+    ms[2] = ms_since(&t);
+
+    code = matrix_trim(&height);
+    if (code == 0) code = matrix_count_valid(&height, nullptr, &points);
+    if (code != 0) return fail("trim", code);
+    ms[3] = ms_since(&t);
+
+    rotate_fiducials(&header, px, py, angle, run_report(false));
+    ms[4] = ms_since(&t);
+
+    output_file file;
+    if (!u_output_open(out, &file)) return fail("write", ERR_CANT_CREATE_FILE);
+    code = write_data_stream(file.stream, &info, &header, &intensity, &height);
+    if (code != 0) {
+        u_output_discard(&file);
+        return fail("write", code);
+    }
+    if (!u_output_commit(&file)) return fail("write", ERR_CANT_WRITE_FILE);
+    ms[5] = ms_since(&t);
+    const double total = std::chrono::duration<double, std::milli>(clock_type::now() - begin).count();
+
+    std::printf("{\"read\": %.3f, \"checks and scans\": %.3f, \"rotation\": %.3f, \"trim\": %.3f, "
+                "\"fiducials\": %.3f, \"write\": %.3f, \"total\": %.3f}\n",
+                ms[0], ms[1], ms[2], ms[3], ms[4], ms[5], total);
+    matrix_free(&height);
+    matrix_free(&intensity);
+    return 0;
+}
+
+}  // namespace
+}  // namespace spinmap
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: bench_steps IN OUT ANGLE [noi]\n");
+        return 2;
+    }
+    return spinmap::run(argv[1], argv[2], std::strtod(argv[3], nullptr), argc > 4 && std::string(argv[4]) == "noi");
+}

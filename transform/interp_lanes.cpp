@@ -1,0 +1,374 @@
+// The vector row kernels of interpolating resampling: SSE2 (two double
+// lanes), AVX2 (four) and AVX-512 (eight). The wider two are compiled for
+// their instruction sets through function target attributes, so the rest of
+// the program keeps the baseline, and they run only where
+// has_interp_lanes allows them. None of them enables fused multiply-adds,
+// and the build never contracts.
+#include "matrix/vector_paths.h"
+
+#if defined(SPINMAP_SSE2)
+#include <algorithm>
+
+#include <immintrin.h>
+
+#include "transform/interp_lanes.h"
+
+namespace spinmap {
+
+namespace {
+
+// The two 64-bit lane masks of a comparison as the two low 32-bit lanes.
+inline __m128i low_lanes(__m128d mask) { return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0)); }
+
+}  // namespace
+
+// The points of a strip row two at a time in SSE2 lanes. Each lane does the operations
+// of the scalar path in the same order and in double precision, so every bit
+// agrees. Two passes over the row keep the arithmetic apart from the source
+// reads:
+//   1. positions, the inside test, the element offsets of the upper-left and
+//      lower-left neighbours and the offsets a - x0 - 0.5 and b - y0 - 0.5;
+//   2. the four neighbours of both points (each row's pair read at once),
+//      their validity, the plane value, its rounding, range check and
+//      conversion.
+// The neighbour sums are formed in doubles: the four heights are whole
+// numbers below 2^31 in magnitude, so every partial sum is exact and equals
+// the 64-bit integer sum of the scalar path whatever the grouping. A pair
+// with both points outside is invalid at once; a pair with a point on a
+// whole column (a == x0, where the right neighbour is the left one and may
+// not exist) is left to the scalar path, as is an odd last point. A point
+// outside the source reads at offset 0, which holds two elements whenever a
+// pair is read at all (a one-column source has every inside point on a
+// whole column).
+void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const double* s_x, int n,
+                       const row_terms& t, int32_t* out) {
+    alignas(16) double wx[STRIP], wy[STRIP];
+    alignas(16) int32_t upper[STRIP], lower[STRIP], usable[STRIP];
+    int pair_kind[STRIP / 2];  // -1 both outside, 0 vector path, else scalar path
+    const int pairs = n & ~1;
+    const int32_t* const source = source_rows[0];
+
+    const __m128d zero = _mm_setzero_pd(), half = _mm_set1_pd(0.5);
+    const __m128d last_column = _mm_set1_pd(t.last_column), last_row = _mm_set1_pd(t.last_row);
+    const __m128d width = _mm_set1_pd(t.width);
+    const __m128i width_i = _mm_set1_epi32(t.width);
+    const __m128d s_y = _mm_set1_pd(t.s_y), c_y = _mm_set1_pd(t.c_y);
+    const __m128d px = _mm_set1_pd(t.px), py = _mm_set1_pd(t.py), sx = _mm_set1_pd(t.sx), sy = _mm_set1_pd(t.sy);
+    const __m128d lead_a = _mm_set1_pd(t.lead_a), lead_b = _mm_set1_pd(t.lead_b);
+    for (int k = 0; k < pairs; k += 2) {
+        __m128d a = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(_mm_loadu_pd(c_x + k), s_y), px), sx);
+        __m128d b = _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_loadu_pd(s_x + k), c_y), py), sy);
+        // Ordered comparisons: a NaN lane is outside.
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(a, zero), _mm_cmple_pd(a, last_column)),
+                                          _mm_and_pd(_mm_cmpge_pd(b, zero), _mm_cmple_pd(b, last_row)));
+        a = _mm_and_pd(a, inside);
+        b = _mm_and_pd(b, inside);
+        const __m128d x0 = _mm_cvtepi32_pd(_mm_cvttpd_epi32(a)), y0 = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b));
+        // y0 * width + x0 is below 2^30: exact as a double and as an int.
+        const __m128i offset = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(y0, width), x0));
+        const __m128i down = _mm_and_si128(low_lanes(_mm_cmpgt_pd(b, y0)), width_i);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(upper + k), offset);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lower + k), _mm_add_epi32(offset, down));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(usable + k), low_lanes(inside));
+        const int on_whole_column = _mm_movemask_pd(_mm_andnot_pd(_mm_cmpgt_pd(a, x0), inside));
+        pair_kind[k / 2] = _mm_movemask_pd(inside) == 0 ? -1 : on_whole_column;
+        if (k % PREFETCH_EVERY == 0) {
+            // Any address in the source will do; this one is clamped into it.
+            const __m128d a_ahead = _mm_min_pd(_mm_max_pd(_mm_add_pd(a, lead_a), zero), last_column);
+            const __m128d b_ahead = _mm_min_pd(_mm_max_pd(_mm_add_pd(b, lead_b), zero), last_row);
+            const __m128d row_ahead = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b_ahead));
+            const int32_t ahead = _mm_cvtsi128_si32(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(row_ahead, width), a_ahead)));
+            _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
+        }
+        _mm_store_pd(wx + k, _mm_sub_pd(_mm_sub_pd(a, x0), half));
+        _mm_store_pd(wy + k, _mm_sub_pd(_mm_sub_pd(b, y0), half));
+    }
+
+    const __m128d divisor = _mm_set1_pd(4);
+    const __m128d upper_bound = _mm_set1_pd(2147483640.0), lower_bound = _mm_set1_pd(-2147483649.0);
+    const __m128i invalid = _mm_set1_epi32(INVALID_HEIGHT);
+    for (int k = 0; k < pairs; k += 2) {
+        if (pair_kind[k / 2] < 0) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), invalid);
+            continue;
+        }
+        if (pair_kind[k / 2] > 0) {
+            evaluate_row_plain(source_rows, c_x + k, s_x + k, 2, t, out + k);
+            continue;
+        }
+        const auto pair_at = [source](int32_t offset) {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + offset));
+        };
+        const __m128i p = _mm_unpacklo_epi64(pair_at(upper[k]), pair_at(lower[k]));          // f00 f01 f10 f11
+        const __m128i q = _mm_unpacklo_epi64(pair_at(upper[k + 1]), pair_at(lower[k + 1]));  // of the second
+        const __m128i top = _mm_unpacklo_epi32(p, q);     // f00 of both, f01 of both
+        const __m128i bottom = _mm_unpackhi_epi32(p, q);  // f10 of both, f11 of both
+        __m128i valid = _mm_and_si128(_mm_cmplt_epi32(top, invalid), _mm_cmplt_epi32(bottom, invalid));
+        valid = _mm_and_si128(valid, _mm_shuffle_epi32(valid, _MM_SHUFFLE(3, 2, 3, 2)));
+        const __m128d f00 = _mm_cvtepi32_pd(top);
+        const __m128d f01 = _mm_cvtepi32_pd(_mm_shuffle_epi32(top, _MM_SHUFFLE(3, 2, 3, 2)));
+        const __m128d f10 = _mm_cvtepi32_pd(bottom);
+        const __m128d f11 = _mm_cvtepi32_pd(_mm_shuffle_epi32(bottom, _MM_SHUFFLE(3, 2, 3, 2)));
+        const __m128d upper_pair = _mm_add_pd(f00, f01), lower_pair = _mm_add_pd(f10, f11);
+        const __m128d sum = _mm_add_pd(upper_pair, lower_pair);
+        const __m128d gx = _mm_sub_pd(_mm_add_pd(f01, f11), _mm_add_pd(f00, f10));
+        const __m128d gy = _mm_sub_pd(lower_pair, upper_pair);
+        const __m128d slope = _mm_add_pd(_mm_mul_pd(gy, _mm_load_pd(wy + k)), _mm_mul_pd(gx, _mm_load_pd(wx + k)));
+        const __m128d v = _mm_add_pd(_mm_mul_pd(half, slope), _mm_div_pd(sum, divisor));
+        const __m128d up = _mm_cmpge_pd(v, zero);
+        const __m128d r = _mm_or_pd(_mm_and_pd(up, _mm_add_pd(v, half)), _mm_andnot_pd(up, _mm_sub_pd(v, half)));
+        const __m128d in_range = _mm_and_pd(_mm_cmplt_pd(r, upper_bound), _mm_cmpgt_pd(r, lower_bound));
+        const __m128i keep = _mm_and_si128(_mm_and_si128(low_lanes(in_range), valid),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(usable + k)));
+        const __m128i value = _mm_cvttpd_epi32(r);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k),
+                         _mm_or_si128(_mm_and_si128(keep, value), _mm_andnot_si128(keep, invalid)));
+    }
+
+    if (pairs < n) evaluate_row_plain(source_rows, c_x + pairs, s_x + pairs, n - pairs, t, out + pairs);
+}
+
+#if defined(SPINMAP_WIDE_LANES)
+
+namespace {
+
+// Asks for the source line lane 0 will need PREFETCH_ROWS rows further down.
+// Any address in the source will do; this one is clamped into it.
+inline void prefetch_ahead(const int32_t* source, double a, double b, const row_terms& t) {
+    const double a_ahead = std::min(std::max(a + t.lead_a, 0.0), t.last_column);
+    const double b_ahead = std::min(std::max(b + t.lead_b, 0.0), t.last_row);
+    const int64_t ahead = static_cast<int64_t>(b_ahead) * t.width + static_cast<int64_t>(a_ahead);
+    _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
+}
+
+inline __m128i load_pair(const int32_t* source, int32_t offset) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + offset));
+}
+
+// Where the wide kernels' first pass leaves the neighbour reads of a strip
+// row: per point and source row (upper, lower) the offset of the pair of
+// elements to load and which of the two is the left and the right
+// neighbour (-1 selects the second). The pair is (x0, x0 + 1) of that row;
+// the right neighbour is x0 + 1 only where a > x0 (plane_value's x1). A pair
+// that would end beyond the source (only a point on the last column of the
+// last row reads there, and its right neighbour is itself) starts one
+// element earlier with both selections on the second, so no load leaves the
+// source; it has at least two elements.
+struct neighbour_reads {
+    alignas(32) int32_t at[2][STRIP];
+    alignas(32) int32_t left[2][STRIP];
+    alignas(32) int32_t right[2][STRIP];
+};
+
+// Fills the reads of four points of one source row from their element
+// offsets and right-column masks.
+__attribute__((target("avx2"))) inline void plan_reads(neighbour_reads* reads, int row, int k, __m128i offset,
+                                                       __m128i right, __m128i last_pair) {
+    const __m128i shift = _mm_cmpgt_epi32(offset, last_pair);
+    _mm_store_si128(reinterpret_cast<__m128i*>(reads->at[row] + k), _mm_add_epi32(offset, shift));
+    _mm_store_si128(reinterpret_cast<__m128i*>(reads->left[row] + k), shift);
+    _mm_store_si128(reinterpret_cast<__m128i*>(reads->right[row] + k), _mm_or_si128(right, shift));
+}
+
+// The left and right neighbours of points k .. k+3 in one source row, one
+// 64-bit load per point.
+__attribute__((target("avx2"))) inline void read_neighbours(const int32_t* source, const neighbour_reads& reads,
+                                                            int row, int k, __m128i* left, __m128i* right) {
+    const int32_t* at = reads.at[row] + k;
+    const __m256i pairs = _mm256_set_m128i(_mm_unpacklo_epi64(load_pair(source, at[2]), load_pair(source, at[3])),
+                                           _mm_unpacklo_epi64(load_pair(source, at[0]), load_pair(source, at[1])));
+    const __m256i split = _mm256_permutevar8x32_epi32(pairs, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    const __m128i first = _mm256_castsi256_si128(split), second = _mm256_extracti128_si256(split, 1);
+    *left = _mm_blendv_epi8(first, second, _mm_load_si128(reinterpret_cast<const __m128i*>(reads.left[row] + k)));
+    *right = _mm_blendv_epi8(first, second, _mm_load_si128(reinterpret_cast<const __m128i*>(reads.right[row] + k)));
+}
+
+}  // namespace
+
+// The points of a strip row four at a time in AVX2 lanes, each lane doing the
+// operations of plane_value in the same order and in double precision. The
+// neighbour sums are formed in doubles: the four heights are whole numbers
+// below 2^31 in magnitude, so every partial sum is exact and equals the
+// 64-bit integer sum whatever the grouping. Each neighbour is the element
+// plane_value reads, so points on whole columns and rows need no other path;
+// a point outside the source reads at element 0 and is written as invalid.
+// As in the SSE2 kernel, a first pass finds the positions and reads and a
+// second reads and evaluates, which keeps many source reads in flight.
+// (Gathers were slower than single pair loads on the processors measured.)
+__attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_rows, const double* c_x,
+                                                       const double* s_x, int n, const row_terms& t, int32_t* out) {
+    if (t.last_pair < 0) {
+        evaluate_row_plain(source_rows, c_x, s_x, n, t, out);
+        return;
+    }
+    const int32_t* const source = source_rows[0];
+    const int groups = n & ~3;
+    neighbour_reads reads;
+    alignas(32) double wx[STRIP], wy[STRIP], inside_lanes[STRIP];
+    int inside_any[STRIP / 4];
+
+    const __m256d zero = _mm256_setzero_pd(), half = _mm256_set1_pd(0.5), minus_one = _mm256_set1_pd(-1);
+    const __m256d last_column = _mm256_set1_pd(t.last_column), last_row = _mm256_set1_pd(t.last_row);
+    const __m256d width = _mm256_set1_pd(t.width);
+    const __m128i last_pair = _mm_set1_epi32(t.last_pair);
+    for (int k = 0; k < groups; k += 4) {
+        const __m256d s_y = _mm256_set1_pd(t.s_y), c_y = _mm256_set1_pd(t.c_y);
+        const __m256d px = _mm256_set1_pd(t.px), py = _mm256_set1_pd(t.py);
+        const __m256d sx = _mm256_set1_pd(t.sx), sy = _mm256_set1_pd(t.sy);
+        __m256d a = _mm256_sub_pd(_mm256_add_pd(_mm256_sub_pd(_mm256_loadu_pd(c_x + k), s_y), px), sx);
+        __m256d b = _mm256_sub_pd(_mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(s_x + k), c_y), py), sy);
+        // Ordered comparisons: a NaN lane is outside.
+        const __m256d inside =
+            _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(a, zero, _CMP_GE_OQ), _mm256_cmp_pd(a, last_column, _CMP_LE_OQ)),
+                          _mm256_and_pd(_mm256_cmp_pd(b, zero, _CMP_GE_OQ), _mm256_cmp_pd(b, last_row, _CMP_LE_OQ)));
+        inside_any[k / 4] = _mm256_movemask_pd(inside);
+        if (inside_any[k / 4] == 0) continue;
+        a = _mm256_and_pd(a, inside);
+        b = _mm256_and_pd(b, inside);
+        const __m256d x0 = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
+        const __m256d y0 = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
+        // y0 * width + x0 is below 2^30: exact as a double and as an int.
+        const __m128i upper = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(y0, width), x0));
+        const __m128i right = _mm256_cvttpd_epi32(_mm256_and_pd(_mm256_cmp_pd(a, x0, _CMP_GT_OQ), minus_one));
+        const __m128i down = _mm256_cvttpd_epi32(_mm256_and_pd(_mm256_cmp_pd(b, y0, _CMP_GT_OQ), width));
+        plan_reads(&reads, 0, k, upper, right, last_pair);
+        plan_reads(&reads, 1, k, _mm_add_epi32(upper, down), right, last_pair);
+        _mm256_store_pd(wx + k, _mm256_sub_pd(_mm256_sub_pd(a, x0), half));
+        _mm256_store_pd(wy + k, _mm256_sub_pd(_mm256_sub_pd(b, y0), half));
+        _mm256_store_pd(inside_lanes + k, inside);
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm256_cvtsd_f64(a), _mm256_cvtsd_f64(b), t);
+    }
+
+    const __m256d divisor = _mm256_set1_pd(4);
+    const __m256d upper_bound = _mm256_set1_pd(2147483640.0), lower_bound = _mm256_set1_pd(-2147483649.0);
+    const __m256d invalid_value = _mm256_set1_pd(INVALID_HEIGHT);
+    const __m128i invalid = _mm_set1_epi32(INVALID_HEIGHT);
+    for (int k = 0; k < groups; k += 4) {
+        if (inside_any[k / 4] == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), invalid);
+            continue;
+        }
+        __m128i i00, i01, i10, i11;
+        read_neighbours(source, reads, 0, k, &i00, &i01);
+        read_neighbours(source, reads, 1, k, &i10, &i11);
+        const __m128i valid = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi32(i00, invalid), _mm_cmplt_epi32(i01, invalid)),
+                                            _mm_and_si128(_mm_cmplt_epi32(i10, invalid), _mm_cmplt_epi32(i11, invalid)));
+        const __m256d f00 = _mm256_cvtepi32_pd(i00), f01 = _mm256_cvtepi32_pd(i01);
+        const __m256d f10 = _mm256_cvtepi32_pd(i10), f11 = _mm256_cvtepi32_pd(i11);
+        const __m256d upper_pair = _mm256_add_pd(f00, f01), lower_pair = _mm256_add_pd(f10, f11);
+        const __m256d sum = _mm256_add_pd(upper_pair, lower_pair);
+        const __m256d gx = _mm256_sub_pd(_mm256_add_pd(f01, f11), _mm256_add_pd(f00, f10));
+        const __m256d gy = _mm256_sub_pd(lower_pair, upper_pair);
+        const __m256d slope =
+            _mm256_add_pd(_mm256_mul_pd(gy, _mm256_load_pd(wy + k)), _mm256_mul_pd(gx, _mm256_load_pd(wx + k)));
+        const __m256d v = _mm256_add_pd(_mm256_mul_pd(half, slope), _mm256_div_pd(sum, divisor));
+        const __m256d r = _mm256_blendv_pd(_mm256_sub_pd(v, half), _mm256_add_pd(v, half),
+                                           _mm256_cmp_pd(v, zero, _CMP_GE_OQ));
+        const __m256d in_range =
+            _mm256_and_pd(_mm256_cmp_pd(r, upper_bound, _CMP_LT_OQ), _mm256_cmp_pd(r, lower_bound, _CMP_GT_OQ));
+        const __m256d keep = _mm256_and_pd(_mm256_and_pd(in_range, _mm256_load_pd(inside_lanes + k)),
+                                           _mm256_castsi256_pd(_mm256_cvtepi32_epi64(valid)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm256_cvttpd_epi32(_mm256_blendv_pd(invalid_value, r, keep)));
+    }
+    if (groups < n) evaluate_row_plain(source_rows, c_x + groups, s_x + groups, n - groups, t, out + groups);
+}
+
+// The same eight at a time in AVX-512 lanes, the lane conditions held in
+// mask registers; fewer than eight points left go to the AVX2 kernel. The
+// conversions select every lane through ALL_LANES: the same instructions,
+// without the undefined pass-through operand of the unmasked intrinsics.
+__attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const* source_rows, const double* c_x,
+                                                                 const double* s_x, int n, const row_terms& t,
+                                                                 int32_t* out) {
+    if (t.last_pair < 0) {
+        evaluate_row_plain(source_rows, c_x, s_x, n, t, out);
+        return;
+    }
+    constexpr __mmask8 ALL_LANES = 0xFF;
+    const int32_t* const source = source_rows[0];
+    const int groups = n & ~7;
+    neighbour_reads reads;
+    alignas(64) double wx[STRIP], wy[STRIP];
+    __mmask8 inside_lanes[STRIP / 8];
+
+    const __m512d zero = _mm512_setzero_pd(), half = _mm512_set1_pd(0.5), minus_one = _mm512_set1_pd(-1);
+    const __m512d last_column = _mm512_set1_pd(t.last_column), last_row = _mm512_set1_pd(t.last_row);
+    const __m512d width = _mm512_set1_pd(t.width);
+    const __m512d s_y = _mm512_set1_pd(t.s_y), c_y = _mm512_set1_pd(t.c_y);
+    const __m512d px = _mm512_set1_pd(t.px), py = _mm512_set1_pd(t.py);
+    const __m512d sx = _mm512_set1_pd(t.sx), sy = _mm512_set1_pd(t.sy);
+    const __m128i last_pair = _mm_set1_epi32(t.last_pair);
+    for (int k = 0; k < groups; k += 8) {
+        __m512d a = _mm512_sub_pd(_mm512_add_pd(_mm512_sub_pd(_mm512_loadu_pd(c_x + k), s_y), px), sx);
+        __m512d b = _mm512_sub_pd(_mm512_add_pd(_mm512_add_pd(_mm512_loadu_pd(s_x + k), c_y), py), sy);
+        const __mmask8 inside = _mm512_cmp_pd_mask(a, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(a, last_column, _CMP_LE_OQ) &
+                                _mm512_cmp_pd_mask(b, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(b, last_row, _CMP_LE_OQ);
+        inside_lanes[k / 8] = inside;
+        if (inside == 0) continue;
+        a = _mm512_maskz_mov_pd(inside, a);
+        b = _mm512_maskz_mov_pd(inside, b);
+        const __m512d x0 = _mm512_maskz_cvtepi32_pd(ALL_LANES, _mm512_maskz_cvttpd_epi32(ALL_LANES, a));
+        const __m512d y0 = _mm512_maskz_cvtepi32_pd(ALL_LANES, _mm512_maskz_cvttpd_epi32(ALL_LANES, b));
+        const __m256i upper = _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_add_pd(_mm512_mul_pd(y0, width), x0));
+        const __m256i right =
+            _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(a, x0, _CMP_GT_OQ), minus_one));
+        const __m256i lower = _mm256_add_epi32(
+            upper, _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(b, y0, _CMP_GT_OQ), width)));
+        for (int half_group = 0; half_group < 2; ++half_group) {
+            const __m128i right_half = half_group == 0 ? _mm256_castsi256_si128(right) : _mm256_extracti128_si256(right, 1);
+            const __m128i upper_half = half_group == 0 ? _mm256_castsi256_si128(upper) : _mm256_extracti128_si256(upper, 1);
+            const __m128i lower_half = half_group == 0 ? _mm256_castsi256_si128(lower) : _mm256_extracti128_si256(lower, 1);
+            plan_reads(&reads, 0, k + 4 * half_group, upper_half, right_half, last_pair);
+            plan_reads(&reads, 1, k + 4 * half_group, lower_half, right_half, last_pair);
+        }
+        _mm512_store_pd(wx + k, _mm512_sub_pd(_mm512_sub_pd(a, x0), half));
+        _mm512_store_pd(wy + k, _mm512_sub_pd(_mm512_sub_pd(b, y0), half));
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm512_cvtsd_f64(a), _mm512_cvtsd_f64(b), t);
+    }
+
+    const __m512d divisor = _mm512_set1_pd(4);
+    const __m512d upper_bound = _mm512_set1_pd(2147483640.0), lower_bound = _mm512_set1_pd(-2147483649.0);
+    const __m512d invalid_value = _mm512_set1_pd(INVALID_HEIGHT);
+    const __m256i invalid = _mm256_set1_epi32(INVALID_HEIGHT);
+    for (int k = 0; k < groups; k += 8) {
+        if (inside_lanes[k / 8] == 0) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), invalid);
+            continue;
+        }
+        __m128i left_low, right_low, left_high, right_high;
+        read_neighbours(source, reads, 0, k, &left_low, &right_low);
+        read_neighbours(source, reads, 0, k + 4, &left_high, &right_high);
+        const __m256i i00 = _mm256_set_m128i(left_high, left_low), i01 = _mm256_set_m128i(right_high, right_low);
+        read_neighbours(source, reads, 1, k, &left_low, &right_low);
+        read_neighbours(source, reads, 1, k + 4, &left_high, &right_high);
+        const __m256i i10 = _mm256_set_m128i(left_high, left_low), i11 = _mm256_set_m128i(right_high, right_low);
+        const __m256i valid =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi32(invalid, i00), _mm256_cmpgt_epi32(invalid, i01)),
+                             _mm256_and_si256(_mm256_cmpgt_epi32(invalid, i10), _mm256_cmpgt_epi32(invalid, i11)));
+        const __m512d f00 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i00), f01 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i01);
+        const __m512d f10 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i10), f11 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i11);
+        const __m512d upper_pair = _mm512_add_pd(f00, f01), lower_pair = _mm512_add_pd(f10, f11);
+        const __m512d sum = _mm512_add_pd(upper_pair, lower_pair);
+        const __m512d gx = _mm512_sub_pd(_mm512_add_pd(f01, f11), _mm512_add_pd(f00, f10));
+        const __m512d gy = _mm512_sub_pd(lower_pair, upper_pair);
+        const __m512d slope =
+            _mm512_add_pd(_mm512_mul_pd(gy, _mm512_load_pd(wy + k)), _mm512_mul_pd(gx, _mm512_load_pd(wx + k)));
+        const __m512d v = _mm512_add_pd(_mm512_mul_pd(half, slope), _mm512_div_pd(sum, divisor));
+        const __m512d r = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ), _mm512_sub_pd(v, half),
+                                               _mm512_add_pd(v, half));
+        const __mmask8 in_range = _mm512_cmp_pd_mask(r, upper_bound, _CMP_LT_OQ) &
+                                  _mm512_cmp_pd_mask(r, lower_bound, _CMP_GT_OQ);
+        const __mmask8 all_valid = static_cast<__mmask8>(_mm256_movemask_ps(_mm256_castsi256_ps(valid)));
+        const __mmask8 keep = in_range & inside_lanes[k / 8] & all_valid;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                            _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_mask_blend_pd(keep, invalid_value, r)));
+    }
+    if (groups < n) evaluate_row_avx2(source_rows, c_x + groups, s_x + groups, n - groups, t, out + groups);
+}
+
+#endif
+
+}  // namespace spinmap
+
+#endif

@@ -1,0 +1,121 @@
+// The row kernels of interpolating resampling and the choice between them.
+// Internal to transform/ (the tests and the benchmark force each variant).
+#pragma once
+
+#include <cstdint>
+
+#include "matrix/matrix.h"
+
+namespace spinmap {
+
+// How many points one instruction evaluates: plain one at a time, then 2, 4
+// and 8 double lanes. Every variant gives the same bits as the plain one.
+enum class interp_lanes : int { plain, sse2, avx2, avx512 };
+
+// True when this build compiles the variant and the processor can run it.
+bool has_interp_lanes(interp_lanes lanes);
+
+// The widest variant that has_interp_lanes allows: what matrix_resample_interp
+// uses.
+interp_lanes widest_interp_lanes();
+
+// Short name of a variant, for reports: "plain", "SSE2", "AVX2", "AVX-512".
+const char* interp_lanes_name(interp_lanes lanes);
+
+// matrix_resample_interp through the given variant; ERR_INVALID_PARAM when
+// has_interp_lanes refuses it.
+int resample_interp_with(interp_lanes lanes, const height_matrix* source, height_matrix* result, double px,
+                         double py, double angle);
+
+// ---- What the row kernels share ------------------------------------------------
+
+// Rounds half away from zero; INVALID_HEIGHT when the rounded value is not a
+// valid height (at or above INVALID_HEIGHT, or below the 32-bit range). The
+// bounds are tested on the double, so the conversion is always in range.
+inline int32_t round_height(double v) {
+    v = v >= 0 ? v + 0.5 : v - 0.5;
+    if (!(v < 2147483640.0 && v > -2147483649.0)) return INVALID_HEIGHT;
+    return static_cast<int32_t>(v);
+}
+
+// The value at source position (a, b), relative to the source window, with
+// last_column = width - 1 and last_row = height - 1.
+//
+// For a >= 0, ceil(a) < width is the same test as a <= width - 1, and ceil(a)
+// is the truncation plus one when a has a fraction; so no ceil call is needed
+// and the bounds are tested on the doubles before any conversion (a NaN fails
+// every comparison).
+inline int32_t plane_value(int32_t* const* rows, double a, double b, double last_column, double last_row) {
+    if (!(a >= 0 && a <= last_column && b >= 0 && b <= last_row)) return INVALID_HEIGHT;
+    const int x0 = static_cast<int>(a);
+    const int x1 = x0 + (a > x0 ? 1 : 0);
+    const int y0 = static_cast<int>(b);
+    const int y1 = y0 + (b > y0 ? 1 : 0);
+
+    const int64_t f00 = rows[y0][x0];
+    const int64_t f01 = rows[y0][x1];
+    const int64_t f10 = rows[y1][x0];
+    const int64_t f11 = rows[y1][x1];
+    if (f00 >= INVALID_HEIGHT || f01 >= INVALID_HEIGHT || f10 >= INVALID_HEIGHT || f11 >= INVALID_HEIGHT) {
+        return INVALID_HEIGHT;
+    }
+
+    // Sums of four heights need more than 32 bits; every sum is exact in a
+    // double.
+    const int64_t sum = f00 + f01 + f10 + f11;
+    const int64_t gx = (f01 + f11) - (f00 + f10);  // right pair less left pair
+    const int64_t gy = (f10 + f11) - (f00 + f01);  // lower pair less upper pair
+    const double v = 0.5 * (static_cast<double>(gy) * (b - y0 - 0.5) + static_cast<double>(gx) * (a - x0 - 0.5)) +
+                     static_cast<double>(sum) / 4;
+    return round_height(v);
+}
+
+// Width of the strips the result is walked in: the column products of one
+// strip live in small arrays on the stack, and the inverse-rotated positions
+// of a strip's consecutive rows stay within a small patch of the source,
+// whatever the angle.
+constexpr int STRIP = 64;
+
+// The source lines a strip row will need this many rows further down are
+// asked for ahead of time: the walk crosses the source diagonally, which no
+// hardware prefetcher follows. One point in PREFETCH_EVERY is enough, since
+// neighbouring points share lines.
+constexpr int PREFETCH_ROWS = 8;
+constexpr int PREFETCH_EVERY = 8;
+
+// What a strip row needs besides its column products: the row products
+// s(Y - py) and c(Y - py), the pivot, the source origin, the source's last
+// column and row, its width and the index of its last pair of elements
+// (elements - 2; -1 for a source of one element); and how far the positions move over
+// PREFETCH_ROWS result rows (-s and c times that), for prefetching only.
+struct row_terms {
+    double s_y;
+    double c_y;
+    double px;
+    double py;
+    double sx;
+    double sy;
+    double last_column;
+    double last_row;
+    int32_t width;
+    int32_t last_pair;
+    double lead_a;
+    double lead_b;
+};
+
+// One strip row: the n points whose column products are c_x[k] and s_x[k]
+// (k < n <= STRIP), written to out[0 .. n-1]. The source rows are contiguous
+// (source_rows[0] addresses the whole array) and its window has elements.
+using row_kernel = void (*)(int32_t* const* source_rows, const double* c_x, const double* s_x, int n,
+                            const row_terms& t, int32_t* out);
+
+void evaluate_row_plain(int32_t* const* source_rows, const double* c_x, const double* s_x, int n, const row_terms& t,
+                        int32_t* out);
+void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const double* s_x, int n, const row_terms& t,
+                       int32_t* out);
+void evaluate_row_avx2(int32_t* const* source_rows, const double* c_x, const double* s_x, int n, const row_terms& t,
+                       int32_t* out);
+void evaluate_row_avx512(int32_t* const* source_rows, const double* c_x, const double* s_x, int n,
+                         const row_terms& t, int32_t* out);
+
+}  // namespace spinmap
