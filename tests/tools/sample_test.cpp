@@ -108,7 +108,9 @@ TEST(SampleRefusal, FailedWriteLeavesTheFolderAsItWas) {
     for (const failure& c : cases) {
         scratch_folder dir;
         const std::string path = dir.file("out.dat");
-        if (c.existing) ASSERT_TRUE(write_file(path, *c.existing));
+        if (c.existing) {
+            ASSERT_TRUE(write_file(path, *c.existing));
+        }
         const std::vector<std::string> before = dir.names();
         std::vector<std::string> args = c.args;
         args.push_back(path);
