@@ -417,6 +417,20 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
     if (s.format == 3) h->Format3Mark = 3;
 }
 
+// Writes the file through a temporary that replaces the target only when
+// complete, so a failed run leaves no output and an existing file as it was.
+int write_sample(const std::string& path, const InfoBlock& info, const HeaderRecord& header,
+                 const intensity_matrix& intensity, const height_matrix& height) {
+    output_file out;
+    if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
+    const int code = write_data_stream(out.stream, &info, &header, &intensity, &height);
+    if (code != 0) {
+        u_output_discard(&out);
+        return code;
+    }
+    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+}
+
 int sample_main(const std::vector<std::string>& args) {
     sample_settings s;
     std::string message;
@@ -461,7 +475,7 @@ int sample_main(const std::vector<std::string>& args) {
         code = matrix_alloc(&intensity);
         if (code == 0) fill_intensity(&intensity);
     }
-    if (code == 0) code = write_data_file(s.output, &info, &header, &intensity, &height);
+    if (code == 0) code = write_sample(s.output, info, header, intensity, height);
     if (code != 0) return cli::failure(SAMPLE_NAME, "Cannot write " + cli::quoted(s.output) + ": " + error_name(code));
     return cli::EXIT_OK;
 }
