@@ -63,7 +63,7 @@ struct bounds {
 // (said in the usage text and in the message that refuses a value), and its
 // default.
 struct sample_option {
-    cli::option_spec spec;
+    cli::option_spec word;
     const char* form;
     const char* meaning;
     bounds range;        // whole-number options: "N from lo to hi"
@@ -103,11 +103,11 @@ constexpr sample_option SAMPLE_OPTIONS[] = {
 constexpr cli::option_spec HELP_OPTIONS[] = {{"h", HELP, false}, {"help", HELP, false}, {"-help", HELP, false}};
 
 constexpr auto OPTIONS = [] {
-    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> specs{};
+    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> words{};
     std::size_t n = 0;
-    for (const sample_option& o : SAMPLE_OPTIONS) specs[n++] = o.spec;
-    for (const cli::option_spec& h : HELP_OPTIONS) specs[n++] = h;
-    return specs;
+    for (const sample_option& o : SAMPLE_OPTIONS) words[n++] = o.word;
+    for (const cli::option_spec& h : HELP_OPTIONS) words[n++] = h;
+    return words;
 }();
 
 // A lone "-" is a file name.
@@ -115,7 +115,7 @@ constexpr cli::option_rules RULES{OPTIONS, true, false};
 
 const sample_option& option_of(int id) {
     for (const sample_option& o : SAMPLE_OPTIONS) {
-        if (o.spec.id == id) return o;
+        if (o.word.id == id) return o;
     }
     return SAMPLE_OPTIONS[0];  // not reached: every id but HELP is in the table
 }
