@@ -6,9 +6,9 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # pkgconf builds against the installed library's pkg-config file; MPFR is the
 # reference of the sine and cosine tests.
 BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf libmpfr-dev
-# The demonstration needs only the three programs.
+# The demonstration needs only the four programs.
 DEMO_NEEDS    = g++ cmake libpng-dev
-DEMO_PROGRAMS = spinmap spinmap-view spinmap-sample
+DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample
 
 # CMake's build runs make inside make: keep its output to the build lines.
 MAKEFLAGS += --no-print-directory
@@ -92,7 +92,7 @@ WIN_TOOL         = $(WINE) $(abspath $(WIN_BUILD))/app/spinmap.exe
 windows-needs:
 	@bash tools/needs.sh $(WIN_NEEDS)
 
-WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe
+WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe info/spinmap-info.exe
 
 # spinmap.exe, spinmap-view.exe (with a static libpng built from Debian's
 # source first) and the unit test programs; the programs must need no DLL

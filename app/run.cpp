@@ -57,18 +57,6 @@ void report_window(const run_report& report, const std::string& prefix, const wi
     report.line((prefix + " Points").c_str(), "%d\n", points);
 }
 
-const char* phase_resolution_name(int16_t code) {
-    if (code == 0) return "Normal";
-    if (code == 1) return "High";
-    return "Super";
-}
-
-double counts_per_fringe(int16_t code) {
-    if (code == 0) return 4096;
-    if (code == 1) return 32768;
-    return 131072;
-}
-
 void report_attributes(const run_report& report, const HeaderRecord& h) {
     // Header values are single precision, widened before scaling.
     report.line("TimeStamp", "%s", time_text(h.TimeStamp).c_str());
@@ -80,8 +68,8 @@ void report_attributes(const run_report& report, const HeaderRecord& h) {
     report.line("IntfScaleFactor", "%g\n", static_cast<double>(h.IntfScaleFactor));
     report.line("WavelengthIn", "%g nm\n", static_cast<double>(h.WavelengthIn) * 1e9);
     report.line("ObliquityFactor", "%g\n", static_cast<double>(h.ObliquityFactor));
-    report.line("PhaseRes", "%s\n", phase_resolution_name(h.PhaseRes));
-    report.line("PryxRes", "1/%g fr\n", counts_per_fringe(h.PhaseRes));
+    report.line("PhaseRes", "%s\n", phase_resolution_word(h.PhaseRes));
+    report.line("PryxRes", "1/%g fr\n", phase_counts_per_fringe(h.PhaseRes));
     report.text("\n");
 }
 

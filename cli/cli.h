@@ -1,4 +1,4 @@
-// The command line of the Spinmap programs (spinmap, spinmap-view,
+// The command line of the Spinmap programs (spinmap, spinmap-view, spinmap-info,
 // spinmap-sample): what every one of them does the same way, held once here.
 // Each program keeps what is its own: its option table, its texts and its run.
 //

@@ -168,8 +168,9 @@ else()
     "rotates the height data of interferometer measurement data files\n"
     "${spinmap_about}"
     "This package holds the programs spinmap, spinmap-view (PNG pictures of\n"
-    "the height data) and spinmap-sample (a generator of synthetic data\n"
-    "files) with their manual pages.")
+    "the height data), spinmap-info (what a data file holds, and how a\n"
+    "rotation would treat it) and spinmap-sample (a generator of synthetic\n"
+    "data files) with their manual pages.")
   string(CONCAT CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "data library for interferometer measurement data files\n"
     "${spinmap_about}"

@@ -120,6 +120,24 @@ struct HeaderRecord {
 // Room of each fiducial group, in points.
 inline constexpr int FIDUCIAL_ROOM = 7;
 
+// Phase counts per fringe by the PhaseRes code: 4096 for 0 ("Normal"),
+// 32768 for 1 ("High"), 131072 for any other value ("Super").
+constexpr double phase_counts_per_fringe(int16_t phase_res) {
+    return phase_res == 0 ? 4096 : phase_res == 1 ? 32768 : 131072;
+}
+constexpr const char* phase_resolution_word(int16_t phase_res) {
+    return phase_res == 0 ? "Normal" : phase_res == 1 ? "High" : "Super";
+}
+
+// Nanometres of surface height of one height count: IntfScaleFactor x
+// ObliquityFactor x WavelengthIn / counts per fringe, in metres, the fields
+// widened to double and multiplied in that order, then x 1e9. Not
+// necessarily finite or positive: the fields are as the file holds them.
+inline double nanometres_per_count(const HeaderRecord& h) {
+    return static_cast<double>(h.IntfScaleFactor) * static_cast<double>(h.ObliquityFactor) *
+           static_cast<double>(h.WavelengthIn) / phase_counts_per_fringe(h.PhaseRes) * 1e9;
+}
+
 // ---- Reading and writing ----------------------------------------------------
 
 // Reads a whole data file. Any output may be null and is then not filled (an

@@ -162,6 +162,11 @@ run 0 spinmap.exe -Angle 30 -Pivot 150.25,110.5 sample.dat rotated.dat
 cmp rotated.dat rotated-linux.dat || fail "spinmap.exe and the Linux program wrote different files"
 run 0 spinmap-view.exe sample.dat rotated.dat picture.png
 [ "$(head -c 8 picture.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "spinmap-view.exe wrote no PNG"
+# The inspector's statistics, as the Linux program gives them.
+run 0 spinmap-info.exe -Angle 90 rotated.dat
+"$linux_build/info/spinmap-info" -Angle 90 rotated.dat >info-linux.txt
+diff <(grep -v '^TimeStamp' run.txt) <(grep -v '^TimeStamp' info-linux.txt) ||
+  fail "spinmap-info.exe and the Linux program report differently"
 cd /
 
 [ "$failures" -eq 0 ] || exit 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demonstration: makes a sample file, rotates it by 30 degrees with the
-# verbose report, then by 90 degrees without interpolation, and draws
-# pictures of all three, alone and side by side.
+# The demonstration: makes a sample file, shows what it holds and how a
+# quarter turn would treat it, rotates it by 30 degrees with the verbose
+# report, then by 90 degrees without interpolation, and draws pictures of
+# all three, alone and side by side, with their legend.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -9,6 +10,9 @@ out=demo-output
 rm -rf "$out"; mkdir -p "$out"
 "$build/tools/spinmap-sample" -Camera 640x480 -Valid 120,60,400,360 "$out/sample.dat"
 echo "== Sample written: $out/sample.dat (640 x 480 camera, circular aperture)"
+echo
+echo "== spinmap-info -Angle 90 $out/sample.dat"
+TZ=${TZ:-UTC} "$build/info/spinmap-info" -Angle 90 "$out/sample.dat"
 echo
 echo "== spinmap -Angle 30 -Verbose $out/sample.dat $out/rotated-30.dat"
 TZ=${TZ:-UTC} "$build/app/spinmap" -Angle 30 -Verbose "$out/sample.dat" "$out/rotated-30.dat"
@@ -18,7 +22,7 @@ TZ=${TZ:-UTC} "$build/app/spinmap" -Angle 90 -NoInterp -Verbose "$out/sample.dat
 echo
 view=$build/view/spinmap-view
 for name in sample rotated-30 rotated-90; do
-  "$view" "$out/$name.dat" "$out/$name.png"
+  "$view" "$out/$name.dat" "$out/$name.png" >/dev/null
 done
 echo "== spinmap-view $out/sample.dat $out/rotated-30.dat $out/rotated-90.dat $out/compare.png"
 "$view" "$out/sample.dat" "$out/rotated-30.dat" "$out/rotated-90.dat" "$out/compare.png"

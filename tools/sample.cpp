@@ -63,7 +63,7 @@ struct bounds {
 // (said in the usage text and in the message that refuses a value), and its
 // default.
 struct sample_option {
-    cli::option_spec spec;
+    cli::option_spec word;
     const char* form;
     const char* meaning;
     bounds range;        // whole-number options: "N from lo to hi"
@@ -103,11 +103,11 @@ constexpr sample_option SAMPLE_OPTIONS[] = {
 constexpr cli::option_spec HELP_OPTIONS[] = {{"h", HELP, false}, {"help", HELP, false}, {"-help", HELP, false}};
 
 constexpr auto OPTIONS = [] {
-    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> specs{};
+    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> words{};
     std::size_t n = 0;
-    for (const sample_option& o : SAMPLE_OPTIONS) specs[n++] = o.spec;
-    for (const cli::option_spec& h : HELP_OPTIONS) specs[n++] = h;
-    return specs;
+    for (const sample_option& o : SAMPLE_OPTIONS) words[n++] = o.word;
+    for (const cli::option_spec& h : HELP_OPTIONS) words[n++] = h;
+    return words;
 }();
 
 // A lone "-" is a file name.
@@ -115,7 +115,7 @@ constexpr cli::option_rules RULES{OPTIONS, true, false};
 
 const sample_option& option_of(int id) {
     for (const sample_option& o : SAMPLE_OPTIONS) {
-        if (o.spec.id == id) return o;
+        if (o.word.id == id) return o;
     }
     return SAMPLE_OPTIONS[0];  // not reached: every id but HELP is in the table
 }
@@ -417,6 +417,20 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
     if (s.format == 3) h->Format3Mark = 3;
 }
 
+// Writes the file through a temporary that replaces the target only when
+// complete, so a failed run leaves no output and an existing file as it was.
+int write_sample(const std::string& path, const InfoBlock& info, const HeaderRecord& header,
+                 const intensity_matrix& intensity, const height_matrix& height) {
+    output_file out;
+    if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
+    const int code = write_data_stream(out.stream, &info, &header, &intensity, &height);
+    if (code != 0) {
+        u_output_discard(&out);
+        return code;
+    }
+    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+}
+
 int sample_main(const std::vector<std::string>& args) {
     sample_settings s;
     std::string message;
@@ -461,7 +475,7 @@ int sample_main(const std::vector<std::string>& args) {
         code = matrix_alloc(&intensity);
         if (code == 0) fill_intensity(&intensity);
     }
-    if (code == 0) code = write_data_file(s.output, &info, &header, &intensity, &height);
+    if (code == 0) code = write_sample(s.output, info, header, intensity, height);
     if (code != 0) return cli::failure(SAMPLE_NAME, "Cannot write " + cli::quoted(s.output) + ": " + error_name(code));
     return cli::EXIT_OK;
 }

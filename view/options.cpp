@@ -1,5 +1,6 @@
 // The command line of the viewer: its options and file names.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli.h"
@@ -26,13 +27,29 @@ bool parse_scale(const std::string& text, int* scale) {
     return true;
 }
 
-// "Lo,Hi" with Lo < Hi.
+// Whether text ends in "nm" (any case).
+bool ends_in_nm(std::string_view text) {
+    return text.size() >= 2 && cli::folded_to_lower(text.substr(text.size() - 2)) == "nm";
+}
+
+// "Lo,Hi" with Lo < Hi, both in file units or both in nanometres of surface
+// height, "nm" right after each number ("-50nm,120nm").
 bool parse_range(const std::string& text, view_settings* settings) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    const std::string_view lo_text = std::string_view(text).substr(0, comma);
+    const std::string_view hi_text = std::string_view(text).substr(comma + 1);
+    const bool in_nm = ends_in_nm(lo_text);
+    if (ends_in_nm(hi_text) != in_nm) return false;
+    const std::string numbers = in_nm ? std::string(lo_text.substr(0, lo_text.size() - 2)) + "," +
+                                            std::string(hi_text.substr(0, hi_text.size() - 2))
+                                      : text;
     double lo = 0;
     double hi = 0;
-    if (!cli::parse_number_pair(text, &lo, &hi) || !(lo < hi)) return false;
+    if (!cli::parse_number_pair(numbers, &lo, &hi) || !(lo < hi)) return false;
     settings->range_lo = lo;
     settings->range_hi = hi;
+    settings->range_in_nm = in_nm;
     settings->has_range = true;
     return true;
 }

@@ -1,6 +1,7 @@
 // The picture: panels laid side by side, each camera row drawn once into a
 // picture row and written as many times as the scale asks, with the
-// fiducial crosses over it.
+// fiducial marks over it; the titles and the legend drawn row by row from
+// the layout's items.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -9,21 +10,19 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "view/font.h"
 #include "view/view.h"
 
 namespace spinmap {
 
 namespace {
 
-// A PNG side holds at most 2^31 - 1 pixels.
-constexpr uint64_t MAX_SIDE = 0x7FFFFFFF;
-
-// A cross centre farther than this from the origin cannot reach a frame of
+// A mark centre farther than this from the origin cannot reach a frame of
 // 16-bit size; such points (and NaNs) are skipped before any conversion.
 constexpr double FAR_AWAY = 65536;
 
-// One camera pixel of a cross, inside the frame.
-struct cross_pixel {
+// One camera pixel of a fiducial mark, inside the frame.
+struct mark_pixel {
     int32_t x;
     int32_t y;
     rgb colour;
@@ -31,12 +30,13 @@ struct cross_pixel {
 
 struct panel_plan {
     const view_panel* panel;
-    uint32_t left;                    // first picture column
-    std::vector<cross_pixel> crosses;  // in drawing order
+    uint64_t left;                     // first picture column
+    std::vector<mark_pixel> marks;     // in drawing order
 };
 
 struct picture_plan {
     view_look look;
+    picture_layout layout;
     std::vector<panel_plan> panels;
     std::vector<uint8_t> row;  // one picture row, R G B per pixel
     int32_t drawn_camera_row = -1;
@@ -58,34 +58,30 @@ bool drawable(const view_panel& p, bool intensity) {
     return p.height.matrix != nullptr && has_elements(p.height.window, p.height.size, 1);
 }
 
-// ---- Fiducial crosses ------------------------------------------------------------
+// ---- Fiducial marks ------------------------------------------------------------
 
-void add_cross_pixel(int32_t x, int32_t y, rgb colour, const HeaderRecord& h, std::vector<cross_pixel>* out) {
+void add_mark_pixel(int32_t x, int32_t y, rgb colour, const HeaderRecord& h, std::vector<mark_pixel>* out) {
     if (x >= 0 && y >= 0 && x < h.CameraWidth && y < h.CameraHeight) out->push_back({x, y, colour});
 }
 
-// The pixels of one cross about the pixel nearest to (fx, fy), coordinates
+// The pixels of one mark about the pixel nearest to (fx, fy), coordinates
 // rounded half away from zero; nothing for a NaN or a point far away.
-void add_cross(float fx, float fy, const fiducial_style& style, const HeaderRecord& h,
-               std::vector<cross_pixel>* out) {
+void add_mark(float fx, float fy, const fiducial_style& style, const HeaderRecord& h,
+               std::vector<mark_pixel>* out) {
     const double x = fx;
     const double y = fy;
     if (!(std::fabs(x) <= FAR_AWAY) || !(std::fabs(y) <= FAR_AWAY)) return;
     const auto cx = static_cast<int32_t>(std::round(x));
     const auto cy = static_cast<int32_t>(std::round(y));
-    for (int32_t d = -FIDUCIAL_ARM; d <= FIDUCIAL_ARM; ++d) {
-        if (style.shape == cross_shape::upright) {
-            add_cross_pixel(cx + d, cy, style.colour, h, out);
-            add_cross_pixel(cx, cy + d, style.colour, h, out);
-        } else {
-            add_cross_pixel(cx + d, cy + d, style.colour, h, out);
-            add_cross_pixel(cx + d, cy - d, style.colour, h, out);
+    for (int32_t dy = -FIDUCIAL_ARM; dy <= FIDUCIAL_ARM; ++dy) {
+        for (int32_t dx = -FIDUCIAL_ARM; dx <= FIDUCIAL_ARM; ++dx) {
+            if (mark_covers(style.shape, dx, dy, FIDUCIAL_ARM)) add_mark_pixel(cx + dx, cy + dy, style.colour, h, out);
         }
     }
 }
 
 // Groups A to D in order, each its first count points (at most its room).
-std::vector<cross_pixel> crosses_of(const HeaderRecord& h) {
+std::vector<mark_pixel> marks_of(const HeaderRecord& h) {
     const struct {
         int16_t count;
         const float* coordinates;
@@ -95,11 +91,11 @@ std::vector<cross_pixel> crosses_of(const HeaderRecord& h) {
         {h.FiducialCountC, h.FiducialCoordsC},
         {h.FiducialCountD, h.FiducialCoordsD},
     };
-    std::vector<cross_pixel> pixels;
+    std::vector<mark_pixel> pixels;
     for (int g = 0; g < 4; ++g) {
         const int points = std::min<int>(groups[g].count, FIDUCIAL_ROOM);
         for (int i = 0; i < points; ++i) {
-            add_cross(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], h, &pixels);
+            add_mark(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], h, &pixels);
         }
     }
     return pixels;
@@ -178,32 +174,96 @@ void draw_camera_row(picture_plan* plan, int32_t cy) {
         } else {
             draw_heights(p, plan->look, cy, row);
         }
-        for (const cross_pixel& c : p.crosses) {
+        for (const mark_pixel& c : p.marks) {
             if (c.y == cy) put(row, p.left + uint64_t(c.x) * n, c.colour, n);
         }
     }
     plan->drawn_camera_row = cy;
 }
 
-// Picture row y is camera row y / scale of every panel.
+// ---- Titles and legend -------------------------------------------------------------
+
+// Columns [x, x + count) of the row, clipped to it.
+void put_clipped(uint8_t* row, int64_t row_width, int64_t x, rgb colour, int64_t count) {
+    const int64_t first = std::max<int64_t>(x, 0);
+    const int64_t last = std::min<int64_t>(x + count, row_width);
+    if (first < last) put(row, static_cast<uint64_t>(first), colour, static_cast<int>(last - first));
+}
+
+// Row dy (from the item's top) of one legend item.
+void draw_item_row(const legend_item& item, bool intensity, int64_t dy, uint8_t* row, int64_t row_width) {
+    switch (item.what) {
+        case legend_item::kind::box:
+            put_clipped(row, row_width, item.x, item.colour, item.width);
+            return;
+        case legend_item::kind::bar: {
+            const int index = MAP_COLOURS - 1 - static_cast<int>(dy);
+            const auto level = static_cast<uint8_t>(index);
+            put_clipped(row, row_width, item.x, intensity ? rgb{level, level, level} : HEIGHT_COLOURS[index], item.width);
+            return;
+        }
+        case legend_item::kind::text: {
+            const int glyph_row = static_cast<int>(dy / item.text_scale);
+            int64_t x = item.x;
+            for (const char c : item.text) {
+                const glyph_rows& glyph = glyph_of(c);
+                for (int column = 0; column < GLYPH_WIDTH; ++column) {
+                    if (glyph_lit(glyph, glyph_row, column)) {
+                        put_clipped(row, row_width, x + int64_t{column} * item.text_scale, item.colour, item.text_scale);
+                    }
+                }
+                x += int64_t{GLYPH_ADVANCE} * item.text_scale;
+            }
+            return;
+        }
+        case legend_item::kind::mark: {
+            const int my = static_cast<int>(dy / item.text_scale) - FIDUCIAL_ARM;
+            for (int mx = -FIDUCIAL_ARM; mx <= FIDUCIAL_ARM; ++mx) {
+                if (mark_covers(item.shape, mx, my, FIDUCIAL_ARM)) {
+                    put_clipped(row, row_width, item.x + int64_t{mx + FIDUCIAL_ARM} * item.text_scale, item.colour,
+                                item.text_scale);
+                }
+            }
+            return;
+        }
+    }
+}
+
+// Picture row y: the camera row of every panel it crosses (drawn once per
+// camera row, as the panels never reach the legend), then whatever the
+// titles and the legend put on it.
 const uint8_t* picture_row(void* context, uint32_t y) {
     auto* plan = static_cast<picture_plan*>(context);
-    const auto cy = static_cast<int32_t>(y / static_cast<uint32_t>(plan->look.scale));
-    if (cy != plan->drawn_camera_row) draw_camera_row(plan, cy);
-    return plan->row.data();
+    const picture_layout& layout = plan->layout;
+    const int64_t width = layout.width;
+    uint8_t* row = plan->row.data();
+    const int64_t panel_row = int64_t{y} - layout.panel_top;
+    if (panel_row >= 0) {
+        const auto cy = static_cast<int32_t>(panel_row / plan->look.scale);
+        if (cy != plan->drawn_camera_row) draw_camera_row(plan, cy);
+        std::memset(row + layout.legend_left * 3, BACKGROUND_COLOUR.r, static_cast<std::size_t>(width - layout.legend_left) * 3);
+    } else {
+        std::memset(row, BACKGROUND_COLOUR.r, plan->row.size());
+        plan->drawn_camera_row = -1;
+    }
+    for (const legend_item& item : layout.items) {
+        const int64_t dy = int64_t{y} - item.y;
+        if (dy >= 0 && dy < item.height) draw_item_row(item, plan->look.intensity, dy, row, width);
+    }
+    return row;
 }
 
 // Everything the rows need, made before the output is opened, so that
 // nothing can run out of memory while it is being written.
-int make_plan(const view_panel* panels, std::size_t count, const view_look& look, uint32_t width,
-              picture_plan* plan) {
+int make_plan(const view_panel* panels, std::size_t count, const view_look& look, picture_plan* plan) {
+    int code = lay_out_picture(panels, count, look, &plan->layout);
+    if (code != 0) return code;
     try {
         plan->look = look;
-        plan->row.assign(static_cast<std::size_t>(width) * 3, 0);
-        uint64_t left = 0;
+        plan->row.assign(static_cast<std::size_t>(plan->layout.width) * 3, 0);
         for (std::size_t i = 0; i < count; ++i) {
-            plan->panels.push_back({&panels[i], static_cast<uint32_t>(left), crosses_of(panels[i].header)});
-            left += static_cast<uint64_t>(panels[i].header.CameraWidth) * look.scale + PANEL_GAP;
+            plan->panels.push_back(
+                {&panels[i], static_cast<uint64_t>(plan->layout.panel_left[i]), marks_of(panels[i].header)});
         }
     } catch (const std::bad_alloc&) {
         return ERR_NO_MEM;
@@ -213,40 +273,17 @@ int make_plan(const view_panel* panels, std::size_t count, const view_look& look
 
 }  // namespace
 
-int picture_size(const view_panel* panels, std::size_t count, int scale, uint32_t* width, uint32_t* height) {
-    if (count == 0 || scale < 1 || scale > MAX_SCALE) return ERR_INVALID_PARAM;
-    uint64_t w = 0;
-    uint64_t h = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const HeaderRecord& header = panels[i].header;
-        if (header.CameraWidth <= 0 || header.CameraHeight <= 0) return ERR_INVALID_PARAM;
-        if (i > 0) w += PANEL_GAP;
-        w += static_cast<uint64_t>(header.CameraWidth) * scale;
-        h = std::max<uint64_t>(h, static_cast<uint64_t>(header.CameraHeight) * scale);
-        // Checked at every step: the sum cannot wrap before it is seen.
-        if (w > MAX_SIDE) return ERR_DATASET_DIM_TOO_LARGE;
-    }
-    *width = static_cast<uint32_t>(w);
-    *height = static_cast<uint32_t>(h);
-    return 0;
-}
-
 int write_view_picture(std::string_view path, const view_panel* panels, std::size_t count, const view_look& look) {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    int code = picture_size(panels, count, look.scale, &width, &height);
+    picture_plan plan;
+    int code = make_plan(panels, count, look, &plan);
     if (code != 0) return code;
-    if (!std::isfinite(look.lo) || !std::isfinite(look.hi) || !(look.lo <= look.hi)) return ERR_INVALID_PARAM;
     for (std::size_t i = 0; i < count; ++i) {
         if (!drawable(panels[i], look.intensity)) return ERR_INVALID_PARAM;
     }
-    picture_plan plan;
-    code = make_plan(panels, count, look, width, &plan);
-    if (code != 0) return code;
 
     output_file out;
     if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
-    code = write_png_rows(out.stream, width, height, png_row_source{&plan, picture_row});
+    code = write_png_rows(out.stream, plan.layout.width, plan.layout.height, png_row_source{&plan, picture_row});
     if (code != 0) {
         u_output_discard(&out);
         return code;

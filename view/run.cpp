@@ -1,4 +1,5 @@
 // The viewer program: usage text, error messages, the inputs and the picture.
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -20,7 +21,9 @@ constexpr const char* USAGE_HEAD[] = {
     "This program reads Lumatrix binary data files and writes a PNG picture",
     "of the height data over the whole camera frame.",
     "Valid heights are drawn in a sequential colour map, invalid points in",
-    "dark grey, and fiducials as small crosses, one style for each group A to D.",
+    "dark grey, and fiducials as small marks, one shape and colour for each",
+    "group A to D. A legend beside the pictures explains the colours in",
+    "nanometres of surface height and in file units, and names the marks.",
     "",
     "Usage:",
     "",
@@ -28,7 +31,8 @@ constexpr const char* USAGE_HEAD[] = {
     "",
     "With several input files, their pictures are placed side by side from",
     "left to right and share one colour scale.",
-    "An existing output file is replaced.",
+    "An existing output file is replaced only when it is a PNG picture",
+    "or empty; the output file name must end in .png.",
     "",
 };
 
@@ -40,20 +44,25 @@ constexpr const char* USAGE_OPTIONS[] = {
     "-Range Lo,Hi",
     "This option makes the colour scale run from Lo to Hi, in the units stored",
     "in the file, instead of from the 0.5th to the 99.5th percentile of the",
-    "valid values. Lo must be less than Hi.",
+    "valid values. Lo must be less than Hi. Both may end in nm for nanometres",
+    "of surface height, as in -Range -50nm,120nm.",
+    "The colour scale is printed on standard output in both units.",
     "",
     "-Intensity",
     "This option draws the first intensity frame in grey instead of the heights.",
+    "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn",
+    "where the rotated heights are.",
     "",
 };
 
 // The usage text: the program's own lines around the shared paragraphs.
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 36);
+static_assert(cli::line_count(USAGE) == 43);
 
-// Every input is a regular file, and none of them is the output (by file
-// identity, whatever names reach it): the picture must never replace a data
-// file. An input that cannot be opened here is reported when it is read.
+// Every input is a regular file, none of them is the output (by file
+// identity, whatever names reach it), and the output may hold a picture: the
+// picture must never replace a data file. An input that cannot be opened
+// here is reported when it is read.
 bool check_file_names(const view_settings& settings, std::string* message) {
     for (const std::string& input : settings.inputs) {
         if (!u_is_regular_file(input)) {
@@ -71,43 +80,44 @@ bool check_file_names(const view_settings& settings, std::string* message) {
             return false;
         }
     }
-    return true;
+    return check_picture_target(settings.output, message);
 }
 
 // Reads one input: its header and the one block the picture draws, the
 // other skipped. The attributes are checked as the rotation tool checks
 // them, for the block that was read.
 bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
+    const std::string name = cli::quoted(path);
     intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
     height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
     int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
     if (code != 0) {
-        *message = std::string("Error reading input data file: ") + error_name(code);
+        *message = "Error reading input data file " + name + ": " + error_name(code);
         return false;
     }
     std::string reason;
     code = check_data_attributes(&panel->header, wanted_intensity, wanted_height, true, &reason);
     if (code != 0) {
-        *message = "Invalid attribute information in input data file\n" + reason;
+        *message = "Invalid attribute information in input data file " + name + "\n" + reason;
         return false;
     }
     if (intensity) {
         if (panel->intensity.matrix != nullptr) return true;
-        *message = "Input data file contains no intensity data";
+        *message = "Input data file " + name + " contains no intensity data";
         return false;
     }
     if (panel->height.matrix == nullptr) {
-        *message = "Input data file contains no height data";
+        *message = "Input data file " + name + " contains no height data";
         return false;
     }
     int32_t points = 0;
     code = matrix_count_valid(&panel->height, nullptr, &points);
     if (code != 0) {
-        *message = error_name(code);
+        *message = "Input data file " + name + ": " + error_name(code);
         return false;
     }
     if (points == 0) {
-        *message = "Input data file contains no valid height points";
+        *message = "Input data file " + name + " contains no valid height points";
         return false;
     }
     return true;
@@ -133,9 +143,26 @@ void append_drawn_values(const view_panel& p, bool intensity, std::vector<int32_
     }
 }
 
-// The -Range values, or the percentiles of what is drawn.
+// The -Range values (nanometres turned into file units by the files' one
+// height scale), or the percentiles of what is drawn.
 bool settle_scale(const view_settings& settings, const std::vector<view_panel>& panels, view_look* look,
                   std::string* message) {
+    if (settings.has_range && settings.range_in_nm) {
+        double nm_per_count = 0;
+        if (settings.intensity) {
+            *message = "A range in nanometres is for height pictures, not for -Intensity";
+            return false;
+        }
+        if (!common_height_scale(panels.data(), panels.size(), &nm_per_count)) {
+            *message = "A range in nanometres needs input data files that agree on one height scale";
+            return false;
+        }
+        look->lo = settings.range_lo / nm_per_count;
+        look->hi = settings.range_hi / nm_per_count;
+        if (std::isfinite(look->lo) && std::isfinite(look->hi) && look->lo < look->hi) return true;
+        *message = "The range in nanometres is beyond the file units of the input data files";
+        return false;
+    }
     if (settings.has_range) {
         look->lo = settings.range_lo;
         look->hi = settings.range_hi;
@@ -151,10 +178,29 @@ bool settle_scale(const view_settings& settings, const std::vector<view_panel>& 
     return code == 0;
 }
 
+// The colour scale on standard output, in every unit the legend shows.
+void print_scale(const view_settings& settings, const std::vector<view_panel>& panels, const view_look& look) {
+    const char* const source = settings.has_range ? "-Range" : "0.5th to 99.5th percentile";
+    if (settings.intensity) {
+        std::printf("Colour scale (%s): %g to %g intensity counts of the first frame\n", source, look.lo, look.hi);
+        return;
+    }
+    double nm_per_count = 0;
+    if (common_height_scale(panels.data(), panels.size(), &nm_per_count)) {
+        std::printf("Colour scale (%s): %g to %g file units, %g to %g nm of surface height\n", source, look.lo, look.hi,
+                    look.lo * nm_per_count, look.hi * nm_per_count);
+    } else {
+        std::printf("Colour scale (%s): %g to %g file units (no nanometres: %s)\n", source, look.lo, look.hi,
+                    panels.size() > 1 ? "the files differ in height scale" : "the file has no height scale");
+    }
+    std::fflush(stdout);
+}
+
 bool run_view(const view_settings& settings, std::string* message) {
     if (!check_file_names(settings, message)) return false;
     std::vector<view_panel> panels(settings.inputs.size());
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
+        panels[i].name = settings.inputs[i];
         if (!read_panel(settings.inputs[i], settings.intensity, &panels[i], message)) return false;
     }
     view_look look{settings.scale, settings.intensity, 0, 0};
@@ -164,6 +210,7 @@ bool run_view(const view_settings& settings, std::string* message) {
         *message = std::string("Error writing output PNG file: ") + error_name(code);
         return false;
     }
+    print_scale(settings, panels, look);
     return true;
 }
 

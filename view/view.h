@@ -12,11 +12,19 @@
 // - Intensity pictures (-Intensity): the first intensity frame in grey, index
 //   i of the scale drawn as (i, i, i); camera pixels outside the intensity
 //   window are NO_INTENSITY_COLOUR, a dark blue-grey that no grey level equals.
-// - Fiducials of the header (groups A to D) as crosses over either kind, in
+// - Fiducials of the header (groups A to D) as marks over either kind, in
 //   FIDUCIAL_STYLES, group A first and D last (a later group covers an
 //   earlier one where they meet), clipped at the frame edge.
-// - Gaps between panels and the space below a shorter panel are
-//   BACKGROUND_COLOUR.
+// - Gaps between panels, the margins and the space below a shorter panel
+//   are BACKGROUND_COLOUR.
+//
+// Above each panel stands its title, the file name as given (shortened in
+// the middle to fit the panel); right of the panels the legend: the colour
+// bar with its ticks (nanometres of surface height and, smaller, file units;
+// file units only when the files drawn together disagree on that scale;
+// intensity counts for -Intensity), the fiducial groups present with their
+// marks, and for -Intensity a caption on what the intensity shows. Text is
+// drawn in the viewer's own bitmap font (font.h).
 //
 // The colour scale runs from lo to hi: the -Range values, or the 0.5th and
 // 99.5th percentiles (nearest rank) of the values drawn, over all inputs
@@ -48,29 +56,49 @@ inline constexpr rgb BACKGROUND_COLOUR = {255, 255, 255};
 
 // Picture pixels between two panels (not scaled).
 inline constexpr int PANEL_GAP = 8;
+// Picture pixels around everything.
+inline constexpr int PICTURE_MARGIN = 8;
 inline constexpr int MAX_SCALE = 16;
 
 // Scale index of every value when the scale has no extent (lo == hi).
 inline constexpr int MIDDLE_INDEX = 128;
 
-// A cross reaches this many camera pixels from its centre pixel along each
-// of its four arms; with -Scale N each camera pixel is an N x N block.
+// A fiducial mark reaches this many camera pixels from its centre pixel
+// each way; with -Scale N each camera pixel is an N x N block.
 inline constexpr int FIDUCIAL_ARM = 3;
 
-enum class cross_shape { upright, diagonal };  // "+" and "x"
+// "+", "x", a hollow square and a hollow diamond.
+enum class mark_shape { plus, cross, square, diamond };
 
 struct fiducial_style {
+    char group;
     rgb colour;
-    cross_shape shape;
+    mark_shape shape;
 };
 
-// Groups A, B, C and D.
+// Groups A, B, C and D: four hues far apart and four shapes, so that no two
+// groups look alike at normal size.
 inline constexpr fiducial_style FIDUCIAL_STYLES[4] = {
-    {{255, 0, 0}, cross_shape::upright},     // A: red +
-    {{255, 0, 255}, cross_shape::diagonal},  // B: magenta x
-    {{0, 255, 255}, cross_shape::upright},   // C: cyan +
-    {{255, 136, 0}, cross_shape::diagonal},  // D: orange x
+    {'A', {255, 0, 0}, mark_shape::plus},       // red +
+    {'B', {0, 255, 255}, mark_shape::cross},    // cyan x
+    {'C', {255, 0, 255}, mark_shape::square},   // magenta square
+    {'D', {255, 136, 0}, mark_shape::diamond},  // orange diamond
 };
+
+// True when the pixel (dx, dy) from a mark's centre belongs to the mark,
+// for |dx| and |dy| up to arm.
+constexpr bool mark_covers(mark_shape shape, int dx, int dy, int arm) {
+    const int ax = dx < 0 ? -dx : dx;
+    const int ay = dy < 0 ? -dy : dy;
+    if (ax > arm || ay > arm) return false;
+    switch (shape) {
+        case mark_shape::plus: return ax == 0 || ay == 0;
+        case mark_shape::cross: return ax == ay;
+        case mark_shape::square: return ax == arm || ay == arm;
+        case mark_shape::diamond: return ax + ay == arm;
+    }
+    return false;
+}
 
 // ---- Command line ------------------------------------------------------------
 
@@ -79,6 +107,7 @@ struct view_settings {
     std::string output;               // the last file name
     int scale = 1;
     bool has_range = false;
+    bool range_in_nm = false;  // -Range Lo nm,Hi nm: nanometres of surface height
     double range_lo = 0;
     double range_hi = 0;
     bool intensity = false;
@@ -95,6 +124,12 @@ int spinmap_view_main(const std::vector<std::string>& args);
 // text after "ERROR: ") on the first bad argument or when fewer than two
 // file names were given; settings then hold what was parsed before it.
 bool parse_view_arguments(const std::vector<std::string>& args, view_settings* settings, std::string* message);
+
+// A picture may replace only a picture: the output name must end in ".png"
+// (any case), and a file already there is replaced only when it is empty or
+// begins with the 8-byte PNG signature. False with the message otherwise (a
+// data file, a text, a folder, a file that cannot be read).
+bool check_picture_target(std::string_view path, std::string* message);
 
 // ---- Colour scale --------------------------------------------------------------
 
@@ -120,9 +155,11 @@ inline int colour_index(double value, double lo, double hi) {
 
 // ---- Panels and the picture ----------------------------------------------------
 
-// One input as drawn: its header (camera size and fiducials) and the one
-// matrix the picture needs, the other left empty. It owns its matrices.
+// One input as drawn: its name as given (the panel's title), its header
+// (camera size, height scale and fiducials) and the one matrix the picture
+// needs, the other left empty. It owns its matrices.
 struct view_panel {
+    std::string name;
     HeaderRecord header{};
     owned_height height;
     owned_intensity intensity;
@@ -136,17 +173,69 @@ struct view_look {
     double hi;
 };
 
-// Picture size in pixels: panels side by side with PANEL_GAP between, as
-// tall as the tallest. ERR_DATASET_DIM_TOO_LARGE when a side exceeds the
-// 2^31 - 1 pixels a PNG can hold; ERR_INVALID_PARAM for no panels or a panel
-// without a positive camera size.
-int picture_size(const view_panel* panels, std::size_t count, int scale, uint32_t* width, uint32_t* height);
+// The nanometres of surface height that one height count of every panel
+// stands for: IntfScaleFactor x ObliquityFactor x WavelengthIn / counts per
+// fringe (metres) x 1e9, when that is the same positive finite number for
+// all of them; false when it is not (the files disagree, or a file has no
+// usable scale), *nm_per_count then untouched.
+bool common_height_scale(const view_panel* panels, std::size_t count, double* nm_per_count);
+
+// ---- Legend and layout -----------------------------------------------------------
+
+// One thing drawn outside the panels, in picture pixels: a filled box, a
+// line of text (every font pixel a text_scale x text_scale block), a
+// fiducial mark (every mark pixel a block of that size), or the colour bar
+// (top row the last colour of the scale, bottom row the first).
+struct legend_item {
+    enum class kind { box, text, mark, bar } what;
+    int64_t x;
+    int64_t y;
+    int64_t width;
+    int64_t height;
+    rgb colour;               // box, text
+    std::string text;         // text
+    int text_scale = 1;       // text, mark
+    mark_shape shape{};       // mark
+};
+
+// Text width in pixels at a text scale (no trailing blank column).
+int64_t text_width(std::string_view text, int text_scale);
+
+// The name shortened in the middle, "head...tail", to at most max_chars
+// characters (at least 5); a name that fits stays as it is.
+std::string shortened_name(std::string_view name, std::size_t max_chars);
+
+// The labelled values of a scale from lo to hi: multiples of the largest
+// step among 1, 2 and 5 times a power of ten that gives at least min_count
+// of them within lo..hi, ascending; *step receives the step. Ends whose
+// difference is not a positive finite number give lo alone (nothing when lo
+// is not finite); a scale too narrow for its magnitude gives its two ends.
+std::vector<double> scale_ticks(double lo, double hi, int min_count, double* step);
+
+// Where everything goes: each panel's first column, the first row of the
+// panels, the picture's size and everything drawn beside the panels.
+struct picture_layout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int64_t panel_top = 0;
+    std::vector<int64_t> panel_left;
+    int64_t legend_left = 0;
+    int64_t bar_top = 0;  // the colour bar: one row per scale index, 255 at the top
+    std::vector<legend_item> items;
+};
+
+// Lays out the picture of the panels. ERR_DATASET_DIM_TOO_LARGE when a side
+// exceeds the 2^31 - 1 pixels a PNG can hold; ERR_INVALID_PARAM for no
+// panels, a panel without a positive camera size, or a scale that is not
+// finite; ERR_NO_MEM.
+int lay_out_picture(const view_panel* panels, std::size_t count, const view_look& look, picture_layout* layout);
 
 // Writes the picture of the panels as an 8-bit RGB PNG, row by row, through
 // a temporary beside the target (platform.h): the target is replaced only
 // when the whole picture was written. ERR_CANT_CREATE_FILE when the output
 // cannot be opened, ERR_CANT_WRITE_FILE when writing or committing fails,
-// ERR_NO_MEM, or a code of picture_size(); on failure nothing is left behind.
+// ERR_NO_MEM, or a code of lay_out_picture(); on failure nothing is left
+// behind.
 int write_view_picture(std::string_view path, const view_panel* panels, std::size_t count, const view_look& look);
 
 // Supplies picture row y (width * 3 bytes of R, G, B) to write_png_rows.

@@ -305,6 +305,8 @@ std::vector<std::string> sample_command() { return command_from("SPINMAP_SAMPLE"
 
 std::vector<std::string> view_command() { return command_from("SPINMAP_VIEW", SPINMAP_VIEW_EXE); }
 
+std::vector<std::string> info_command() { return command_from("SPINMAP_INFO", SPINMAP_INFO_EXE); }
+
 bool tool_is_windows() {
     for (const std::string& word : tool_command()) {
         if (word.size() < 4) continue;
@@ -331,6 +333,10 @@ tool_output run_sample(const std::vector<std::string>& args, const run_options& 
 
 tool_output run_viewer(const std::vector<std::string>& args, const run_options& options) {
     return run_program(view_command(), args, options);
+}
+
+tool_output run_inspector(const std::vector<std::string>& args, const run_options& options) {
+    return run_program(info_command(), args, options);
 }
 
 std::function<void()> limit_file_size(std::uint64_t bytes) {

@@ -200,7 +200,8 @@ std::optional<std::string> read_file(const std::string& path);
 // The tool is started by the command in SPINMAP_TOOL when that environment
 // variable is set (a command line split on spaces, e.g.
 // "wine64 build-win/spinmap.exe"), otherwise by the built program; the sample
-// generator likewise by SPINMAP_SAMPLE, the viewer by SPINMAP_VIEW.
+// generator likewise by SPINMAP_SAMPLE, the viewer by SPINMAP_VIEW, the
+// inspector by SPINMAP_INFO.
 
 struct run_options {
     // Written to the child's standard input, which then reaches its end.
@@ -241,10 +242,12 @@ struct tool_output {
 tool_output run_program(const std::vector<std::string>& command, const std::vector<std::string>& args,
                         const run_options& options = {});
 
-// The commands that start the tool, the sample generator and the viewer.
+// The commands that start the tool, the sample generator, the viewer and
+// the inspector.
 std::vector<std::string> tool_command();
 std::vector<std::string> sample_command();
 std::vector<std::string> view_command();
+std::vector<std::string> info_command();
 
 // True when the tool command names a Windows program (a word ending in
 // ".exe"), run under Wine, say. Tests of what only POSIX has (symbolic links,
@@ -256,6 +259,7 @@ bool tool_is_windows();
 tool_output run_tool(const std::vector<std::string>& args, const run_options& options = {});
 tool_output run_sample(const std::vector<std::string>& args, const run_options& options = {});
 tool_output run_viewer(const std::vector<std::string>& args, const run_options& options = {});
+tool_output run_inspector(const std::vector<std::string>& args, const run_options& options = {});
 
 // A child setup that limits the size of files the child writes to `bytes`
 // and ignores SIGXFSZ, so a write past the limit fails instead of killing it.

@@ -2,6 +2,7 @@
 // status, and the file left behind (none, or the one that was there).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,6 +88,42 @@ TEST(SampleRefusal, ExistingFileIsReplacedOnlyWithOverwrite) {
     ASSERT_EQ(run_sample({"-Camera", "16x12", fresh}).exit_status, 0);
     EXPECT_EQ(read_file(path), read_file(fresh));
     EXPECT_NE(read_file(path), std::optional<std::string>("kept"));
+}
+
+// A write that fails part way (the file size limit), or a file with nothing
+// to hold, leaves no output and no temporary, and an existing file as it was.
+TEST(SampleRefusal, FailedWriteLeavesTheFolderAsItWas) {
+    struct failure {
+        std::vector<std::string> args;  // before the output name
+        std::uint64_t size_limit;       // 0: none
+        std::optional<std::string> existing;
+        std::string error;
+    };
+    const failure cases[] = {
+        {{"-Camera", "64x48"}, 4096, std::nullopt, "ERR_CANT_WRITE_FILE"},
+        {{"-Overwrite", "-Camera", "64x48"}, 4096, "kept", "ERR_CANT_WRITE_FILE"},
+        {{"-Overwrite", "-Camera", "64x48"}, 1, "kept", "ERR_CANT_WRITE_FILE"},
+        {{"-Window", "0,0,0,0", "-Buckets", "0"}, 0, std::nullopt, "ERR_INVALID_PARAM"},
+    };
+    for (const failure& c : cases) {
+        scratch_folder dir;
+        const std::string path = dir.file("out.dat");
+        if (c.existing) {
+            ASSERT_TRUE(write_file(path, *c.existing));
+        }
+        const std::vector<std::string> before = dir.names();
+        std::vector<std::string> args = c.args;
+        args.push_back(path);
+        run_options o;
+        if (c.size_limit != 0) o.child_setup = limit_file_size(c.size_limit);
+        SCOPED_TRACE(args[0] + " limit " + std::to_string(c.size_limit));
+        const tool_output r = run_sample(args, o);
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Spinmap Sample\nERROR: Cannot write \"" + path + "\": " + c.error + "\n");
+        EXPECT_EQ(dir.names(), before);
+        EXPECT_EQ(read_file(path), c.existing);
+    }
 }
 
 }  // namespace

@@ -57,9 +57,14 @@ struct sample_file {
 // rising by 10 a column from 1000 to 1290, constant down a column, with the
 // block x 10..13, y 5..7 invalid; fiducial A at (23.5, 9.7) and B at (2, 1)
 // next to the corner, C at a NaN and far away, D empty. The percentiles of
-// its 408 valid heights are 1000 (rank 3) and 1290 (rank 406).
+// its 408 valid heights are 1000 (rank 3) and 1290 (rank 406). One count is
+// 2^-20 m / 4096 = 2^-32 m = 0.23283064365386963 nm of surface height, so
+// the heights run from 232.83 to 300.35 nm.
 inline void write_ramp_file(const std::string& path) {
     sample_file f(40, 20);
+    f.header.IntfScaleFactor = 1;
+    f.header.WavelengthIn = 0x1p-20f;
+    f.header.PhaseRes = 0;
     f.set_heights({4, 2, 30, 14}, [](int x, int y) {
         return x >= 10 && x <= 13 && y >= 5 && y <= 7 ? INVALID_HEIGHT : 1000 + 10 * (x - 4);
     });
@@ -78,6 +83,10 @@ inline void write_ramp_file(const std::string& path) {
     f.write(path);
 }
 
+// Where the viewer puts the first panel: below its title, inside the margin.
+inline constexpr uint32_t PANEL_LEFT = 8;
+inline constexpr uint32_t PANEL_TOP = 30;
+
 // A decoded picture, 8-bit RGB.
 struct picture {
     uint32_t width = 0;
@@ -87,6 +96,8 @@ struct picture {
         const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
         return {bytes[i], bytes[i + 1], bytes[i + 2]};
     }
+    // Camera pixel (x, y) of the first panel, at -Scale 1.
+    rgb camera(uint32_t x, uint32_t y) const { return at(PANEL_LEFT + x, PANEL_TOP + y); }
 };
 
 // Decodes a PNG file that must be 8-bit RGB without alpha.

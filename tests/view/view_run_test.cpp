@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,9 @@ const char* const USAGE =
     "This program reads Lumatrix binary data files and writes a PNG picture\n"
     "of the height data over the whole camera frame.\n"
     "Valid heights are drawn in a sequential colour map, invalid points in\n"
-    "dark grey, and fiducials as small crosses, one style for each group A to D.\n"
+    "dark grey, and fiducials as small marks, one shape and colour for each\n"
+    "group A to D. A legend beside the pictures explains the colours in\n"
+    "nanometres of surface height and in file units, and names the marks.\n"
     "\n"
     "Usage:\n"
     "\n"
@@ -41,7 +44,8 @@ const char* const USAGE =
     "\n"
     "With several input files, their pictures are placed side by side from\n"
     "left to right and share one colour scale.\n"
-    "An existing output file is replaced.\n"
+    "An existing output file is replaced only when it is a PNG picture\n"
+    "or empty; the output file name must end in .png.\n"
     "\n"
     "Options:\n"
     "\n"
@@ -55,10 +59,14 @@ const char* const USAGE =
     "-Range Lo,Hi\n"
     "This option makes the colour scale run from Lo to Hi, in the units stored\n"
     "in the file, instead of from the 0.5th to the 99.5th percentile of the\n"
-    "valid values. Lo must be less than Hi.\n"
+    "valid values. Lo must be less than Hi. Both may end in nm for nanometres\n"
+    "of surface height, as in -Range -50nm,120nm.\n"
+    "The colour scale is printed on standard output in both units.\n"
     "\n"
     "-Intensity\n"
     "This option draws the first intensity frame in grey instead of the heights.\n"
+    "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn\n"
+    "where the rotated heights are.\n"
     "\n"
     "Exit Status\n"
     "If successful, the exit status is 0.\n"
@@ -101,6 +109,8 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
         {{"-Range", "nan,1", "a.dat", "a.png"}, "Invalid range \"nan,1\""},
         {{"-Range", "0,inf", "a.dat", "a.png"}, "Invalid range \"0,inf\""},
         {{"-Range", "0,1e39", "a.dat", "a.png"}, "Invalid range \"0,1e39\""},
+        {{"-Range", "-50nm,120", "a.dat", "a.png"}, "Invalid range \"-50nm,120\""},  // one unit for both
+        {{"-Range", "-50 nm,120 nm", "a.dat", "a.png"}, "Invalid range \"-50 nm,120 nm\""},
         {{"-Scale", "2", "-Intensity"}, "No input data file specified"},
         {{"-Intensity", "a.dat"}, "No output PNG file specified"},
         // The first error ends the run.
@@ -135,30 +145,60 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         f.set_heights({2, 0, 7, 8}, [](int, int) { return 1; });  // one column beyond the camera
         f.write(folder.file("too-wide.dat"));
     }
-    ASSERT_TRUE(write_file(folder.file("old.png"), "an earlier picture"));
+    {
+        sample_file f(8, 8);  // the ramp's counts are 2^-32 m, these 2^-35 m
+        f.set_heights({0, 0, 8, 8}, [](int, int) { return 1; });
+        f.header.WavelengthIn = 0x1p-20f;
+        f.header.PhaseRes = 1;
+        f.write(folder.file("other-scale.dat"));
+    }
+    ASSERT_TRUE(write_file(folder.file("old.png"), "\x89PNG\r\n\x1b\n: one byte off a picture"));
+    {
+        sample_file f(8, 8);
+        f.set_heights({0, 0, 8, 8}, [](int, int) { return 1; });
+        f.write(folder.file("data.PNG"));
+    }
+    std::filesystem::create_directory(folder.file("folder.png"));
     ASSERT_EQ(link(good.c_str(), folder.file("hard-link.png").c_str()), 0);
     ASSERT_EQ(symlink(good.c_str(), folder.file("soft-link.png").c_str()), 0);
     const std::vector<std::string> names = folder.names();
     const std::optional<std::string> good_bytes = read_file(good);
 
     const std::string out = folder.file("out.png");
+    const auto named = [&](const std::string& name) { return "\"" + folder.file(name) + "\""; };
     const struct {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{good, folder.file("missing.dat"), out}, "Cannot access input data file \"" + folder.file("missing.dat") + "\""},
-        {{good, folder.file("text.dat"), folder.file("old.png")}, "Error reading input data file: ERR_NOT_A_DATA_FILE"},
-        {{folder.file("no-heights.dat"), out}, "Input data file contains no height data"},
-        {{folder.file("all-invalid.dat"), out}, "Input data file contains no valid height points"},
-        {{"-Intensity", good, out}, "Input data file contains no intensity data"},
-        {{folder.file("too-wide.dat"), out},
-         "Invalid attribute information in input data file\nCamera width or height inconsistent with data."},
+        {{good, folder.file("missing.dat"), out}, "Cannot access input data file " + named("missing.dat")},
+        {{good, folder.file("text.dat"), out},
+         "Error reading input data file " + named("text.dat") + ": ERR_NOT_A_DATA_FILE"},
+        {{folder.file("no-heights.dat"), out}, "Input data file " + named("no-heights.dat") + " contains no height data"},
+        {{folder.file("all-invalid.dat"), out},
+         "Input data file " + named("all-invalid.dat") + " contains no valid height points"},
+        {{"-Intensity", good, out}, "Input data file " + named("good.dat") + " contains no intensity data"},
+        {{folder.file("too-wide.dat"), out}, "Invalid attribute information in input data file " + named("too-wide.dat") +
+                                                 "\nCamera width or height inconsistent with data."},
         {{good, folder.file("no-such-folder/out.png")}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
-        {{good, folder.path()}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
-        {{good, good}, "Output PNG file is an input data file \"" + good + "\""},
+        {{good, good}, "Output PNG file is an input data file " + named("good.dat")},
         {{folder.file("no-heights.dat"), good, folder.file("hard-link.png")},
-         "Output PNG file is an input data file \"" + folder.file("hard-link.png") + "\""},
-        {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file \"" + folder.file("soft-link.png") + "\""},
+         "Output PNG file is an input data file " + named("hard-link.png")},
+        {{good, folder.file("soft-link.png")}, "Output PNG file is an input data file " + named("soft-link.png")},
+        {{"-Range", "250nm,280nm", good, folder.file("other-scale.dat"), out},
+         "A range in nanometres needs input data files that agree on one height scale"},
+        {{"-Intensity", "-Range", "1nm,2nm", folder.file("no-heights.dat"), out},
+         "A range in nanometres is for height pictures, not for -Intensity"},
+        // The picture never replaces what is not a picture, nor takes a
+        // name that is not one: the forgotten output name, a data file.
+        {{good, folder.file("no-heights.dat")},
+         "Output PNG file name does not end in \".png\": " + named("no-heights.dat")},
+        {{good, folder.file("out.jpg")}, "Output PNG file name does not end in \".png\": " + named("out.jpg")},
+        {{good, folder.file("data.PNG")},
+         "Output PNG file " + named("data.PNG") + " exists and is not a PNG picture; it is not replaced"},
+        {{good, folder.file("old.png")},
+         "Output PNG file " + named("old.png") + " exists and is not a PNG picture; it is not replaced"},
+        {{good, folder.file("folder.png")},
+         "Output PNG file " + named("folder.png") + " exists and is not a PNG picture; it is not replaced"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -169,7 +209,9 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         EXPECT_EQ(folder.names(), names);
     }
     EXPECT_EQ(read_file(good), good_bytes);
-    EXPECT_EQ(read_file(folder.file("old.png")), std::optional<std::string>("an earlier picture"));
+    EXPECT_EQ(read_file(folder.file("old.png")),
+              std::optional<std::string>("\x89PNG\r\n\x1b\n: one byte off a picture"));
+    EXPECT_EQ(read_file(folder.file("data.PNG")).value_or("").substr(0, 4), "\x88\x1b\x03\x6f");
 }
 
 TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
@@ -179,25 +221,30 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     write_ramp_file(in);
     const tool_output r = run_tool({"-Angle", "90", "-Pivot", "20,10", "-NoInterp", in, turned});
     ASSERT_EQ(r.exit_status, 0) << r.err;
+    // An empty file is replaced, and so is a picture.
+    ASSERT_TRUE(write_file(folder.file("both.png"), ""));
+    ASSERT_EQ(run_viewer({in, folder.file("both.png")}).exit_status, 0);
     const tool_output v = run_viewer({in, turned, folder.file("both.png")});
     ASSERT_EQ(v.exit_status, 0) << v.err;
-    EXPECT_EQ(v.out + v.err, "");
+    // The scale in both units: 1000 and 1290 counts of 2^-32 m.
+    EXPECT_EQ(v.out, "Colour scale (0.5th to 99.5th percentile): 1000 to 1290 file units, "
+                     "232.831 to 300.352 nm of surface height\n");
+    EXPECT_EQ(v.err, "");
     picture p;
     read_picture(folder.file("both.png"), &p);
-    ASSERT_EQ(p.width, 40u + 8 + 40);
     // (23.5, 9.7) turns about (20, 10) to (19.7, 6.5): drawn about (20, 7).
-    const uint32_t left = 48;
-    EXPECT_EQ(p.at(24, 10), RED);
-    EXPECT_EQ(p.at(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
+    const uint32_t left = 40 + 8;
+    EXPECT_EQ(p.camera(24, 10), RED);
+    EXPECT_EQ(p.camera(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
     for (const auto& [x, y] : {std::pair{20, 7}, {17, 7}, {23, 7}, {20, 4}, {20, 10}}) {
-        EXPECT_EQ(p.at(left + x, y), RED) << x << "," << y;
+        EXPECT_EQ(p.camera(left + x, y), RED) << x << "," << y;
     }
     // The heights turned with it: the top of the ramp, column 33, is now
     // row 10 - (33 - 20) = -3, off the frame; column 30 is row 0, the invalid
     // block's columns 10..13 are rows 17..20, its rows 5..7 columns 15..17.
-    EXPECT_EQ(p.at(left + 12, 0), HEIGHT_COLOURS[229]);  // 1260: 228.6
-    EXPECT_EQ(p.at(left + 15, 17), NO_HEIGHT_COLOUR);
-    EXPECT_EQ(p.at(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
+    EXPECT_EQ(p.camera(left + 12, 0), HEIGHT_COLOURS[229]);  // 1260: 228.6
+    EXPECT_EQ(p.camera(left + 15, 17), NO_HEIGHT_COLOUR);
+    EXPECT_EQ(p.camera(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
 }
 
 }  // namespace

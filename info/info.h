@@ -1,0 +1,69 @@
+// Spinmap Info: what a measurement data file holds, for a user who wants to
+// know before rotating it. For each file given: the header's camera, pixel
+// sizes, wavelength, scale and obliquity factors, phase resolution and time
+// stamp; the height and intensity windows; the valid heights' window, count,
+// minimum, maximum, peak-to-valley and RMS in file units and nanometres; and
+// the fiducials. With -Angle (and -Pivot) also how spinmap would rotate the
+// file: the pivot, and whether the heights stay, move exactly or are
+// interpolated, with and without -NoInterp, from the same rotation plan the
+// tool follows.
+//
+// Report lines go to standard output as "key = value" with the key in 20
+// characters, as spinmap's verbose report; errors go to standard error as
+// "Spinmap Info" on one line and "ERROR: ..." on the next. A file that cannot
+// be read is reported and the others are still shown; the exit status is 1
+// when any file failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "datafile/datafile.h"
+
+namespace spinmap {
+
+inline constexpr const char* INFO_TOOL_NAME = "Spinmap Info";
+
+// A pivot coordinate holding this value means that no pivot was given.
+inline constexpr double INFO_NO_PIVOT = 3.4028234663852886e38;
+
+struct info_settings {
+    std::vector<std::string> inputs;  // in command-line order
+    bool has_angle = false;
+    double angle = 0;
+    double pivot_x = INFO_NO_PIVOT;
+    double pivot_y = INFO_NO_PIVOT;
+};
+
+// The whole program: parses the arguments (after the program name), reports
+// every file and returns the exit status (0 success, 1 the usage text and
+// every failure).
+int spinmap_info_main(const std::vector<std::string>& args);
+
+// Parses the arguments left to right, options as spinmap takes them. False
+// with the message (the text after "ERROR: ") on the first bad argument, when
+// no file name was given, or for -Pivot without -Angle.
+bool parse_info_arguments(const std::vector<std::string>& args, info_settings* settings, std::string* message);
+
+// Prints the report of one file (and, with an angle, its rotation plan).
+// False with the message, which names the file, when it cannot be read or
+// its attributes are unsound; nothing of it is printed then.
+bool report_file(const info_settings& settings, const std::string& path, std::string* message);
+
+// Statistics of the valid heights of a matrix, in file units: the RMS is
+// taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the
+// sum each formed in one pass in double.
+struct height_statistics {
+    int64_t count = 0;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    double mean = 0;
+    double rms = 0;
+};
+
+// ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix
+// without elements or whose window needs more than it holds.
+int measure_heights(const height_matrix& height, height_statistics* stats);
+
+}  // namespace spinmap
