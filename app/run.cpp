@@ -149,14 +149,9 @@ bool trim(run_data* d, const run_report& report) {
 // only copy of the measurement, so its replacement must survive a crash too.
 int write_output(std::string_view input_path, std::string_view path, const InfoBlock& info,
                  const HeaderRecord& header, const intensity_matrix& intensity, const height_matrix& height) {
-    output_file out;
-    if (!u_output_open(path, &out, u_names_same_file(input_path, path))) return ERR_CANT_CREATE_FILE;
-    const int code = write_data_stream(out.stream, &info, &header, &intensity, &height);
-    if (code != 0) {
-        u_output_discard(&out);
-        return code;
-    }
-    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+    return u_write_output(path, u_names_same_file(input_path, path), [&](std::FILE* stream) {
+        return write_data_stream(stream, &info, &header, &intensity, &height);
+    });
 }
 
 bool write(const run_settings& settings, const run_data& d, const run_report& report) {

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "errors/errors.h"
+
 namespace spinmap {
 
 // True when the path begins with a UTF-16 byte-order mark.
@@ -98,6 +100,22 @@ bool u_output_commit(output_file* out);
 
 // Closes the stream and removes the temporary; the target is not touched.
 void u_output_discard(output_file* out);
+
+// Writes an output whole or not at all: write(stream) fills it and returns an
+// error code; on 0 the output is committed, otherwise discarded. Returns
+// ERR_CANT_CREATE_FILE when the output cannot be opened, write's code when it
+// fails, and ERR_CANT_WRITE_FILE when the commit fails.
+template <typename Write>
+int u_write_output(std::string_view path, bool durable, Write&& write) {
+    output_file out;
+    if (!u_output_open(path, &out, durable)) return ERR_CANT_CREATE_FILE;
+    const int code = write(out.stream);
+    if (code != 0) {
+        u_output_discard(&out);
+        return code;
+    }
+    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+}
 
 // The steps of a commit that a test may watch or fail.
 enum class commit_step { flush_contents, rename, flush_folder };

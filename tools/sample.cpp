@@ -421,14 +421,9 @@ void set_attributes(const sample_settings& s, HeaderRecord* h) {
 // complete, so a failed run leaves no output and an existing file as it was.
 int write_sample(const std::string& path, const InfoBlock& info, const HeaderRecord& header,
                  const intensity_matrix& intensity, const height_matrix& height) {
-    output_file out;
-    if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
-    const int code = write_data_stream(out.stream, &info, &header, &intensity, &height);
-    if (code != 0) {
-        u_output_discard(&out);
-        return code;
-    }
-    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+    return u_write_output(path, false, [&](std::FILE* stream) {
+        return write_data_stream(stream, &info, &header, &intensity, &height);
+    });
 }
 
 int sample_main(const std::vector<std::string>& args) {

@@ -281,14 +281,9 @@ int write_view_picture(std::string_view path, const view_panel* panels, std::siz
         if (!drawable(panels[i], look.intensity)) return ERR_INVALID_PARAM;
     }
 
-    output_file out;
-    if (!u_output_open(path, &out)) return ERR_CANT_CREATE_FILE;
-    code = write_png_rows(out.stream, plan.layout.width, plan.layout.height, png_row_source{&plan, picture_row});
-    if (code != 0) {
-        u_output_discard(&out);
-        return code;
-    }
-    return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
+    return u_write_output(path, false, [&](std::FILE* stream) {
+        return write_png_rows(stream, plan.layout.width, plan.layout.height, png_row_source{&plan, picture_row});
+    });
 }
 
 }  // namespace spinmap
