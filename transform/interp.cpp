@@ -13,6 +13,13 @@ namespace spinmap {
 
 namespace {
 
+// Asks for the cache lines of out[0 .. n-1], to be written.
+void prefetch_for_writing(const int32_t* out, int n) {
+    constexpr int LINE = 64 / sizeof(int32_t);
+    for (int k = 0; k < n; k += LINE) __builtin_prefetch(out + k, 1);
+    __builtin_prefetch(out + n - 1, 1);
+}
+
 // Maps every result point (X, Y) back into the source and evaluates it there:
 //   a = c(X - px) - s(Y - py) + px - source x
 //   b = s(X - px) + c(Y - py) + py - source y
@@ -46,6 +53,9 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
             const double y_offset = (result_window.y + row) - py;
             t.s_y = s * y_offset;
             t.c_y = c * y_offset;
+            if (row + PREFETCH_ROWS < result_window.height) {
+                prefetch_for_writing(result_rows[row + PREFETCH_ROWS] + column0, n);
+            }
             evaluate_row(source_rows, c_x, s_x, n, t, result_rows[row] + column0);
         }
     }

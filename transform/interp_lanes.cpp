@@ -133,8 +133,11 @@ void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const dou
 namespace {
 
 // Asks for the source line lane 0 will need PREFETCH_ROWS rows further down.
-// Any address in the source will do; this one is clamped into it.
-inline void prefetch_ahead(const int32_t* source, double a, double b, const row_terms& t) {
+// Any address in the source will do; this one is clamped into it. Always
+// inlined: GCC counts a prefetch as no side effect, so a call it leaves out
+// of line is a call to a function without effects, and it drops the call
+// (both wide kernels then prefetched nothing).
+__attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source, double a, double b, const row_terms& t) {
     const double a_ahead = std::min(std::max(a + t.lead_a, 0.0), t.last_column);
     const double b_ahead = std::min(std::max(b + t.lead_b, 0.0), t.last_row);
     const int64_t ahead = static_cast<int64_t>(b_ahead) * t.width + static_cast<int64_t>(a_ahead);

@@ -79,7 +79,10 @@ constexpr int STRIP = 64;
 // The source lines a strip row will need this many rows further down are
 // asked for ahead of time: the walk crosses the source diagonally, which no
 // hardware prefetcher follows. One point in PREFETCH_EVERY is enough, since
-// neighbouring points share lines.
+// neighbouring points share lines. The result lines of the strip row that
+// many rows further down are asked for too, for writing: the strip's rows
+// are a whole result row apart, so their lines would otherwise each be
+// fetched only when written.
 constexpr int PREFETCH_ROWS = 8;
 constexpr int PREFETCH_EVERY = 8;
 
