@@ -277,97 +277,102 @@ __attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_ro
     if (groups < n) evaluate_row_plain(source_rows, c_x + groups, s_x + groups, n - groups, t, out + groups);
 }
 
-// The same eight at a time in AVX-512 lanes, the lane conditions held in
-// mask registers; fewer than eight points left go to the AVX2 kernel. The
+namespace {
+
+// The low and the high eight 32-bit lanes as doubles (the maskz forms select
+// every lane: the same instructions without an undefined pass-through operand).
+__attribute__((target("avx512f"))) inline __m512d low_as_doubles(__m512i lanes) {
+    return _mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, lanes, 0));
+}
+__attribute__((target("avx512f"))) inline __m512d high_as_doubles(__m512i lanes) {
+    return _mm512_maskz_cvtepi32_pd(0xFF, _mm512_maskz_extracti64x4_epi64(0xFF, lanes, 1));
+}
+
+}  // namespace
+
+// The same eight at a time in AVX-512 lanes, in one pass: the reads of a
+// group are in flight while the next groups' positions are found. The lane
+// conditions are held in mask registers. One 64-bit gather reads the pairs
+// (x0, x0 + 1) of a source row for the eight points (of the lanes inside the
+// source only); one permutation takes the first of every pair of both rows
+// (the left neighbours) and another the second, which is the right neighbour
+// only where a > x0 (plane_value's x1). A group in which a point would read
+// a pair ending beyond the source (only the last column of the last row can)
+// goes to the plain path, as do fewer than eight points left. The
 // conversions select every lane through ALL_LANES: the same instructions,
 // without the undefined pass-through operand of the unmasked intrinsics.
 __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const* source_rows, const double* c_x,
                                                                  const double* s_x, int n, const row_terms& t,
                                                                  int32_t* out) {
-    if (t.last_pair < 0) {
-        evaluate_row_plain(source_rows, c_x, s_x, n, t, out);
-        return;
-    }
     constexpr __mmask8 ALL_LANES = 0xFF;
+    constexpr __mmask16 ALL_LANES_16 = 0xFFFF;
     const int32_t* const source = source_rows[0];
     const int groups = n & ~7;
-    neighbour_reads reads;
-    alignas(64) double wx[STRIP], wy[STRIP];
-    __mmask8 inside_lanes[STRIP / 8];
 
-    const __m512d zero = _mm512_setzero_pd(), half = _mm512_set1_pd(0.5), minus_one = _mm512_set1_pd(-1);
+    const __m512d zero = _mm512_setzero_pd(), half = _mm512_set1_pd(0.5);
     const __m512d last_column = _mm512_set1_pd(t.last_column), last_row = _mm512_set1_pd(t.last_row);
-    const __m512d width = _mm512_set1_pd(t.width);
+    const __m512d width = _mm512_set1_pd(t.width), last_pair = _mm512_set1_pd(t.last_pair);
     const __m512d s_y = _mm512_set1_pd(t.s_y), c_y = _mm512_set1_pd(t.c_y);
     const __m512d px = _mm512_set1_pd(t.px), py = _mm512_set1_pd(t.py);
     const __m512d sx = _mm512_set1_pd(t.sx), sy = _mm512_set1_pd(t.sy);
-    const __m128i last_pair = _mm_set1_epi32(t.last_pair);
+    const __m512d divisor = _mm512_set1_pd(4);
+    const __m512d upper_bound = _mm512_set1_pd(2147483640.0), lower_bound = _mm512_set1_pd(-2147483649.0);
+    const __m512i firsts = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i seconds = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    const __m512i invalid_16 = _mm512_set1_epi32(INVALID_HEIGHT);
+    const __m256i invalid = _mm256_set1_epi32(INVALID_HEIGHT);
     for (int k = 0; k < groups; k += 8) {
         __m512d a = _mm512_sub_pd(_mm512_add_pd(_mm512_sub_pd(_mm512_loadu_pd(c_x + k), s_y), px), sx);
         __m512d b = _mm512_sub_pd(_mm512_add_pd(_mm512_add_pd(_mm512_loadu_pd(s_x + k), c_y), py), sy);
+        // Ordered comparisons: a NaN lane is outside.
         const __mmask8 inside = _mm512_cmp_pd_mask(a, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(a, last_column, _CMP_LE_OQ) &
                                 _mm512_cmp_pd_mask(b, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(b, last_row, _CMP_LE_OQ);
-        inside_lanes[k / 8] = inside;
-        if (inside == 0) continue;
-        a = _mm512_maskz_mov_pd(inside, a);
-        b = _mm512_maskz_mov_pd(inside, b);
-        const __m512d x0 = _mm512_maskz_cvtepi32_pd(ALL_LANES, _mm512_maskz_cvttpd_epi32(ALL_LANES, a));
-        const __m512d y0 = _mm512_maskz_cvtepi32_pd(ALL_LANES, _mm512_maskz_cvttpd_epi32(ALL_LANES, b));
-        const __m256i upper = _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_add_pd(_mm512_mul_pd(y0, width), x0));
-        const __m256i right =
-            _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(a, x0, _CMP_GT_OQ), minus_one));
-        const __m256i lower = _mm256_add_epi32(
-            upper, _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(b, y0, _CMP_GT_OQ), width)));
-        for (int half_group = 0; half_group < 2; ++half_group) {
-            const __m128i right_half = half_group == 0 ? _mm256_castsi256_si128(right) : _mm256_extracti128_si256(right, 1);
-            const __m128i upper_half = half_group == 0 ? _mm256_castsi256_si128(upper) : _mm256_extracti128_si256(upper, 1);
-            const __m128i lower_half = half_group == 0 ? _mm256_castsi256_si128(lower) : _mm256_extracti128_si256(lower, 1);
-            plan_reads(&reads, 0, k + 4 * half_group, upper_half, right_half, last_pair);
-            plan_reads(&reads, 1, k + 4 * half_group, lower_half, right_half, last_pair);
-        }
-        _mm512_store_pd(wx + k, _mm512_sub_pd(_mm512_sub_pd(a, x0), half));
-        _mm512_store_pd(wy + k, _mm512_sub_pd(_mm512_sub_pd(b, y0), half));
-        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm512_cvtsd_f64(a), _mm512_cvtsd_f64(b), t);
-    }
-
-    const __m512d divisor = _mm512_set1_pd(4);
-    const __m512d upper_bound = _mm512_set1_pd(2147483640.0), lower_bound = _mm512_set1_pd(-2147483649.0);
-    const __m512d invalid_value = _mm512_set1_pd(INVALID_HEIGHT);
-    const __m256i invalid = _mm256_set1_epi32(INVALID_HEIGHT);
-    for (int k = 0; k < groups; k += 8) {
-        if (inside_lanes[k / 8] == 0) {
+        if (inside == 0) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), invalid);
             continue;
         }
-        __m128i left_low, right_low, left_high, right_high;
-        read_neighbours(source, reads, 0, k, &left_low, &right_low);
-        read_neighbours(source, reads, 0, k + 4, &left_high, &right_high);
-        const __m256i i00 = _mm256_set_m128i(left_high, left_low), i01 = _mm256_set_m128i(right_high, right_low);
-        read_neighbours(source, reads, 1, k, &left_low, &right_low);
-        read_neighbours(source, reads, 1, k + 4, &left_high, &right_high);
-        const __m256i i10 = _mm256_set_m128i(left_high, left_low), i11 = _mm256_set_m128i(right_high, right_low);
-        const __m256i valid =
-            _mm256_and_si256(_mm256_and_si256(_mm256_cmpgt_epi32(invalid, i00), _mm256_cmpgt_epi32(invalid, i01)),
-                             _mm256_and_si256(_mm256_cmpgt_epi32(invalid, i10), _mm256_cmpgt_epi32(invalid, i11)));
-        const __m512d f00 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i00), f01 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i01);
-        const __m512d f10 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i10), f11 = _mm512_maskz_cvtepi32_pd(ALL_LANES, i11);
+        a = _mm512_maskz_mov_pd(inside, a);
+        b = _mm512_maskz_mov_pd(inside, b);
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm512_cvtsd_f64(a), _mm512_cvtsd_f64(b), t);
+        // a and b lie in [0, 32767]: their truncations are x0 and y0, and
+        // y0 * width + x0 (also with the width added) is a whole number below
+        // 2^31, exact as a double and as an int.
+        const __m512d x0 = _mm512_maskz_roundscale_pd(ALL_LANES, a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m512d y0 = _mm512_maskz_roundscale_pd(ALL_LANES, b, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m512d upper = _mm512_add_pd(_mm512_mul_pd(y0, width), x0);
+        const __m512d lower = _mm512_mask_add_pd(upper, _mm512_cmp_pd_mask(b, y0, _CMP_GT_OQ), upper, width);
+        if (_mm512_mask_cmp_pd_mask(inside, lower, last_pair, _CMP_GT_OQ) != 0) {
+            evaluate_row_plain(source_rows, c_x + k, s_x + k, 8, t, out + k);
+            continue;
+        }
+        const __m512i upper_pairs = _mm512_mask_i32gather_epi64(
+            _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(ALL_LANES, upper), source, 4);
+        const __m512i lower_pairs = _mm512_mask_i32gather_epi64(
+            _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(ALL_LANES, lower), source, 4);
+        // Upper neighbours in the low eight 32-bit lanes, lower in the high.
+        const __m512i left = _mm512_permutex2var_epi32(upper_pairs, firsts, lower_pairs);
+        const __mmask8 right = _mm512_cmp_pd_mask(a, x0, _CMP_GT_OQ);
+        const __m512i right_of = _mm512_mask_blend_epi32(static_cast<__mmask16>(right | right << 8), left,
+                                                         _mm512_permutex2var_epi32(upper_pairs, seconds, lower_pairs));
+        const __mmask16 below_invalid =
+            _mm512_cmplt_epi32_mask(_mm512_maskz_max_epi32(ALL_LANES_16, left, right_of), invalid_16);
+        const __mmask8 valid = static_cast<__mmask8>(below_invalid & below_invalid >> 8);
+        const __m512d f00 = low_as_doubles(left), f01 = low_as_doubles(right_of);
+        const __m512d f10 = high_as_doubles(left), f11 = high_as_doubles(right_of);
         const __m512d upper_pair = _mm512_add_pd(f00, f01), lower_pair = _mm512_add_pd(f10, f11);
         const __m512d sum = _mm512_add_pd(upper_pair, lower_pair);
         const __m512d gx = _mm512_sub_pd(_mm512_add_pd(f01, f11), _mm512_add_pd(f00, f10));
         const __m512d gy = _mm512_sub_pd(lower_pair, upper_pair);
-        const __m512d slope =
-            _mm512_add_pd(_mm512_mul_pd(gy, _mm512_load_pd(wy + k)), _mm512_mul_pd(gx, _mm512_load_pd(wx + k)));
+        const __m512d wx = _mm512_sub_pd(_mm512_sub_pd(a, x0), half), wy = _mm512_sub_pd(_mm512_sub_pd(b, y0), half);
+        const __m512d slope = _mm512_add_pd(_mm512_mul_pd(gy, wy), _mm512_mul_pd(gx, wx));
         const __m512d v = _mm512_add_pd(_mm512_mul_pd(half, slope), _mm512_div_pd(sum, divisor));
-        const __m512d r = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ), _mm512_sub_pd(v, half),
-                                               _mm512_add_pd(v, half));
+        const __m512d r = _mm512_mask_add_pd(_mm512_sub_pd(v, half), _mm512_cmp_pd_mask(v, zero, _CMP_GE_OQ), v, half);
         const __mmask8 in_range = _mm512_cmp_pd_mask(r, upper_bound, _CMP_LT_OQ) &
                                   _mm512_cmp_pd_mask(r, lower_bound, _CMP_GT_OQ);
-        const __mmask8 all_valid = static_cast<__mmask8>(_mm256_movemask_ps(_mm256_castsi256_ps(valid)));
-        const __mmask8 keep = in_range & inside_lanes[k / 8] & all_valid;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
-                            _mm512_maskz_cvttpd_epi32(ALL_LANES, _mm512_mask_blend_pd(keep, invalid_value, r)));
+                            _mm512_mask_cvttpd_epi32(invalid, in_range & inside & valid, r));
     }
-    if (groups < n) evaluate_row_avx2(source_rows, c_x + groups, s_x + groups, n - groups, t, out + groups);
+    if (groups < n) evaluate_row_plain(source_rows, c_x + groups, s_x + groups, n - groups, t, out + groups);
 }
 
 #endif
