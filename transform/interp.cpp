@@ -13,11 +13,13 @@ namespace spinmap {
 
 namespace {
 
-// Asks for the cache lines of out[0 .. n-1], to be written.
-void prefetch_for_writing(const int32_t* out, int n) {
-    constexpr int LINE = 64 / sizeof(int32_t);
-    for (int k = 0; k < n; k += LINE) __builtin_prefetch(out + k, 1);
-    __builtin_prefetch(out + n - 1, 1);
+// About how many elements of a source of this width the positions move
+// over PREFETCH_ROWS result rows: c and -s times that, in whole rows and
+// columns. 0 for a NaN angle, whose points are all outside anyway.
+int32_t prefetch_lead(double s, double c, int32_t width) {
+    const double across = -s * PREFETCH_ROWS, down = c * PREFETCH_ROWS;
+    if (!(std::fabs(across) <= PREFETCH_ROWS && std::fabs(down) <= PREFETCH_ROWS)) return 0;
+    return static_cast<int32_t>(down) * width + static_cast<int32_t>(across);
 }
 
 // Maps every result point (X, Y) back into the source and evaluates it there:
@@ -40,7 +42,7 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
     }
     row_terms t{0, 0, px, py, static_cast<double>(source_window.x), static_cast<double>(source_window.y),
                 source_window.width - 1.0, source_window.height - 1.0, source_window.width,
-                int32_t{source_window.width} * source_window.height - 2, -s * PREFETCH_ROWS, c * PREFETCH_ROWS};
+                int32_t{source_window.width} * source_window.height - 2, prefetch_lead(s, c, source_window.width)};
     alignas(64) double c_x[STRIP], s_x[STRIP];
     for (int column0 = 0; column0 < result_window.width; column0 += STRIP) {
         const int n = std::min(STRIP, result_window.width - column0);
@@ -53,9 +55,6 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
             const double y_offset = (result_window.y + row) - py;
             t.s_y = s * y_offset;
             t.c_y = c * y_offset;
-            if (row + PREFETCH_ROWS < result_window.height) {
-                prefetch_for_writing(result_rows[row + PREFETCH_ROWS] + column0, n);
-            }
             evaluate_row(source_rows, c_x, s_x, n, t, result_rows[row] + column0);
         }
     }

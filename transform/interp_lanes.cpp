@@ -17,6 +17,16 @@ namespace spinmap {
 
 namespace {
 
+// Asks for the source line about PREFETCH_ROWS rows further down from the
+// element at `offset`. Any address in the source will do; this one is
+// clamped into it. Always inlined: GCC counts a prefetch as no side effect,
+// so a call it leaves out of line is a call to a function without effects,
+// and it drops the call (the wide kernels once prefetched nothing so).
+__attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source, int32_t offset, const row_terms& t) {
+    const int32_t ahead = std::clamp(offset + t.lead, 0, t.last_pair + 1);
+    _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
+}
+
 // The two 64-bit lane masks of a comparison as the two low 32-bit lanes.
 inline __m128i low_lanes(__m128d mask) { return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0)); }
 
@@ -54,7 +64,6 @@ void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const dou
     const __m128i width_i = _mm_set1_epi32(t.width);
     const __m128d s_y = _mm_set1_pd(t.s_y), c_y = _mm_set1_pd(t.c_y);
     const __m128d px = _mm_set1_pd(t.px), py = _mm_set1_pd(t.py), sx = _mm_set1_pd(t.sx), sy = _mm_set1_pd(t.sy);
-    const __m128d lead_a = _mm_set1_pd(t.lead_a), lead_b = _mm_set1_pd(t.lead_b);
     for (int k = 0; k < pairs; k += 2) {
         __m128d a = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(_mm_loadu_pd(c_x + k), s_y), px), sx);
         __m128d b = _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_loadu_pd(s_x + k), c_y), py), sy);
@@ -72,14 +81,7 @@ void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const dou
         _mm_storel_epi64(reinterpret_cast<__m128i*>(usable + k), low_lanes(inside));
         const int on_whole_column = _mm_movemask_pd(_mm_andnot_pd(_mm_cmpgt_pd(a, x0), inside));
         pair_kind[k / 2] = _mm_movemask_pd(inside) == 0 ? -1 : on_whole_column;
-        if (k % PREFETCH_EVERY == 0) {
-            // Any address in the source will do; this one is clamped into it.
-            const __m128d a_ahead = _mm_min_pd(_mm_max_pd(_mm_add_pd(a, lead_a), zero), last_column);
-            const __m128d b_ahead = _mm_min_pd(_mm_max_pd(_mm_add_pd(b, lead_b), zero), last_row);
-            const __m128d row_ahead = _mm_cvtepi32_pd(_mm_cvttpd_epi32(b_ahead));
-            const int32_t ahead = _mm_cvtsi128_si32(_mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(row_ahead, width), a_ahead)));
-            _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
-        }
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm_cvtsi128_si32(offset), t);
         _mm_store_pd(wx + k, _mm_sub_pd(_mm_sub_pd(a, x0), half));
         _mm_store_pd(wy + k, _mm_sub_pd(_mm_sub_pd(b, y0), half));
     }
@@ -131,18 +133,6 @@ void evaluate_row_sse2(int32_t* const* source_rows, const double* c_x, const dou
 #if defined(SPINMAP_WIDE_LANES)
 
 namespace {
-
-// Asks for the source line lane 0 will need PREFETCH_ROWS rows further down.
-// Any address in the source will do; this one is clamped into it. Always
-// inlined: GCC counts a prefetch as no side effect, so a call it leaves out
-// of line is a call to a function without effects, and it drops the call
-// (both wide kernels then prefetched nothing).
-__attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source, double a, double b, const row_terms& t) {
-    const double a_ahead = std::min(std::max(a + t.lead_a, 0.0), t.last_column);
-    const double b_ahead = std::min(std::max(b + t.lead_b, 0.0), t.last_row);
-    const int64_t ahead = static_cast<int64_t>(b_ahead) * t.width + static_cast<int64_t>(a_ahead);
-    _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
-}
 
 inline __m128i load_pair(const int32_t* source, int32_t offset) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(source + offset));
@@ -239,7 +229,7 @@ __attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_ro
         _mm256_store_pd(wx + k, _mm256_sub_pd(_mm256_sub_pd(a, x0), half));
         _mm256_store_pd(wy + k, _mm256_sub_pd(_mm256_sub_pd(b, y0), half));
         _mm256_store_pd(inside_lanes + k, inside);
-        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm256_cvtsd_f64(a), _mm256_cvtsd_f64(b), t);
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm_cvtsi128_si32(upper), t);
     }
 
     const __m256d divisor = _mm256_set1_pd(4);
@@ -333,7 +323,6 @@ __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const*
         }
         a = _mm512_maskz_mov_pd(inside, a);
         b = _mm512_maskz_mov_pd(inside, b);
-        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm512_cvtsd_f64(a), _mm512_cvtsd_f64(b), t);
         // a and b lie in [0, 32767]: their truncations are x0 and y0, and
         // y0 * width + x0 (also with the width added) is a whole number below
         // 2^31, exact as a double and as an int.
@@ -345,8 +334,9 @@ __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const*
             evaluate_row_plain(source_rows, c_x + k, s_x + k, 8, t, out + k);
             continue;
         }
-        const __m512i upper_pairs = _mm512_mask_i32gather_epi64(
-            _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(ALL_LANES, upper), source, 4);
+        const __m256i upper_at = _mm512_maskz_cvttpd_epi32(ALL_LANES, upper);
+        if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm_cvtsi128_si32(_mm256_castsi256_si128(upper_at)), t);
+        const __m512i upper_pairs = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), inside, upper_at, source, 4);
         const __m512i lower_pairs = _mm512_mask_i32gather_epi64(
             _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(ALL_LANES, lower), source, 4);
         // Upper neighbours in the low eight 32-bit lanes, lower in the high.

@@ -79,18 +79,16 @@ constexpr int STRIP = 64;
 // The source lines a strip row will need this many rows further down are
 // asked for ahead of time: the walk crosses the source diagonally, which no
 // hardware prefetcher follows. One point in PREFETCH_EVERY is enough, since
-// neighbouring points share lines. The result lines of the strip row that
-// many rows further down are asked for too, for writing: the strip's rows
-// are a whole result row apart, so their lines would otherwise each be
-// fetched only when written.
+// neighbouring points share lines.
 constexpr int PREFETCH_ROWS = 8;
 constexpr int PREFETCH_EVERY = 8;
 
 // What a strip row needs besides its column products: the row products
 // s(Y - py) and c(Y - py), the pivot, the source origin, the source's last
 // column and row, its width and the index of its last pair of elements
-// (elements - 2; -1 for a source of one element); and how far the positions move over
-// PREFETCH_ROWS result rows (-s and c times that), for prefetching only.
+// (elements - 2; -1 for a source of one element); and about how many
+// elements the positions move over PREFETCH_ROWS result rows, for
+// prefetching only.
 struct row_terms {
     double s_y;
     double c_y;
@@ -102,8 +100,7 @@ struct row_terms {
     double last_row;
     int32_t width;
     int32_t last_pair;
-    double lead_a;
-    double lead_b;
+    int32_t lead;
 };
 
 // One strip row: the n points whose column products are c_x[k] and s_x[k]
