@@ -25,11 +25,11 @@ int32_t prefetch_lead(double s, double c, int32_t width) {
 // Maps every result point (X, Y) back into the source and evaluates it there:
 //   a = c(X - px) - s(Y - py) + px - source x
 //   b = s(X - px) + c(Y - py) + py - source y
-// Each point is independent of the others, so the walk order (strip by
-// strip, each strip row by row, each row left to right) does not change a
-// bit. The products c(X - px) and s(X - px) depend on the column alone and
-// s(Y - py) and c(Y - py) on the row alone: each is computed once and gives
-// the same double as in the expression above. A source without elements
+// Each point is independent of the others, so the walk order (band by
+// band, each band row by row, each row strip by strip from the left) does
+// not change a bit. The products c(X - px) and s(X - px) depend on the
+// column alone and s(Y - py) and c(Y - py) on the row alone: each is
+// computed once and gives the same double as in the expression above. A source without elements
 // has no position inside it: every point is invalid.
 void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const window& source_window,
                    int32_t* const* result_rows, const window& result_window, double px, double py, double s,
@@ -43,10 +43,10 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
     row_terms t{0, 0, px, py, static_cast<double>(source_window.x), static_cast<double>(source_window.y),
                 source_window.width - 1.0, source_window.height - 1.0, source_window.width,
                 int32_t{source_window.width} * source_window.height - 2, prefetch_lead(s, c, source_window.width)};
-    alignas(64) double c_x[STRIP], s_x[STRIP];
-    for (int column0 = 0; column0 < result_window.width; column0 += STRIP) {
-        const int n = std::min(STRIP, result_window.width - column0);
-        for (int k = 0; k < n; ++k) {
+    alignas(64) double c_x[BAND], s_x[BAND];
+    for (int column0 = 0; column0 < result_window.width; column0 += BAND) {
+        const int band_width = std::min(BAND, result_window.width - column0);
+        for (int k = 0; k < band_width; ++k) {
             const double x_offset = (result_window.x + column0 + k) - px;
             c_x[k] = c * x_offset;
             s_x[k] = s * x_offset;
@@ -55,7 +55,10 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
             const double y_offset = (result_window.y + row) - py;
             t.s_y = s * y_offset;
             t.c_y = c * y_offset;
-            evaluate_row(source_rows, c_x, s_x, n, t, result_rows[row] + column0);
+            for (int k = 0; k < band_width; k += STRIP) {
+                evaluate_row(source_rows, c_x + k, s_x + k, std::min(STRIP, band_width - k), t,
+                             result_rows[row] + column0 + k);
+            }
         }
     }
 }

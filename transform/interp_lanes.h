@@ -70,11 +70,17 @@ inline int32_t plane_value(int32_t* const* rows, double a, double b, double last
     return round_height(v);
 }
 
-// Width of the strips the result is walked in: the column products of one
-// strip live in small arrays on the stack, and the inverse-rotated positions
-// of a strip's consecutive rows stay within a small patch of the source,
-// whatever the angle.
+// The most points one row kernel call evaluates (a strip row): the kernels'
+// arrays of one strip row live on the stack.
 constexpr int STRIP = 64;
+
+// The result is walked in bands of this many columns, each band row by row,
+// a row's strips one after the other: the source lines a band row reads stay
+// in the cache for the next rows, and fewer lines lie on the edge between two
+// bands (and are read once for each) than between narrower strips. Measured
+// at 4096 x 4096 on a processor with 1 MiB of second-level cache per core:
+// 256 columns beat 64, 128 and 1024 at 5, 30, 80 and -135 degrees.
+constexpr int BAND = 4 * STRIP;
 
 // The source lines a strip row will need this many rows further down are
 // asked for ahead of time: the walk crosses the source diagonally, which no
