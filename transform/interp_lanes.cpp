@@ -218,9 +218,10 @@ __attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_ro
         if (inside_any[k / 4] == 0) continue;
         a = _mm256_and_pd(a, inside);
         b = _mm256_and_pd(b, inside);
-        const __m256d x0 = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(a));
-        const __m256d y0 = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(b));
-        // y0 * width + x0 is below 2^30: exact as a double and as an int.
+        // a and b lie in [0, 32767]: their truncations are x0 and y0, and
+        // y0 * width + x0 is below 2^30, exact as a double and as an int.
+        const __m256d x0 = _mm256_round_pd(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256d y0 = _mm256_round_pd(b, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
         const __m128i upper = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(y0, width), x0));
         const __m128i right = _mm256_cvttpd_epi32(_mm256_and_pd(_mm256_cmp_pd(a, x0, _CMP_GT_OQ), minus_one));
         const __m128i down = _mm256_cvttpd_epi32(_mm256_and_pd(_mm256_cmp_pd(b, y0, _CMP_GT_OQ), width));
@@ -232,7 +233,7 @@ __attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_ro
         if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm_cvtsi128_si32(upper), t);
     }
 
-    const __m256d divisor = _mm256_set1_pd(4);
+    const __m256d divisor = _mm256_set1_pd(4), minus_half = _mm256_set1_pd(-0.5);
     const __m256d upper_bound = _mm256_set1_pd(2147483640.0), lower_bound = _mm256_set1_pd(-2147483649.0);
     const __m256d invalid_value = _mm256_set1_pd(INVALID_HEIGHT);
     const __m128i invalid = _mm_set1_epi32(INVALID_HEIGHT);
@@ -255,8 +256,8 @@ __attribute__((target("avx2"))) void evaluate_row_avx2(int32_t* const* source_ro
         const __m256d slope =
             _mm256_add_pd(_mm256_mul_pd(gy, _mm256_load_pd(wy + k)), _mm256_mul_pd(gx, _mm256_load_pd(wx + k)));
         const __m256d v = _mm256_add_pd(_mm256_mul_pd(half, slope), _mm256_div_pd(sum, divisor));
-        const __m256d r = _mm256_blendv_pd(_mm256_sub_pd(v, half), _mm256_add_pd(v, half),
-                                           _mm256_cmp_pd(v, zero, _CMP_GE_OQ));
+        // v + (-0.5) is v - 0.5 to the bit.
+        const __m256d r = _mm256_add_pd(v, _mm256_blendv_pd(minus_half, half, _mm256_cmp_pd(v, zero, _CMP_GE_OQ)));
         const __m256d in_range =
             _mm256_and_pd(_mm256_cmp_pd(r, upper_bound, _CMP_LT_OQ), _mm256_cmp_pd(r, lower_bound, _CMP_GT_OQ));
         const __m256d keep = _mm256_and_pd(_mm256_and_pd(in_range, _mm256_load_pd(inside_lanes + k)),
