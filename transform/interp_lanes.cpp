@@ -17,16 +17,6 @@ namespace spinmap {
 
 namespace {
 
-// Asks for the source line about PREFETCH_ROWS rows further down from the
-// element at `offset`. Any address in the source will do; this one is
-// clamped into it. Always inlined: GCC counts a prefetch as no side effect,
-// so a call it leaves out of line is a call to a function without effects,
-// and it drops the call (the wide kernels once prefetched nothing so).
-__attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source, int32_t offset, const row_terms& t) {
-    const int32_t ahead = std::clamp(offset + t.lead, 0, t.last_pair + 1);
-    _mm_prefetch(reinterpret_cast<const char*>(source + ahead), _MM_HINT_T0);
-}
-
 // The two 64-bit lane masks of a comparison as the two low 32-bit lanes.
 inline __m128i low_lanes(__m128d mask) { return _mm_shuffle_epi32(_mm_castpd_si128(mask), _MM_SHUFFLE(2, 0, 2, 0)); }
 

@@ -2,6 +2,7 @@
 // Internal to transform/ (the tests and the benchmark force each variant).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "matrix/matrix.h"
@@ -108,6 +109,15 @@ struct row_terms {
     int32_t last_pair;
     int32_t lead;
 };
+
+// Asks for the source line about PREFETCH_ROWS rows further down from the
+// element at `offset`. Any address in the source will do; this one is
+// clamped into it. Always inlined: GCC counts a prefetch as no side effect,
+// so a call it leaves out of line is a call to a function without effects,
+// and it drops the call (the wide kernels once prefetched nothing so).
+__attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source, int32_t offset, const row_terms& t) {
+    __builtin_prefetch(source + std::clamp(offset + t.lead, 0, t.last_pair + 1));
+}
 
 // One strip row: the n points whose column products are c_x[k] and s_x[k]
 // (k < n <= STRIP), written to out[0 .. n-1]. The source rows are contiguous
