@@ -312,11 +312,11 @@ __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const*
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), invalid);
             continue;
         }
-        a = _mm512_maskz_mov_pd(inside, a);
-        b = _mm512_maskz_mov_pd(inside, b);
-        // a and b lie in [0, 32767]: their truncations are x0 and y0, and
-        // y0 * width + x0 (also with the width added) is a whole number below
-        // 2^31, exact as a double and as an int.
+        // Inside, a and b lie in [0, 32767]: their truncations are x0 and y0,
+        // and y0 * width + x0 (also with the width added) is a whole number
+        // below 2^31, exact as a double and as an int. The lanes outside are
+        // left as they are: their offsets are converted as 0 and read
+        // nothing, and their values are replaced by INVALID_HEIGHT.
         const __m512d x0 = _mm512_maskz_roundscale_pd(ALL_LANES, a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
         const __m512d y0 = _mm512_maskz_roundscale_pd(ALL_LANES, b, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
         const __m512d upper = _mm512_add_pd(_mm512_mul_pd(y0, width), x0);
@@ -325,11 +325,11 @@ __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const*
             evaluate_row_plain(source_rows, c_x + k, s_x + k, 8, t, out + k);
             continue;
         }
-        const __m256i upper_at = _mm512_maskz_cvttpd_epi32(ALL_LANES, upper);
+        const __m256i upper_at = _mm512_maskz_cvttpd_epi32(inside, upper);
         if (k % PREFETCH_EVERY == 0) prefetch_ahead(source, _mm_cvtsi128_si32(_mm256_castsi256_si128(upper_at)), t);
         const __m512i upper_pairs = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), inside, upper_at, source, 4);
         const __m512i lower_pairs = _mm512_mask_i32gather_epi64(
-            _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(ALL_LANES, lower), source, 4);
+            _mm512_setzero_si512(), inside, _mm512_maskz_cvttpd_epi32(inside, lower), source, 4);
         // Upper neighbours in the low eight 32-bit lanes, lower in the high.
         const __m512i left = _mm512_permutex2var_epi32(upper_pairs, firsts, lower_pairs);
         const __mmask8 right = _mm512_cmp_pd_mask(a, x0, _CMP_GT_OQ);
