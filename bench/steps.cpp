@@ -35,20 +35,20 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     malloc_hook = u_allocate_large;  // as the program does
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity;
-    height_matrix height;
-    matrix_clear(&intensity);
-    matrix_clear(&height);
+    carried_intensity intensity;
+    owned_height height;
     double ms[6] = {};
     const clock_type::time_point begin = clock_type::now();
     clock_type::time_point t = begin;
 
-    int code = read_data_file(in, &info, &header, &intensity, &height);
+    owned_file input(u_open_file(in, false));
+    if (input == nullptr) return fail("read", ERR_CANT_OPEN_FILE);
+    int code = read_data_carrying_intensity(input.get(), &info, &header, &intensity, &height);
     if (code != 0) return fail("read", code);
     ms[0] = ms_since(&t);
 
     std::string message;
-    code = check_data_attributes(&header, &intensity, &height, true, &message);
+    code = check_data_attributes(&header, intensity, &height, true, &message);
     if (code != 0) return fail("check", code);
     window input_window{};
     int32_t points = 0;
@@ -79,7 +79,8 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
 
     output_file file;
     if (!u_output_open(out, &file)) return fail("write", ERR_CANT_CREATE_FILE);
-    code = write_data_stream(file.stream, &info, &header, &intensity, &height);
+    code = write_data_carrying_intensity(file.stream, &info, &header, intensity, &height);
+    input.reset();
     if (code != 0) {
         u_output_discard(&file);
         return fail("write", code);
@@ -91,8 +92,6 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     std::printf("{\"read\": %.3f, \"checks and scans\": %.3f, \"rotation\": %.3f, \"trim\": %.3f, "
                 "\"fiducials\": %.3f, \"write\": %.3f, \"total\": %.3f}\n",
                 ms[0], ms[1], ms[2], ms[3], ms[4], ms[5], total);
-    matrix_free(&height);
-    matrix_free(&intensity);
     return 0;
 }
 
