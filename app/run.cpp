@@ -24,7 +24,6 @@ struct run_data {
     carried_intensity intensity;
     owned_height height;
     window input_window{};  // the valid points' before the rotation
-    int32_t points = 0;     // valid points, before and then after the rotation
     rotation_plan plan{};
     double pivot_x = 0;  // as matrix_rotate hands it back
     double pivot_y = 0;
@@ -52,12 +51,20 @@ std::string time_text(int64_t seconds) {
     return text ? *text : std::string("invalid time\n");
 }
 
-void report_window(const run_report& report, const std::string& prefix, const window& w, int32_t points) {
+// The window and the count of valid points in the matrix; only the report
+// needs the count, so a run without one does not spend a pass over the frame
+// on it.
+bool report_window(const run_report& report, const std::string& prefix, const height_matrix& m, const window& w) {
+    if (!report.on()) return true;
+    int32_t points = 0;
+    const int code = matrix_count_valid(&m, nullptr, &points);
+    if (code != 0) return fail_with_code(code);
     report.line((prefix + " WindowX").c_str(), "%d\n", w.x);
     report.line((prefix + " WindowY").c_str(), "%d\n", w.y);
     report.line((prefix + " WindowWidth").c_str(), "%d\n", w.width);
     report.line((prefix + " WindowHeight").c_str(), "%d\n", w.height);
     report.line((prefix + " Points").c_str(), "%d\n", points);
+    return true;
 }
 
 void report_attributes(const run_report& report, const HeaderRecord& h) {
@@ -96,11 +103,8 @@ bool check_input(run_data* d, const run_report& report) {
     code = matrix_valid_window(&d->height, nullptr, &d->input_window);
     if (code == ERR_ALL_BAD_DATA) return fail("Input data file contains no valid height points\n");
     if (code != 0) return fail_with_code(code);
-    code = matrix_count_valid(&d->height, nullptr, &d->points);
-    if (code != 0) return fail_with_code(code);
     report_attributes(report, d->header);
-    report_window(report, "Input", d->input_window, d->points);
-    return true;
+    return report_window(report, "Input", d->height, d->input_window);
 }
 
 // The pivot (by default the centre of the valid points' window) and how the
@@ -141,10 +145,8 @@ bool trim(run_data* d, const run_report& report) {
     int code = matrix_trim(&d->height);
     if (code == ERR_ALL_BAD_DATA) return fail("Result contains no valid data\n");
     if (code != 0) return fail_with_code(code);
-    code = matrix_count_valid(&d->height, nullptr, &d->points);
-    if (code != 0) return fail_with_code(code);
     report.text("\n");
-    report_window(report, "Output", d->height.window, d->points);
+    if (!report_window(report, "Output", d->height, d->height.window)) return false;
     report.text("\n");
     return true;
 }
