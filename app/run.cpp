@@ -18,10 +18,12 @@ namespace {
 struct run_data {
     InfoBlock info{};
     HeaderRecord header{};
-    owned_intensity intensity;
+    // The intensity block is passed on unchanged: it stays in the input,
+    // which is open until the output is written.
+    owned_file input;
+    carried_intensity intensity;
     owned_height height;
     window input_window{};  // the valid points' before the rotation
-    int32_t points = 0;     // valid points, before and then after the rotation
     rotation_plan plan{};
     double pivot_x = 0;  // as matrix_rotate hands it back
     double pivot_y = 0;
@@ -49,12 +51,20 @@ std::string time_text(int64_t seconds) {
     return text ? *text : std::string("invalid time\n");
 }
 
-void report_window(const run_report& report, const std::string& prefix, const window& w, int32_t points) {
+// The window and the count of valid points in the matrix; only the report
+// needs the count, so a run without one does not spend a pass over the frame
+// on it.
+bool report_window(const run_report& report, const std::string& prefix, const height_matrix& m, const window& w) {
+    if (!report.on()) return true;
+    int32_t points = 0;
+    const int code = matrix_count_valid(&m, nullptr, &points);
+    if (code != 0) return fail_with_code(code);
     report.line((prefix + " WindowX").c_str(), "%d\n", w.x);
     report.line((prefix + " WindowY").c_str(), "%d\n", w.y);
     report.line((prefix + " WindowWidth").c_str(), "%d\n", w.width);
     report.line((prefix + " WindowHeight").c_str(), "%d\n", w.height);
     report.line((prefix + " Points").c_str(), "%d\n", points);
+    return true;
 }
 
 void report_attributes(const run_report& report, const HeaderRecord& h) {
@@ -76,7 +86,10 @@ void report_attributes(const run_report& report, const HeaderRecord& h) {
 // ---- The steps -------------------------------------------------------------------
 
 bool read_input(const run_settings& settings, run_data* d) {
-    const int code = read_data_file(settings.input_path, &d->info, &d->header, &d->intensity, &d->height);
+    d->input.reset(u_open_file(settings.input_path, false));
+    const int code = d->input == nullptr ? ERR_CANT_OPEN_FILE
+                                         : read_data_carrying_intensity(d->input.get(), &d->info, &d->header,
+                                                                        &d->intensity, &d->height);
     if (code != 0) return fail("Error reading input data file: %s\n", error_name(code));
     return true;
 }
@@ -84,17 +97,14 @@ bool read_input(const run_settings& settings, run_data* d) {
 // The attributes, the height data and its valid points.
 bool check_input(run_data* d, const run_report& report) {
     std::string message;
-    int code = check_data_attributes(&d->header, &d->intensity, &d->height, true, &message);
+    int code = check_data_attributes(&d->header, d->intensity, &d->height, true, &message);
     if (code != 0) return fail("Invalid attribute information in input data file\n%s\n", message.c_str());
     if (d->height.matrix == nullptr) return fail("Input data file contains no height data\n");
     code = matrix_valid_window(&d->height, nullptr, &d->input_window);
     if (code == ERR_ALL_BAD_DATA) return fail("Input data file contains no valid height points\n");
     if (code != 0) return fail_with_code(code);
-    code = matrix_count_valid(&d->height, nullptr, &d->points);
-    if (code != 0) return fail_with_code(code);
     report_attributes(report, d->header);
-    report_window(report, "Input", d->input_window, d->points);
-    return true;
+    return report_window(report, "Input", d->height, d->input_window);
 }
 
 // The pivot (by default the centre of the valid points' window) and how the
@@ -135,10 +145,8 @@ bool trim(run_data* d, const run_report& report) {
     int code = matrix_trim(&d->height);
     if (code == ERR_ALL_BAD_DATA) return fail("Result contains no valid data\n");
     if (code != 0) return fail_with_code(code);
-    code = matrix_count_valid(&d->height, nullptr, &d->points);
-    if (code != 0) return fail_with_code(code);
     report.text("\n");
-    report_window(report, "Output", d->height.window, d->points);
+    if (!report_window(report, "Output", d->height, d->height.window)) return false;
     report.text("\n");
     return true;
 }
@@ -147,15 +155,20 @@ bool trim(run_data* d, const run_report& report) {
 // complete, so a failed write leaves every existing file as it was. An output
 // that is the input itself (the one-file form, or another name for it) is the
 // only copy of the measurement, so its replacement must survive a crash too.
-int write_output(std::string_view input_path, std::string_view path, const InfoBlock& info,
-                 const HeaderRecord& header, const intensity_matrix& intensity, const height_matrix& height) {
-    return u_write_output(path, u_names_same_file(input_path, path), [&](std::FILE* stream) {
-        return write_data_stream(stream, &info, &header, &intensity, &height);
+// The input is closed before the output is committed: Windows cannot replace
+// a file that is open.
+int write_output(const run_settings& settings, run_data* d) {
+    const bool durable = u_names_same_file(settings.input_path, settings.output_path);
+    return u_write_output(settings.output_path, durable, [&](std::FILE* stream) {
+        const int code = write_data_carrying_intensity(stream, &d->info, &d->header, d->intensity, &d->height);
+        d->intensity.input = nullptr;
+        d->input.reset();
+        return code;
     });
 }
 
-bool write(const run_settings& settings, const run_data& d, const run_report& report) {
-    const int code = write_output(settings.input_path, settings.output_path, d.info, d.header, d.intensity, d.height);
+bool write(const run_settings& settings, run_data* d, const run_report& report) {
+    const int code = write_output(settings, d);
     if (code != 0) return fail("Error writing output data file: %s\n", error_name(code));
     report.text("\n");
     report.text("Wrote file \"" + settings.output_path + "\"\n");
@@ -177,7 +190,7 @@ bool run_rotation(const run_settings& settings) {
     if (!rotate(settings, &data)) return false;
     if (!trim(&data, report)) return false;
     rotate_fiducials(&data.header, data.pivot_x, data.pivot_y, settings.angle, report);
-    if (!write(settings, data, report)) return false;
+    if (!write(settings, &data, report)) return false;
     std::fflush(stdout);
     return true;
 }

@@ -1,6 +1,7 @@
 // One whole rotation run, step by step, with the time of each step: what
 // spinmap does for "-Angle A [-NoInterp] IN OUT", through the same library
-// calls and the same allocator, without the report. Prints one line of JSON:
+// calls and the same allocator, without the report (and so without the
+// counts of valid points, which only the report needs). Prints one line of JSON:
 // the milliseconds of read, checks and scans, rotation, trim, fiducials and
 // write, and of the whole.
 // Usage: bench_steps IN OUT ANGLE [noi]
@@ -35,25 +36,23 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     malloc_hook = u_allocate_large;  // as the program does
     InfoBlock info{};
     HeaderRecord header{};
-    intensity_matrix intensity;
-    height_matrix height;
-    matrix_clear(&intensity);
-    matrix_clear(&height);
+    carried_intensity intensity;
+    owned_height height;
     double ms[6] = {};
     const clock_type::time_point begin = clock_type::now();
     clock_type::time_point t = begin;
 
-    int code = read_data_file(in, &info, &header, &intensity, &height);
+    owned_file input(u_open_file(in, false));
+    if (input == nullptr) return fail("read", ERR_CANT_OPEN_FILE);
+    int code = read_data_carrying_intensity(input.get(), &info, &header, &intensity, &height);
     if (code != 0) return fail("read", code);
     ms[0] = ms_since(&t);
 
     std::string message;
-    code = check_data_attributes(&header, &intensity, &height, true, &message);
+    code = check_data_attributes(&header, intensity, &height, true, &message);
     if (code != 0) return fail("check", code);
     window input_window{};
-    int32_t points = 0;
     code = matrix_valid_window(&height, nullptr, &input_window);
-    if (code == 0) code = matrix_count_valid(&height, nullptr, &points);
     if (code != 0) return fail("scan", code);
     double px = 0, py = 0;
     wn_center(input_window, &px, &py);
@@ -70,7 +69,6 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     ms[2] = ms_since(&t);
 
     code = matrix_trim(&height);
-    if (code == 0) code = matrix_count_valid(&height, nullptr, &points);
     if (code != 0) return fail("trim", code);
     ms[3] = ms_since(&t);
 
@@ -79,7 +77,8 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
 
     output_file file;
     if (!u_output_open(out, &file)) return fail("write", ERR_CANT_CREATE_FILE);
-    code = write_data_stream(file.stream, &info, &header, &intensity, &height);
+    code = write_data_carrying_intensity(file.stream, &info, &header, intensity, &height);
+    input.reset();
     if (code != 0) {
         u_output_discard(&file);
         return fail("write", code);
@@ -91,8 +90,6 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     std::printf("{\"read\": %.3f, \"checks and scans\": %.3f, \"rotation\": %.3f, \"trim\": %.3f, "
                 "\"fiducials\": %.3f, \"write\": %.3f, \"total\": %.3f}\n",
                 ms[0], ms[1], ms[2], ms[3], ms[4], ms[5], total);
-    matrix_free(&height);
-    matrix_free(&intensity);
     return 0;
 }
 

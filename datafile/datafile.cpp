@@ -109,19 +109,35 @@ int take_height_geometry(const block_geometry& geometry, height_matrix* height) 
     return 0;
 }
 
+// The elements the intensity block's frames hold.
+int64_t intensity_elements(const intensity_matrix& intensity) {
+    return int64_t{intensity.n_buckets} * intensity.window.width * intensity.window.height;
+}
+
 // Reads the n_buckets x width x height elements of the intensity block into
-// a new array. A block too short for its frames is corrupt; bytes beyond the
-// frames (a whole element or more) are skipped.
-int read_intensity_block(std::FILE* stream, int32_t intens_bytes, intensity_matrix* intensity) {
-    const int64_t count = int64_t{intensity->n_buckets} * intensity->window.width * intensity->window.height;
+// a new array, or, given `carried_offset` and a stream that can tell its
+// position, notes that position there and moves past the block. A block too
+// short for its frames is corrupt; bytes beyond the frames (a whole element
+// or more) are skipped.
+int read_intensity_block(std::FILE* stream, int32_t intens_bytes, intensity_matrix* intensity,
+                         int64_t* carried_offset) {
+    const int64_t count = intensity_elements(*intensity);
     if (intensity->n_buckets < 0 || count == 0) return ERR_PARAM_OUT_OF_RANGE;
     const int64_t announced = intens_bytes / 2;
     if (announced < count) return ERR_CORRUPT_DATA_FILE;
     if (!stream_may_hold(stream, count * 2)) return ERR_CORRUPT_DATA_FILE;
+    // The bytes beyond the frames are skipped only when they hold a whole
+    // element: an odd last byte is where the height block is then read from.
+    const int64_t block_bytes = announced > count ? int64_t{intens_bytes} : count * 2;
+    if (carried_offset != nullptr && u_bytes_left(stream)) {
+        *carried_offset = u_tell(stream);
+        if (*carried_offset >= 0 && u_seek(stream, block_bytes, SEEK_CUR)) return 0;
+        return ERR_CORRUPT_DATA_FILE;
+    }
     const int code = matrix_alloc(intensity);
     if (code != 0) return code;
     if (!read_big_endian(stream, intensity->matrix, static_cast<std::size_t>(count))) return ERR_CORRUPT_DATA_FILE;
-    if (announced > count) skip_bytes(stream, intens_bytes - count * 2);
+    if (block_bytes > count * 2) skip_bytes(stream, block_bytes - count * 2);
     return 0;
 }
 
@@ -139,9 +155,11 @@ int read_height_block(std::FILE* stream, height_matrix* height) {
     return 0;
 }
 
-// Every step of reading; on failure the caller releases the matrices.
+// Every step of reading; on failure the caller releases the matrices. With
+// `carried_offset`, the intensity block may stay in the stream (see
+// read_intensity_block).
 int read_stream_steps(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
-                      height_matrix* height) {
+                      int64_t* carried_offset, height_matrix* height) {
     header_image image{};
     int length = 0;
     int code = read_header(stream, &image, &length);
@@ -164,7 +182,7 @@ int read_stream_steps(std::FILE* stream, InfoBlock* info, HeaderRecord* header, 
         if (intensity == nullptr) {
             skip_bytes(stream, geometry.IntensBytes);
         } else {
-            code = read_intensity_block(stream, geometry.IntensBytes, intensity);
+            code = read_intensity_block(stream, geometry.IntensBytes, intensity, carried_offset);
             if (code != 0) return code;
         }
     }
@@ -201,14 +219,16 @@ struct block_counts {
 // Counts the elements each present matrix writes. A block whose byte length
 // does not fit its signed 32-bit header field is too large; a negative
 // extent, or an array smaller than its window needs, is refused.
-int count_block_elements(const intensity_matrix* intensity, const height_matrix* height, block_counts* counts) {
+// A carried intensity block has no array to be measured against.
+int count_block_elements(const intensity_matrix* intensity, const height_matrix* height, block_counts* counts,
+                         bool intensity_carried = false) {
     *counts = {};
     if (intensity != nullptr) {
         const window& w = intensity->window;
         if (intensity->n_buckets < 0 || w.width < 0 || w.height < 0) return ERR_INVALID_PARAM;
-        const int64_t count = int64_t{intensity->n_buckets} * w.width * w.height;
+        const int64_t count = intensity_elements(*intensity);
         if (count * 2 > LARGEST_BLOCK_BYTES) return ERR_DATASET_DIM_TOO_LARGE;
-        if (count > int64_t{intensity->size}) return ERR_INVALID_PARAM;
+        if (!intensity_carried && count > int64_t{intensity->size}) return ERR_INVALID_PARAM;
         counts->intensity = count;
     }
     if (height != nullptr) {
@@ -283,6 +303,34 @@ int write_height_block(std::span<const int32_t> elements, std::FILE* stream) {
     return write_big_endian(elements, BLOCK_CHUNK_BYTES / sizeof(int32_t), stream);
 }
 
+// Every step of writing, for present matrices only (null for an absent
+// one). The intensity block comes from `carried` when given, from the
+// frames' array otherwise.
+int write_stream_steps(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                       const intensity_matrix* intensity, const carried_intensity* carried,
+                       const height_matrix* height) {
+    if (intensity == nullptr && height == nullptr) return ERR_INVALID_PARAM;
+    block_counts counts{};
+    int code = count_block_elements(intensity, height, &counts, carried != nullptr);
+    if (code != 0) return code;
+    if (!u_seek(stream, 0, SEEK_END)) return ERR_CANT_WRITE_FILE;
+    header_image image{};
+    const int length = build_header(info, header, intensity, height, counts, &image);
+    code = write_header(image, length, stream);
+    if (code != 0) return code;
+    if (carried != nullptr) {
+        code = u_copy_range(carried->input, carried->offset, counts.intensity * 2, stream);
+    } else if (intensity != nullptr) {
+        code = write_intensity_block({intensity->matrix, static_cast<std::size_t>(counts.intensity)}, stream);
+    }
+    if (code != 0) return code;
+    if (height != nullptr) {
+        code = write_height_block({height->matrix, static_cast<std::size_t>(counts.height)}, stream);
+        if (code != 0) return code;
+    }
+    return 0;
+}
+
 // ---- File copying -----------------------------------------------------------
 
 // Copies the bytes of an open file to another; the system error number of
@@ -342,7 +390,7 @@ int read_data_file(std::string_view path, InfoBlock* info, HeaderRecord* header,
 
 int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
                      height_matrix* height) {
-    const int code = read_stream_steps(stream, info, header, intensity, height);
+    const int code = read_stream_steps(stream, info, header, intensity, nullptr, height);
     if (code != 0) release_matrices(intensity, height);
     return code;
 }
@@ -363,25 +411,27 @@ int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRe
 
 int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
                       const intensity_matrix* intensity, const height_matrix* height) {
-    const intensity_matrix* intensity_block = present(intensity);
-    const height_matrix* height_block = present(height);
-    if (intensity_block == nullptr && height_block == nullptr) return ERR_INVALID_PARAM;
-    block_counts counts{};
-    int code = count_block_elements(intensity_block, height_block, &counts);
-    if (code != 0) return code;
-    if (!u_seek(stream, 0, SEEK_END)) return ERR_CANT_WRITE_FILE;
-    header_image image{};
-    const int length = build_header(info, header, intensity_block, height_block, counts, &image);
-    code = write_header(image, length, stream);
-    if (code != 0) return code;
-    if (intensity_block != nullptr) {
-        code = write_intensity_block({intensity_block->matrix, static_cast<std::size_t>(counts.intensity)}, stream);
-        if (code != 0) return code;
+    return write_stream_steps(stream, info, header, present(intensity), nullptr, present(height));
+}
+
+int write_data_carrying_intensity(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                                  const carried_intensity& intensity, const height_matrix* height) {
+    if (intensity.frames.matrix != nullptr || intensity.input == nullptr) {
+        return write_data_stream(stream, info, header, &intensity.frames, height);
     }
-    if (height_block != nullptr) {
-        code = write_height_block({height_block->matrix, static_cast<std::size_t>(counts.height)}, stream);
-        if (code != 0) return code;
+    return write_stream_steps(stream, info, header, &intensity.frames, &intensity, present(height));
+}
+
+int read_data_carrying_intensity(std::FILE* stream, InfoBlock* info, HeaderRecord* header,
+                                 carried_intensity* intensity, height_matrix* height) {
+    intensity->input = nullptr;
+    intensity->offset = -1;
+    const int code = read_stream_steps(stream, info, header, &intensity->frames, &intensity->offset, height);
+    if (code != 0) {
+        release_matrices(&intensity->frames, height);
+        return code;
     }
+    if (intensity->frames.matrix == nullptr && intensity->offset >= 0) intensity->input = stream;
     return 0;
 }
 

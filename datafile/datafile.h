@@ -168,6 +168,31 @@ int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRe
 int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
                       const intensity_matrix* intensity, const height_matrix* height);
 
+// ---- Carrying the intensity block through ----------------------------------
+
+// An intensity block read only to be written again unchanged. From a stream
+// that can seek, the reader notes where the block's elements lie instead of
+// loading them: `frames` then has no array, and the writer copies the bytes
+// from `input`, which must stay open and unchanged until then. From any
+// other stream the frames are loaded as read_data_stream loads them and
+// `input` is null. `frames` always holds the block's window, n_buckets and
+// intens_range (all zero without an intensity block).
+struct carried_intensity {
+    owned_intensity frames;
+    std::FILE* input = nullptr;  // not owned
+    int64_t offset = 0;          // of the first element in `input`
+};
+
+// read_data_stream with the intensity block carried: the same checks, codes
+// and results, but a block left in its file takes no memory.
+int read_data_carrying_intensity(std::FILE* stream, InfoBlock* info, HeaderRecord* header,
+                                 carried_intensity* intensity, height_matrix* height);
+
+// write_data_stream with a carried intensity block, its bytes as the input
+// holds them (the same bytes write_data_stream would write for the frames).
+int write_data_carrying_intensity(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                                  const carried_intensity& intensity, const height_matrix* height);
+
 // Writes the elements big-endian through one 65536-byte scratch buffer, in
 // chunks of at most 32768 elements.
 int write_intensity_block(std::span<const uint16_t> elements, std::FILE* stream);
@@ -191,6 +216,11 @@ int u_copy_file(std::string_view from, std::string_view to);
 // size not above zero is set to 0 x 0 instead of failing. Matrices without
 // an array count as absent.
 int check_data_attributes(HeaderRecord* header, const intensity_matrix* intensity, const height_matrix* height,
+                          bool strict, std::string* message);
+
+// The same checks with a carried intensity block: its window counts
+// whether or not its frames were loaded.
+int check_data_attributes(HeaderRecord* header, const carried_intensity& intensity, const height_matrix* height,
                           bool strict, std::string* message);
 
 // The same over `count` records in parallel arrays (either matrix array may

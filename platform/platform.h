@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,12 @@ void u_write_text(std::FILE* stream, std::string_view text);
 // Opens a file in binary mode ("rb" when write is false, "wb" when true),
 // narrow or wide as the path says. Null when it cannot be opened.
 std::FILE* u_open_file(std::string_view path, bool write);
+
+// An open file closed when its owner goes.
+struct file_closer {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using owned_file = std::unique_ptr<std::FILE, file_closer>;
 
 // True when the path names an existing regular file (file type bits 0x8000
 // of the status mode); false for anything missing, any other kind of entry,
@@ -144,6 +151,15 @@ int64_t u_tell(std::FILE* stream);
 // Bytes from the stream's position to its end, the position left as it was;
 // nullopt for a stream that cannot seek.
 std::optional<int64_t> u_bytes_left(std::FILE* stream);
+
+// Copies `bytes` bytes of the file open as `from`, starting at its byte
+// `offset`, to the position of `to`, and leaves `to` at the end of the copy
+// (`from`'s position is not kept). On Linux the kernel copies between the
+// files without passing the bytes through this process; elsewhere, and
+// where the kernel cannot (a pipe, another file system), they pass through
+// one buffer. 0; ERR_CORRUPT_DATA_FILE when `from` ends before the range
+// does; ERR_NO_MEM; ERR_CANT_WRITE_FILE when `to` refuses them.
+int u_copy_range(std::FILE* from, int64_t offset, int64_t bytes, std::FILE* to);
 
 // The number of the last failed system call of this thread (errno, or the
 // Windows error code), never 0: an unknown cause gives EIO.

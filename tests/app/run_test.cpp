@@ -342,6 +342,9 @@ TEST(RunFailure, MessagesAndNoOutputFile) {
         {"camera too narrow", {}, [](std::string* b) { put16(*b, 234, 20); }, {},
          "Spinmap\nERROR: Invalid attribute information in input data file\n"
          "Camera width or height inconsistent with data.\n"},
+        {"intensity window past the camera", {}, [](std::string* b) { put16(*b, 48, 1); }, {},
+         "Spinmap\nERROR: Invalid attribute information in input data file\n"
+         "Camera width or height inconsistent with data.\n"},
         {"no height block", {}, [](std::string* b) { put32(*b, 72, 0); }, {},
          "Spinmap\nERROR: Input data file contains no height data\n"},
         {"no valid point", {"-Aperture", "none"}, nullptr, {},

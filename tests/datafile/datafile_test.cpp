@@ -213,6 +213,15 @@ TEST(ReadDataStream, IntensityBlockLengthAgainstItsFrames) {
         set_height_geometry(file, 0, 0, 1, 1, 4);
         append(file, c.intensity_block);
         append(file, big_endian_32({-5}));
+        // Carried, the block is left in the file and the height block must
+        // be found at the same place.
+        const test::file_ptr stream = test::stream_of(file);
+        carried_intensity carried;
+        owned_height carried_height;
+        EXPECT_EQ(read_data_carrying_intensity(stream.get(), nullptr, nullptr, &carried, &carried_height), c.code)
+            << c.name;
+        EXPECT_EQ(carried.frames.matrix, nullptr) << c.name;
+        if (c.code == 0) EXPECT_EQ(carried_height.matrix[0], -5) << c.name;
         const read_back r(file);
         EXPECT_EQ(r.code, c.code) << c.name;
         if (c.code != 0) {
@@ -591,6 +600,24 @@ TEST(WriteDataStream, FileReadAndWrittenBackIsUnchanged) {
             const read_back r(file);
             ASSERT_EQ(r.code, 0) << format << " " << blocks;
             EXPECT_EQ(written(&r.info, &r.header, &r.intensity, &r.height), file) << format << " " << blocks;
+
+            // Carried through: left in a file (and copied from it), or
+            // loaded from a pipe; the same bytes either way.
+            const test::file_ptr seekable = test::stream_of(file);
+            pipe_source pipe{file};
+            const test::file_ptr unseekable = unseekable_stream_of(&pipe);
+            for (std::FILE* source : {seekable.get(), unseekable.get()}) {
+                InfoBlock info{};
+                HeaderRecord header{};
+                carried_intensity intensity;
+                owned_height height;
+                ASSERT_EQ(read_data_carrying_intensity(source, &info, &header, &intensity, &height), 0);
+                EXPECT_EQ(intensity.input != nullptr, source == seekable.get() && (blocks & 1)) << format << blocks;
+                EXPECT_EQ(intensity.frames.matrix != nullptr, source == unseekable.get() && (blocks & 1));
+                const test::file_ptr out(std::tmpfile());
+                ASSERT_EQ(write_data_carrying_intensity(out.get(), &info, &header, intensity, &height), 0);
+                EXPECT_EQ(test::content_of(out.get()), file) << format << " " << blocks;
+            }
         }
     }
 }

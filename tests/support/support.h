@@ -18,6 +18,7 @@
 #include "datafile/datafile.h"
 #include "errors/errors.h"
 #include "matrix/matrix.h"
+#include "platform/platform.h"
 
 namespace spinmap::test {
 
@@ -99,10 +100,7 @@ inline std::string wide_path(std::string_view ascii) { return wide_units(ascii);
 inline std::string wide_path(std::u16string_view text) { return wide_units(text); }
 inline std::string wide_path(std::wstring_view text) { return wide_units(text); }
 
-struct file_closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+using file_ptr = owned_file;
 
 // A seekable stream holding the bytes, positioned at its start.
 file_ptr stream_of(const bytes& content);

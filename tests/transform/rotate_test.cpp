@@ -276,7 +276,8 @@ TEST(MatrixRotate, MovedValuesAndTheInvalidRestMatchThePlainReference) {
 // plain reference's values; sides odd and even, around the tiles of the walk.
 TEST(MatrixRotate, TurnsOfAWindowOntoItselfKeepTheArrayAndMatchThePlainReference) {
     const window windows[] = {{0, 0, 1, 1},     {-3, 7, 2, 2},  {5, -4, 3, 3},  {0, 0, 4, 4}, {7, 3, 12, 12},
-                              {-1, -1, 31, 31}, {2, 2, 64, 64}, {0, 0, 65, 65}, {3, 1, 5, 2}, {-6, 0, 4, 7}};
+                              {-1, -1, 31, 31}, {2, 2, 64, 64}, {0, 0, 65, 65}, {3, 1, 5, 2}, {-6, 0, 4, 7},
+                              {0, 0, 132, 132}, {1, 2, 136, 136}};
     uint32_t seed = 0;
     for (const window& own : windows) {
         for (const int turn : {90, -90, 180}) {
