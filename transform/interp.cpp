@@ -29,8 +29,9 @@ int32_t prefetch_lead(double s, double c, int32_t width) {
 // band, each band row by row, each row strip by strip from the left) does
 // not change a bit. The products c(X - px) and s(X - px) depend on the
 // column alone and s(Y - py) and c(Y - py) on the row alone: each is
-// computed once and gives the same double as in the expression above. A source without elements
-// has no position inside it: every point is invalid.
+// computed once and gives the same double as in the expression above. A
+// source without elements has no position inside it: every point is
+// invalid.
 void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const window& source_window,
                    int32_t* const* result_rows, const window& result_window, double px, double py, double s,
                    double c) {

@@ -274,13 +274,14 @@ __attribute__((target("avx512f"))) inline __m512d high_as_doubles(__m512i lanes)
 // The same eight at a time in AVX-512 lanes, in one pass: the reads of a
 // group are in flight while the next groups' positions are found. The lane
 // conditions are held in mask registers. One 64-bit gather reads the pairs
-// (x0, x0 + 1) of a source row for the eight points (of the lanes inside the
-// source only); one permutation takes the first of every pair of both rows
-// (the left neighbours) and another the second, which is the right neighbour
+// (x0, x0 + 1) of a source row for the eight points, of the lanes inside
+// the source only (on the processor measured, as fast as eight single
+// loads); one permutation takes the first of every pair of both rows (the
+// left neighbours) and another the second, which is the right neighbour
 // only where a > x0 (plane_value's x1). A group in which a point would read
-// a pair ending beyond the source (only the last column of the last row can)
-// goes to the plain path, as do fewer than eight points left. The
-// conversions select every lane through ALL_LANES: the same instructions,
+// a pair ending beyond the source (only the last column of the last row
+// can) goes to the plain path, as do fewer than eight points left. The
+// conversions select their lanes through a mask: the same instructions,
 // without the undefined pass-through operand of the unmasked intrinsics.
 __attribute__((target("avx512f,avx2"))) void evaluate_row_avx512(int32_t* const* source_rows, const double* c_x,
                                                                  const double* s_x, int n, const row_terms& t,
