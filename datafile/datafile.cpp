@@ -131,8 +131,10 @@ int read_intensity_block(std::FILE* stream, int32_t intens_bytes, intensity_matr
     const int64_t block_bytes = announced > count ? int64_t{intens_bytes} : count * 2;
     if (carried_offset != nullptr && u_bytes_left(stream)) {
         *carried_offset = u_tell(stream);
-        if (*carried_offset >= 0 && u_seek(stream, block_bytes, SEEK_CUR)) return 0;
-        return ERR_CORRUPT_DATA_FILE;
+        if (*carried_offset < 0) return ERR_CORRUPT_DATA_FILE;
+        // The frames are there (above); the rest is skipped as after a read.
+        skip_bytes(stream, block_bytes);
+        return 0;
     }
     const int code = matrix_alloc(intensity);
     if (code != 0) return code;

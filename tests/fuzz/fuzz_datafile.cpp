@@ -1,5 +1,7 @@
-// Fuzz target: arbitrary bytes as a data file. Reads them from memory,
-// checks the attributes and, when the file is accepted and small, rotates it
+// Fuzz target: arbitrary bytes as a data file. Reads them from memory (and
+// again with the intensity block carried, which must agree in code and in
+// the bytes written back), checks the attributes and, when the file is
+// accepted and small, rotates it
 // the way the tool does (angle, pivot and method from the input's last eight
 // bytes), writes the result to memory and reads it back. Any crash,
 // sanitizer report, leak or round-trip mismatch is a finding.
@@ -114,6 +116,39 @@ void check_round_trip(const file_data& f) {
     std::free(buffer);
 }
 
+// The file written whole from memory.
+template <typename Write>
+std::string written(Write&& write) {
+    char* buffer = nullptr;
+    std::size_t length = 0;
+    std::FILE* stream = open_memstream(&buffer, &length);
+    if (stream == nullptr) return {};
+    const int code = write(stream);
+    std::fclose(stream);
+    std::string bytes = code == 0 ? std::string(buffer, length) : "failed: " + std::to_string(code);
+    std::free(buffer);
+    return bytes;
+}
+
+// Reading with the intensity block left in the input gives the same code as
+// reading it whole, and writing it from there gives the same bytes.
+void check_carried_agrees(const uint8_t* data, std::size_t size, int code, const file_data& f) {
+    std::FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    if (stream == nullptr) return;
+    file_data c;
+    carried_intensity intensity;
+    const int carried_code = read_data_carrying_intensity(stream, &c.info, &c.header, &intensity, &c.height);
+    if (carried_code != code) finding("a carried read differs in its code");
+    if (code == 0 && written([&](std::FILE* out) {
+                         return write_data_carrying_intensity(out, &c.info, &c.header, intensity, &c.height);
+                     }) != written([&](std::FILE* out) {
+                         return write_data_stream(out, &f.info, &f.header, &f.intensity, &f.height);
+                     })) {
+        finding("a carried intensity block is written differently");
+    }
+    std::fclose(stream);
+}
+
 // The tool's steps after reading: rotate on the camera frame, trim, rotate
 // the fiducials, then write.
 void rotate_like_the_tool(file_data* f, const rotation& r) {
@@ -136,7 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace spinmap;
     if (size == 0) return 0;
     file_data f;
-    if (read_from_memory(data, size, &f) != 0) return 0;
+    const int code = read_from_memory(data, size, &f);
+    check_carried_agrees(data, size, code, f);
+    if (code != 0) return 0;
     std::string message;
     if (check_data_attributes(&f.header, &f.intensity, &f.height, true, &message) != 0) return 0;
     if (f.height.matrix == nullptr) {
