@@ -6,7 +6,8 @@ thread) for
 NumPy rot90 made contiguous, OpenCV warpAffine INTER_LINEAR on float32 and
 SciPy ndimage.affine_transform order=1, both for 30 degrees about the frame
 centre, plus the BLAS back end threadpoolctl reports, when it is installed.
-Usage: python3 peers.py RUNS
+With "opencv", only the OpenCV kernel (for rounds alternating with ours).
+Usage: python3 peers.py RUNS [opencv]
 """
 import json
 import math
@@ -64,10 +65,13 @@ def main():
     offset = np.array([c, c]) - inverse @ np.array([c, c])
     out = np.empty_like(image)
 
+    opencv = median_ns_per_point(lambda: cv2.warpAffine(image, warp, (FRAME, FRAME), flags=cv2.INTER_LINEAR), runs)
+    if sys.argv[2:] == ["opencv"]:
+        print(json.dumps({"opencv_warpAffine": opencv}))
+        return
     result = {
         "numpy_rot90": median_ns_per_point(lambda: np.ascontiguousarray(np.rot90(heights)), runs),
-        "opencv_warpAffine": median_ns_per_point(
-            lambda: cv2.warpAffine(image, warp, (FRAME, FRAME), flags=cv2.INTER_LINEAR), runs),
+        "opencv_warpAffine": opencv,
         "scipy_affine_transform": median_ns_per_point(
             lambda: ndimage.affine_transform(image, inverse, offset=offset, order=1, output=out), runs),
         "versions": f"NumPy {np.__version__}, OpenCV {cv2.__version__}, SciPy "
