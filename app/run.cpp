@@ -68,18 +68,8 @@ bool report_window(const run_report& report, const std::string& prefix, const he
 }
 
 void report_attributes(const run_report& report, const HeaderRecord& h) {
-    // Header values are single precision, widened before scaling.
     report.line("TimeStamp", "%s", time_text(h.TimeStamp).c_str());
-    report.line("CameraWidth", "%d\n", h.CameraWidth);
-    report.line("CameraHeight", "%d\n", h.CameraHeight);
-    report.line("PixelWidth", "%g um\n", static_cast<double>(h.PixelWidth) * 1e6);
-    report.line("PixelHeight", "%g um\n", static_cast<double>(h.PixelHeight) * 1e6);
-    report.line("CameraRes", "%g um\n", static_cast<double>(h.CameraRes) * 1e6);
-    report.line("IntfScaleFactor", "%g\n", static_cast<double>(h.IntfScaleFactor));
-    report.line("WavelengthIn", "%g nm\n", static_cast<double>(h.WavelengthIn) * 1e9);
-    report.line("ObliquityFactor", "%g\n", static_cast<double>(h.ObliquityFactor));
-    report.line("PhaseRes", "%s\n", phase_resolution_word(h.PhaseRes));
-    report.line("PryxRes", "1/%g fr\n", phase_counts_per_fringe(h.PhaseRes));
+    for (const attribute_text& a : header_attribute_texts(h)) report.line(a.key, "%s\n", a.value.c_str());
     report.text("\n");
 }
 

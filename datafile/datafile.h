@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "matrix/matrix.h"
 
@@ -137,6 +138,18 @@ inline double nanometres_per_count(const HeaderRecord& h) {
     return static_cast<double>(h.IntfScaleFactor) * static_cast<double>(h.ObliquityFactor) *
            static_cast<double>(h.WavelengthIn) / phase_counts_per_fringe(h.PhaseRes) * 1e9;
 }
+
+// A header attribute as a report shows it: its key and its value in words
+// and units.
+struct attribute_text {
+    const char* key;
+    std::string value;
+};
+
+// The camera, pixel, optical and phase attributes (CameraWidth to PryxRes)
+// in the order the reports show them; lengths in um or nm, the
+// single-precision fields widened before scaling.
+std::vector<attribute_text> header_attribute_texts(const HeaderRecord& h);
 
 // ---- Reading and writing ----------------------------------------------------
 

@@ -58,17 +58,7 @@ void report_header(const std::string& path, const HeaderRecord& h) {
     const std::optional<std::string> time = u_calendar_text(h.TimeStamp);
     // The calendar text ends its own line.
     line("TimeStamp", "%.*s", time ? static_cast<int>(time->size()) - 1 : 12, time ? time->c_str() : "invalid time");
-    line("CameraWidth", "%d", h.CameraWidth);
-    line("CameraHeight", "%d", h.CameraHeight);
-    // Header values are single precision, widened before scaling.
-    line("PixelWidth", "%g um", static_cast<double>(h.PixelWidth) * 1e6);
-    line("PixelHeight", "%g um", static_cast<double>(h.PixelHeight) * 1e6);
-    line("CameraRes", "%g um", static_cast<double>(h.CameraRes) * 1e6);
-    line("IntfScaleFactor", "%g", static_cast<double>(h.IntfScaleFactor));
-    line("WavelengthIn", "%g nm", static_cast<double>(h.WavelengthIn) * 1e9);
-    line("ObliquityFactor", "%g", static_cast<double>(h.ObliquityFactor));
-    line("PhaseRes", "%s", phase_resolution_word(h.PhaseRes));
-    line("PryxRes", "1/%g fr", phase_counts_per_fringe(h.PhaseRes));
+    for (const attribute_text& a : header_attribute_texts(h)) line(a.key, "%s", a.value.c_str());
     const double k = usable_scale(h);
     if (k > 0) {
         line("HeightScale", "%g nm per count", k);
