@@ -221,7 +221,9 @@ TEST(ReadDataStream, IntensityBlockLengthAgainstItsFrames) {
         EXPECT_EQ(read_data_carrying_intensity(stream.get(), nullptr, nullptr, &carried, &carried_height), c.code)
             << c.name;
         EXPECT_EQ(carried.frames.matrix, nullptr) << c.name;
-        if (c.code == 0) EXPECT_EQ(carried_height.matrix[0], -5) << c.name;
+        if (c.code == 0) {
+            EXPECT_EQ(carried_height.matrix[0], -5) << c.name;
+        }
         const read_back r(file);
         EXPECT_EQ(r.code, c.code) << c.name;
         if (c.code != 0) {
