@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform.h"
 
@@ -16,24 +15,20 @@ namespace spinmap {
 
 namespace {
 
-constexpr std::size_t COPY_BUFFER_BYTES = 262144;
+// The buffer lives on the stack, so the copy allocates nothing outside the
+// data library's allocation hooks.
+constexpr std::size_t COPY_BUFFER_BYTES = 65536;
 
 int copy_through_buffer(std::FILE* from, int64_t offset, int64_t bytes, std::FILE* to) {
     if (!u_seek(from, offset, SEEK_SET)) return ERR_CORRUPT_DATA_FILE;
-    auto* buffer = static_cast<unsigned char*>(std::malloc(COPY_BUFFER_BYTES));
-    if (buffer == nullptr) return ERR_NO_MEM;
-    int code = 0;
-    while (bytes > 0 && code == 0) {
+    unsigned char buffer[COPY_BUFFER_BYTES];
+    while (bytes > 0) {
         const auto n = static_cast<std::size_t>(std::min<int64_t>(bytes, COPY_BUFFER_BYTES));
-        if (std::fread(buffer, 1, n, from) != n) {
-            code = ERR_CORRUPT_DATA_FILE;
-        } else if (std::fwrite(buffer, 1, n, to) != n) {
-            code = ERR_CANT_WRITE_FILE;
-        }
+        if (std::fread(buffer, 1, n, from) != n) return ERR_CORRUPT_DATA_FILE;
+        if (std::fwrite(buffer, 1, n, to) != n) return ERR_CANT_WRITE_FILE;
         bytes -= static_cast<int64_t>(n);
     }
-    std::free(buffer);
-    return code;
+    return 0;
 }
 
 #if defined(__linux__)

@@ -157,8 +157,8 @@ std::optional<int64_t> u_bytes_left(std::FILE* stream);
 // (`from`'s position is not kept). On Linux the kernel copies between the
 // files without passing the bytes through this process; elsewhere, and
 // where the kernel cannot (a pipe, another file system), they pass through
-// one buffer. 0; ERR_CORRUPT_DATA_FILE when `from` ends before the range
-// does; ERR_NO_MEM; ERR_CANT_WRITE_FILE when `to` refuses them.
+// one 64 KiB buffer on the stack. 0; ERR_CORRUPT_DATA_FILE when `from` ends
+// before the range does; ERR_CANT_WRITE_FILE when `to` refuses them.
 int u_copy_range(std::FILE* from, int64_t offset, int64_t bytes, std::FILE* to);
 
 // The number of the last failed system call of this thread (errno, or the
