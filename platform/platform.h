@@ -67,9 +67,15 @@ struct file_closer {
 };
 using owned_file = std::unique_ptr<std::FILE, file_closer>;
 
-// True when the path names an existing regular file (file type bits 0x8000
-// of the status mode); false for anything missing, any other kind of entry,
-// and a malformed wide path.
+// What a path names, by the file type bits of its status mode (0xF000):
+// a regular file (0x8000), a folder (0x4000), another kind of entry (a
+// device, a pipe), or nothing that can be queried (missing, a malformed
+// wide path, a folder on the way that cannot be searched).
+enum class path_kind { missing, regular_file, folder, other };
+path_kind u_path_kind(std::string_view path);
+
+// True when the path names an existing regular file; false for anything
+// missing, any other kind of entry, and a malformed wide path.
 bool u_is_regular_file(std::string_view path);
 
 // An output file written through a temporary beside its target: the target

@@ -43,16 +43,31 @@ TEST(IsWidePath, NeedsEitherByteOrderMark) {
 using test::scratch_folder;
 using test::wide_path;
 
-TEST(UIsRegularFile, OnlyExistingRegularFiles) {
+TEST(UPathKind, RegularFilesFoldersAndNothing) {
     const scratch_folder folder;
     const std::string file = folder.path() + "/f.dat";
     std::fclose(std::fopen(file.c_str(), "wb"));
-    EXPECT_TRUE(u_is_regular_file(file));
-    EXPECT_TRUE(u_is_regular_file(wide_path(file)));
-    EXPECT_FALSE(u_is_regular_file(folder.path()));
-    EXPECT_FALSE(u_is_regular_file(folder.path() + "/missing.dat"));
-    EXPECT_FALSE(u_is_regular_file(""));
-    EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE\x00\xDC", 4)));
+    const struct {
+        std::string path;
+        path_kind kind;
+    } cases[] = {
+        {file, path_kind::regular_file},
+        {wide_path(file), path_kind::regular_file},
+        {folder.path(), path_kind::folder},
+        {folder.path() + "/missing.dat", path_kind::missing},
+        // A file is no folder on the way.
+        {file + "/x.dat", path_kind::missing},
+        {"", path_kind::missing},
+        {std::string("\xFF\xFE\x00\xDC", 4), path_kind::missing},
+#ifndef _WIN32
+        {"/dev/null", path_kind::other},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(u_path_kind(c.path), c.kind);
+        EXPECT_EQ(u_is_regular_file(c.path), c.kind == path_kind::regular_file);
+    }
 }
 
 TEST(UIsSameFile, ComparesTheFileNotTheName) {
