@@ -22,6 +22,13 @@
 //   to standard error, so that a combined log keeps the order of events. Text
 //   is written as its bytes; on a Windows console it is UTF-8 shown through
 //   the console's wide output (u_write_text).
+// - Help and version: -h, -help and --help ask for the usage text, --version
+//   for the program's name and the build's version, both on standard output
+//   with exit status 0. spinmap itself keeps its own command line and
+//   answers neither.
+// - Files: a message about a file that cannot be read or written says why
+//   (a missing folder, a folder where a file should be, a file that is not a
+//   measurement data file).
 // - Exit status: 0 for success, 1 for the usage text and every failure; an
 //   allocation failure (std::bad_alloc) is an error like any other.
 //
@@ -32,6 +39,7 @@
 #include <cstddef>
 #include <functional>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -87,6 +95,14 @@ inline constexpr const char* EXIT_STATUS_PARAGRAPH[] = {
     "Otherwise, the exit status is 1 and an error message is output to the console.",
 };
 
+// The paragraph that tells how to ask for help and for the version (its
+// lines begin with no dash: they name no option of the program's table).
+inline constexpr const char* HELP_PARAGRAPH[] = {
+    "The options -h, -help and --help print this text, and --version prints",
+    "the program's name and version; each ends with exit status 0.",
+    "",
+};
+
 // The number of lines of a usage text made of parts.
 constexpr std::size_t line_count(std::span<const text_lines> parts) {
     std::size_t count = 0;
@@ -95,9 +111,32 @@ constexpr std::size_t line_count(std::span<const text_lines> parts) {
 }
 
 // Prints the usage text, its parts in order, one line end after each line,
-// on standard output; returns EXIT_FAILED (the usage text is no successful
-// run).
+// on standard output.
+void print_usage(std::span<const text_lines> parts);
+
+// print_usage(), then EXIT_FAILED: the usage text for too few arguments is
+// no successful run.
 int usage_failure(std::span<const text_lines> parts);
+
+// ---- Help and version --------------------------------------------------------------
+//
+// The words -h, -help, --help and --version (keywords folded as every
+// other) are answered wherever they stand, before anything else of the
+// command line is looked at, the first of them counting: no option of the
+// programs takes one of them as its value, so none is taken from a value.
+
+enum class request { run, help, version };
+
+// What the arguments ask for: a run, or help or the version.
+request requested(const std::vector<std::string>& args);
+
+// Answers a help or version request: the usage text (print_usage), or the
+// tool's name and the build's version ("Spinmap Info 2.0.0"), on standard
+// output, and EXIT_OK. Nullopt when the arguments ask for a run.
+std::optional<int> answer_request(const std::vector<std::string>& args, std::string_view tool_name,
+                                  const std::function<void()>& print_usage);
+std::optional<int> answer_request(const std::vector<std::string>& args, std::string_view tool_name,
+                                  std::span<const text_lines> usage);
 
 // Prints the tool's name on one line and "ERROR: " with the message on the
 // next, on standard error; returns EXIT_FAILED. The message's bytes are
@@ -113,6 +152,26 @@ std::string quoted(std::string_view text);
 
 // Sets the message "Invalid <what> \"<value>\"" and returns false.
 bool refuse_value(std::string_view what, std::string_view value, std::string* message);
+
+// ---- Files -------------------------------------------------------------------------
+
+// Why the path names no regular file, in words to follow a colon: "it is a
+// folder", "it is not a regular file" (a device, a pipe), "the folder
+// \"a/b\" does not exist", "\"a/b\" is not a folder", or "there is no such
+// file". Empty when it names one.
+std::string why_no_file(std::string_view path);
+
+// Why no file can be created under the path, in the same words; empty when
+// nothing tells (the path is free and its folder exists).
+std::string why_no_new_file(std::string_view path);
+
+// The message for an input data file that cannot be read: "Cannot access
+// input data file \"x\": " and why_no_file() when the path names no regular
+// file (whatever the code), otherwise the reader's code in words: a file
+// that is not a measurement data file (empty, too short, a PNG picture, a
+// text), one cut short or damaged. The error code's name where words can
+// say no more.
+std::string unreadable_input(std::string_view path, int code);
 
 // ---- Keywords and numbers ----------------------------------------------------------
 

@@ -19,11 +19,43 @@ void write_bytes(std::FILE* stream, std::string_view text) { u_write_text(stream
 
 }  // namespace
 
-int usage_failure(std::span<const text_lines> parts) {
+void print_usage(std::span<const text_lines> parts) {
     for (const text_lines& lines : parts) {
         for (const char* line : lines) std::printf("%s\n", line);
     }
+}
+
+int usage_failure(std::span<const text_lines> parts) {
+    print_usage(parts);
     return EXIT_FAILED;
+}
+
+request requested(const std::vector<std::string>& args) {
+    for (const std::string& argument : args) {
+        const std::string word = folded_to_lower(argument);
+        if (word == "-h" || word == "-help" || word == "--help") return request::help;
+        if (word == "--version") return request::version;
+    }
+    return request::run;
+}
+
+std::optional<int> answer_request(const std::vector<std::string>& args, std::string_view tool_name,
+                                  const std::function<void()>& print_usage) {
+    switch (requested(args)) {
+        case request::run: return std::nullopt;
+        case request::help: print_usage(); break;
+        case request::version:
+            // The project's version, set by the build.
+            std::printf("%.*s %s\n", static_cast<int>(tool_name.size()), tool_name.data(), SPINMAP_VERSION);
+            break;
+    }
+    std::fflush(stdout);
+    return EXIT_OK;
+}
+
+std::optional<int> answer_request(const std::vector<std::string>& args, std::string_view tool_name,
+                                  std::span<const text_lines> usage) {
+    return answer_request(args, tool_name, [usage] { print_usage(usage); });
 }
 
 void begin_error(std::string_view tool_name) {

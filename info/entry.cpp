@@ -1,5 +1,6 @@
 // The inspector's entry: usage text, options, error messages, exit status.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,9 @@ constexpr const char* USAGE_OPTIONS[] = {
 };
 
 // The usage text: the program's own lines around the shared paragraphs.
-constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 31);
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::HELP_PARAGRAPH,
+                                     cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 34);
 
 enum option_id { ANGLE, PIVOT };
 
@@ -61,6 +63,7 @@ bool take_option(int id, const std::string& value, info_settings* settings, std:
 
 // Reports every file; a failed one is explained and the rest still shown.
 int run_entry(const std::vector<std::string>& args) {
+    if (const std::optional<int> answered = cli::answer_request(args, INFO_TOOL_NAME, USAGE)) return *answered;
     if (args.empty()) return cli::usage_failure(USAGE);
     info_settings settings;
     std::string message;

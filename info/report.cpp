@@ -221,14 +221,11 @@ int measure_heights(const height_matrix& height, height_statistics* stats) {
 }
 
 bool report_file(const info_settings& settings, const std::string& path, std::string* message) {
-    if (!u_is_regular_file(path)) {
-        *message = "Cannot access input data file " + cli::quoted(path);
-        return false;
-    }
     file_data d;
-    int code = read_data_file(path, nullptr, &d.header, &d.intensity, &d.height);
+    int code = u_is_regular_file(path) ? read_data_file(path, nullptr, &d.header, &d.intensity, &d.height)
+                                       : ERR_CANT_OPEN_FILE;
     if (code != 0) {
-        *message = "Error reading input data file " + cli::quoted(path) + ": " + error_name(code);
+        *message = cli::unreadable_input(path, code);
         return false;
     }
     std::string reason;

@@ -51,7 +51,7 @@ struct sample_settings {
 constexpr const char* SAMPLE_NAME = "Spinmap Sample";
 
 enum option_id { CAMERA, FORMAT, WINDOW, VALID, APERTURE, SURFACE, DROPOUTS, BUCKETS, FIDUCIALS, PHASE_RES,
-                 TIME_STAMP, SEED, OVERWRITE, HELP };
+                 TIME_STAMP, SEED, OVERWRITE };
 
 // A whole-number option's bounds; both 0 for the other options.
 struct bounds {
@@ -99,14 +99,10 @@ constexpr sample_option SAMPLE_OPTIONS[] = {
      "Replace an existing OutFile; without it, an existing OutFile is refused", {}, "", ""},
 };
 
-// The help words -h, -help and --help (whose keyword is "-help").
-constexpr cli::option_spec HELP_OPTIONS[] = {{"h", HELP, false}, {"help", HELP, false}, {"-help", HELP, false}};
-
 constexpr auto OPTIONS = [] {
-    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS) + std::size(HELP_OPTIONS)> words{};
+    std::array<cli::option_spec, std::size(SAMPLE_OPTIONS)> words{};
     std::size_t n = 0;
     for (const sample_option& o : SAMPLE_OPTIONS) words[n++] = o.word;
-    for (const cli::option_spec& h : HELP_OPTIONS) words[n++] = h;
     return words;
 }();
 
@@ -117,7 +113,7 @@ const sample_option& option_of(int id) {
     for (const sample_option& o : SAMPLE_OPTIONS) {
         if (o.word.id == id) return o;
     }
-    return SAMPLE_OPTIONS[0];  // not reached: every id but HELP is in the table
+    return SAMPLE_OPTIONS[0];  // not reached: every id is in the table
 }
 
 // The values an option takes, in words.
@@ -144,7 +140,6 @@ std::vector<std::string> usage_text() {
         "Spinmap-Sample [Options] OutFile",
         "",
         "An existing OutFile is refused unless the Overwrite option is given.",
-        "Help: -h, -help or --help print this text (exit status 0).",
         "",
     };
     for (const char* line : cli::OPTIONS_PARAGRAPH) lines.emplace_back(line);
@@ -155,6 +150,7 @@ std::vector<std::string> usage_text() {
         if (const std::string values = values_text(o); !values.empty()) lines.push_back(values + ".");
         lines.emplace_back("");
     }
+    for (const char* line : cli::HELP_PARAGRAPH) lines.emplace_back(line);
     for (const char* line : cli::EXIT_STATUS_PARAGRAPH) lines.emplace_back(line);
     lines.emplace_back("");
     return lines;
@@ -283,19 +279,14 @@ bool settle(sample_settings* s, std::string* message) {
     return true;
 }
 
-enum class parse_result { run, usage, help, failed };
+enum class parse_result { run, usage, failed };
 
 // Reads the arguments into settings: run, or the usage text (no output
-// name), or help, or failed with the message of the first bad argument.
+// name), or failed with the message of the first bad argument.
 parse_result parse(const std::vector<std::string>& args, sample_settings* s, std::string* message) {
-    bool help = false;
     const bool walked = cli::walk_arguments(
         args, RULES,
         [&](int id, const std::string& argument, const std::string& value, std::string* m) {
-            if (id == HELP) {
-                help = true;
-                return false;
-            }
             if (take_value(id, value, s)) return true;
             *m = "Invalid value " + cli::quoted(argument + " " + value) + " (" + values_text(option_of(id)) + ")";
             return false;
@@ -306,7 +297,6 @@ parse_result parse(const std::vector<std::string>& args, sample_settings* s, std
             return true;
         },
         message);
-    if (help) return parse_result::help;
     if (!walked) return parse_result::failed;
     if (s->output.empty()) return parse_result::usage;
     return settle(s, message) ? parse_result::run : parse_result::failed;
@@ -426,13 +416,18 @@ int write_sample(const std::string& path, const InfoBlock& info, const HeaderRec
     });
 }
 
+// Why the output could not be written: what its name names, or its folder,
+// when the file could not be created; otherwise the error code's name.
+std::string write_failure(const std::string& path, int code) {
+    const std::string why = code == ERR_CANT_CREATE_FILE ? cli::why_no_new_file(path) : std::string();
+    return "Cannot write " + cli::quoted(path) + ": " + (why.empty() ? error_name(code) : why);
+}
+
 int sample_main(const std::vector<std::string>& args) {
+    if (const std::optional<int> answered = cli::answer_request(args, SAMPLE_NAME, print_usage)) return *answered;
     sample_settings s;
     std::string message;
     switch (parse(args, &s, &message)) {
-        case parse_result::help:
-            print_usage();
-            return cli::EXIT_OK;
         case parse_result::usage:
             print_usage();
             return cli::EXIT_FAILED;
@@ -471,7 +466,7 @@ int sample_main(const std::vector<std::string>& args) {
         if (code == 0) fill_intensity(&intensity);
     }
     if (code == 0) code = write_sample(s.output, info, header, intensity, height);
-    if (code != 0) return cli::failure(SAMPLE_NAME, "Cannot write " + cli::quoted(s.output) + ": " + error_name(code));
+    if (code != 0) return cli::failure(SAMPLE_NAME, write_failure(s.output, code));
     return cli::EXIT_OK;
 }
 

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,8 +57,9 @@ constexpr const char* USAGE_OPTIONS[] = {
 };
 
 // The usage text: the program's own lines around the shared paragraphs.
-constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 43);
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::HELP_PARAGRAPH,
+                                     cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 46);
 
 // Every input is a regular file, none of them is the output (by file
 // identity, whatever names reach it), and the output may hold a picture: the
@@ -215,6 +217,7 @@ bool run_view(const view_settings& settings, std::string* message) {
 }
 
 int run_entry(const std::vector<std::string>& args) {
+    if (const std::optional<int> answered = cli::answer_request(args, VIEW_TOOL_NAME, USAGE)) return *answered;
     if (args.size() < 2) return cli::usage_failure(USAGE);
     view_settings settings;
     std::string message;

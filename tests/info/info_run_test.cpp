@@ -107,18 +107,34 @@ TEST(InfoRun, APlaneHasItsKnownPeakToValleyAndRms) {
                      "With NoInterp        = moves values exactly about (10, 5)\n"
                      "\n");
     // The second file is missing: said so, after the first was reported.
-    EXPECT_EQ(r.err, "Spinmap Info\nERROR: Cannot access input data file \"" + folder.file("missing.dat") + "\"\n");
+    EXPECT_EQ(r.err, "Spinmap Info\nERROR: Cannot access input data file \"" + folder.file("missing.dat") +
+                         "\": there is no such file\n");
     EXPECT_EQ(r.exit_status, 1);
 }
 
+// Command lines and files that are refused: the message names the file and
+// says why.
 TEST(InfoRun, BadCommandLinesAreRefusedWithTheirMessage) {
     const tool_output usage = run_info({});
     EXPECT_EQ(usage.out.substr(0, 24), "Spinmap Info\nVersion 2\n\n");
     EXPECT_EQ(usage.exit_status, 1);
+    scratch_folder folder;
+    const std::string missing = folder.file("missing"), picture = folder.file("plane.png"),
+                      notes = folder.file("notes.txt"), cut = folder.file("cut.dat");
+    ASSERT_TRUE(test::write_file(picture, std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16)));
+    ASSERT_TRUE(test::write_file(notes, "Measured on Monday, 20 C\n"));
+    write_plane(cut);
+    ASSERT_TRUE(test::write_file(cut, test::read_file(cut)->substr(0, 500)));
     const struct {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
+        {{missing + "/a.dat"},
+         "Cannot access input data file \"" + missing + "/a.dat\": the folder \"" + missing + "\" does not exist"},
+        {{"-Angle", "90", folder.path()}, "Cannot access input data file \"" + folder.path() + "\": it is a folder"},
+        {{picture}, "Input file \"" + picture + "\" is not a measurement data file: it is a PNG picture"},
+        {{notes}, "Input file \"" + notes + "\" is not a measurement data file: it holds text"},
+        {{cut}, "Input data file \"" + cut + "\" is cut short: it ends inside its header"},
         {{"-Angle", "90"}, "No input data file specified"},
         {{"-Pivot", "1,2", "a.dat"}, "The Pivot option needs the Angle option"},
         {{"-Angle", "ninety", "a.dat"}, "Invalid angle \"ninety\""},

@@ -1,8 +1,10 @@
-// The sample generator's help, and what it refuses: every stream, the exit
-// status, and the file left behind (none, or the one that was there).
+// The help and version of the programs of our own, and what the sample
+// generator refuses: every stream, the exit status, and the file left behind
+// (none, or the one that was there).
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,24 +14,64 @@
 namespace spinmap::test {
 namespace {
 
-TEST(SampleHelp, HelpWordsPrintTheUsageTextAndSucceed) {
-    scratch_folder dir;
+// The help words print the usage text (the one too few arguments print with
+// status 1) with status 0, and --version the name and the build's version,
+// wherever the word stands; nothing else of the command line is looked at.
+TEST(ProgramsHelp, HelpAndVersionWordsAnswerAndSucceed) {
+    using runner = tool_output (*)(const std::vector<std::string>&, const run_options&);
+    const struct {
+        runner run;
+        std::string name;
+    } programs[] = {
+        {run_sample, "Spinmap Sample"},
+        {run_viewer, "Spinmap View"},
+        {run_inspector, "Spinmap Info"},
+    };
+    const std::string version = SPINMAP_VERSION;
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.name);
+        const tool_output usage = program.run({}, {});
+        ASSERT_EQ(usage.exit_status, 1);
+        EXPECT_EQ(usage.out.rfind(program.name + "\nVersion 2\n", 0), 0u) << usage.out;
+        EXPECT_NE(usage.out.find("\nThe options -h, -help and --help print this text"), std::string::npos);
+
+        scratch_folder dir;
+        const std::string out = dir.file("out.dat");
+        const struct {
+            std::vector<std::string> args;
+            std::string expected;
+        } cases[] = {
+            {{"-h"}, usage.out},
+            {{"-help"}, usage.out},
+            {{"--help"}, usage.out},
+            {{"-HELP", out}, usage.out},
+            // After a bad option, before a bad value, between file names.
+            {{"-Unknown", "--help"}, usage.out},
+            {{"--help", "-Angle"}, usage.out},
+            {{out, "-h", out, out}, usage.out},
+            {{"--version"}, program.name + " " + version + "\n"},
+            {{out, "--Version", out}, program.name + " " + version + "\n"},
+            // The first word counts.
+            {{"--version", "-help"}, program.name + " " + version + "\n"},
+            {{"-h", "--version"}, usage.out},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+            const tool_output r = program.run(c.args, {});
+            EXPECT_EQ(r.exit_status, 0);
+            EXPECT_EQ(r.out, c.expected);
+            EXPECT_EQ(r.err, "");
+        }
+        EXPECT_TRUE(dir.names().empty());
+    }
+}
+
+TEST(SampleHelp, UsageTextListsEveryOptionWithItsValues) {
     const tool_output usage = run_sample({});
     ASSERT_EQ(usage.exit_status, 1);
-    EXPECT_EQ(usage.out.rfind("Spinmap Sample\nVersion 2\n", 0), 0u) << usage.out;
     EXPECT_NE(usage.out.find("\n-Fiducials N\n"), std::string::npos);
     EXPECT_NE(usage.out.find("\nN from 0 to 7.\n"), std::string::npos);
     EXPECT_NE(usage.out.find("\n-Overwrite\n"), std::string::npos);
-
-    for (const char* help : {"-h", "-help", "--help", "-HELP"}) {
-        SCOPED_TRACE(help);
-        // Help wins over everything after it: nothing is written.
-        const tool_output r = run_sample({help, dir.file("out.dat"), "-Camera", "bad"});
-        EXPECT_EQ(r.exit_status, 0);
-        EXPECT_EQ(r.out, usage.out);
-        EXPECT_EQ(r.err, "");
-        EXPECT_TRUE(dir.names().empty());
-    }
 }
 
 TEST(SampleRefusal, MessagesAndNoFileWritten) {
@@ -90,39 +132,51 @@ TEST(SampleRefusal, ExistingFileIsReplacedOnlyWithOverwrite) {
     EXPECT_NE(read_file(path), std::optional<std::string>("kept"));
 }
 
-// A write that fails part way (the file size limit), or a file with nothing
-// to hold, leaves no output and no temporary, and an existing file as it was.
+// A write that fails part way (the file size limit), a file with nothing
+// to hold, or a name where no file can be made leaves no output and no
+// temporary, and an existing file as it was. The program runs in a folder
+// holding a file and a folder of its own.
 TEST(SampleRefusal, FailedWriteLeavesTheFolderAsItWas) {
     struct failure {
+        std::string name;               // the output, in the folder
         std::vector<std::string> args;  // before the output name
         std::uint64_t size_limit;       // 0: none
         std::optional<std::string> existing;
-        std::string error;
+        std::string error;              // after the quoted name
     };
     const failure cases[] = {
-        {{"-Camera", "64x48"}, 4096, std::nullopt, "ERR_CANT_WRITE_FILE"},
-        {{"-Overwrite", "-Camera", "64x48"}, 4096, "kept", "ERR_CANT_WRITE_FILE"},
-        {{"-Overwrite", "-Camera", "64x48"}, 1, "kept", "ERR_CANT_WRITE_FILE"},
-        {{"-Window", "0,0,0,0", "-Buckets", "0"}, 0, std::nullopt, "ERR_INVALID_PARAM"},
+        {"out.dat", {"-Camera", "64x48"}, 4096, std::nullopt, "ERR_CANT_WRITE_FILE"},
+        {"out.dat", {"-Overwrite", "-Camera", "64x48"}, 4096, "kept", "ERR_CANT_WRITE_FILE"},
+        {"out.dat", {"-Overwrite", "-Camera", "64x48"}, 1, "kept", "ERR_CANT_WRITE_FILE"},
+        {"out.dat", {"-Window", "0,0,0,0", "-Buckets", "0"}, 0, std::nullopt, "ERR_INVALID_PARAM"},
+        {"missing/out.dat", {}, 0, std::nullopt, "the folder \"missing\" does not exist"},
+        {"plain.dat/out.dat", {}, 0, std::nullopt, "\"plain.dat\" is not a folder"},
+        {"sub", {"-Overwrite"}, 0, std::nullopt, "it is a folder"},
     };
     for (const failure& c : cases) {
         scratch_folder dir;
-        const std::string path = dir.file("out.dat");
+        ASSERT_TRUE(write_file(dir.file("plain.dat"), "plain"));
+        std::filesystem::create_directory(dir.file("sub"));
+        const std::string path = dir.file(c.name);
         if (c.existing) {
             ASSERT_TRUE(write_file(path, *c.existing));
         }
         const std::vector<std::string> before = dir.names();
         std::vector<std::string> args = c.args;
-        args.push_back(path);
+        args.push_back(c.name);
         run_options o;
+        o.working_directory = dir.path();
         if (c.size_limit != 0) o.child_setup = limit_file_size(c.size_limit);
-        SCOPED_TRACE(args[0] + " limit " + std::to_string(c.size_limit));
+        SCOPED_TRACE(c.name + " limit " + std::to_string(c.size_limit));
         const tool_output r = run_sample(args, o);
         EXPECT_EQ(r.exit_status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "Spinmap Sample\nERROR: Cannot write \"" + path + "\": " + c.error + "\n");
+        EXPECT_EQ(r.err, "Spinmap Sample\nERROR: Cannot write \"" + c.name + "\": " + c.error + "\n");
         EXPECT_EQ(dir.names(), before);
-        EXPECT_EQ(read_file(path), c.existing);
+        EXPECT_EQ(read_file(dir.file("plain.dat")), std::optional<std::string>("plain"));
+        if (!std::filesystem::is_directory(path)) {
+            EXPECT_EQ(read_file(path), c.existing);
+        }
     }
 }
 

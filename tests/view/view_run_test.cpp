@@ -68,6 +68,9 @@ const char* const USAGE =
     "Intensity is not rotated by Spinmap: fiducials of a rotated file are drawn\n"
     "where the rotated heights are.\n"
     "\n"
+    "The options -h, -help and --help print this text, and --version prints\n"
+    "the program's name and version; each ends with exit status 0.\n"
+    "\n"
     "Exit Status\n"
     "If successful, the exit status is 0.\n"
     "Otherwise, the exit status is 1 and an error message is output to the console.\n";
