@@ -85,15 +85,19 @@ function(spinmap_make_document input output command)
 endfunction()
 
 # The manual pages: compressed as Debian has them, or as HTML in the Windows
-# folder.
+# folder. Each page begins with doc/page-setup.roff; the HTML pages are the
+# Windows forms of the pages (the register windows set).
 if(WIN32)
   find_program(SPINMAP_GROFF groff REQUIRED)
 endif()
+file(READ doc/page-setup.roff SPINMAP_PAGE_SETUP)
+string(STRIP "${SPINMAP_PAGE_SETUP}" SPINMAP_PAGE_SETUP)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/page-setup.roff)
 foreach(program IN LISTS SPINMAP_PROGRAMS)
   set(page ${PROJECT_BINARY_DIR}/doc/${program}.1)
   configure_file(doc/${program}.1.in ${page} @ONLY)
   if(WIN32)
-    spinmap_make_document(${page} ${PROJECT_BINARY_DIR}/doc/${program}.html "${SPINMAP_GROFF} -man -Thtml")
+    spinmap_make_document(${page} ${PROJECT_BINARY_DIR}/doc/${program}.html "${SPINMAP_GROFF} -man -rwindows=1 -Thtml")
   else()
     spinmap_make_document(${page} ${page}.gz "gzip -9n")
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)

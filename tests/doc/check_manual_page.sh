@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Checks a manual page against the usage text its program prints:
-# - groff -man -ww -z reports nothing about the page;
+# - groff -man -ww -z reports nothing about the page, in its own form nor in
+#   the Windows form of the zip's HTML pages (the register windows set);
 # - every option of the usage text ("-Name Placeholder" at the start of a
 #   line) is a tag of the page's OPTIONS section with the same placeholder,
 #   and the section has no other option;
 # - when the usage text has an "Exit Status" paragraph, the page's EXIT STATUS
-#   section carries its sentences.
+#   section carries its sentences;
+# - SEE ALSO names every other program, the pages beside this one, and
+#   nothing else.
 # The page's option tags are the lines after .TP, written as
 # ".B \-Name" or ".BI \-Name " Placeholder"".
 # Usage: check_manual_page.sh PAGE PROGRAM...   (PROGRAM... prints the usage)
@@ -17,8 +20,10 @@ shift
 failures=0
 fail() { echo "FAILED: $page: $*" >&2; failures=$((failures + 1)); }
 
-warnings=$(groff -man -ww -z "$page" 2>&1) || fail "groff failed"
-[ -z "$warnings" ] || fail "groff -man -ww -z reports: $warnings"
+for windows in 0 1; do
+  warnings=$(groff -man -ww -z -rwindows=$windows "$page" 2>&1) || fail "groff failed"
+  [ -z "$warnings" ] || fail "groff -man -ww -z -rwindows=$windows reports: $warnings"
+done
 
 # The usage text: printed when no argument is given, with exit status 1.
 status=0
@@ -63,6 +68,14 @@ if [ -n "$usage_exit" ]; then
     *) fail "EXIT STATUS does not say: $usage_exit" ;;
   esac
 fi
+
+this=$(basename "$page" .1)
+others=$(for other in "$(dirname "$page")"/*.1; do
+  name=$(basename "$other" .1)
+  [ "$name" = "$this" ] || echo "$name"
+done | sort)
+see_also=$(section "SEE ALSO" | roff_text | tr ' ,' '\n\n' | { grep -E '^[a-z][a-z-]*$' || true; } | sort)
+[ "$see_also" = "$others" ] || fail "SEE ALSO names $(echo $see_also), not $(echo $others)"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "$page agrees with the usage text: $(echo $usage_options)"
