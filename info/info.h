@@ -36,9 +36,10 @@ struct info_settings {
     double pivot_y = INFO_NO_PIVOT;
 };
 
-// The whole program: parses the arguments (after the program name), reports
-// every file and returns the exit status (0 success, 1 the usage text and
-// every failure).
+// The whole program: answers help and version, parses the arguments (after
+// the program name), reports every file and returns the exit status (0
+// success, help and version; 1 the usage text for no arguments and every
+// failure).
 int spinmap_info_main(const std::vector<std::string>& args);
 
 // Parses the arguments left to right, options as spinmap takes them. False
