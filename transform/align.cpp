@@ -99,8 +99,9 @@ rigid_fit fit_rigid_motion(std::span<const point_pair> pairs) {
     }
     const double norm = std::sqrt(C * C + S * S);
     if (norm == 0) return refused(fit, alignment_refusal::turn_undetermined);
-    if (S == 0) S = 0;  // no negative zero: a half turn is +180
     const double c = C / norm, s = S / norm;
+    // S is summed from +0 and so is never -0: a half turn is +180. Dividing
+    // by pi first keeps quarter and half turns whole.
     fit.angle = std::atan2(S, C) / std::numbers::pi * 180;
 
     double squares = 0;
@@ -172,8 +173,9 @@ std::string alignment_refusal_text(const rigid_fit& fit) {
         case alignment_refusal::none: return "";
         case alignment_refusal::too_few_pairs:
             std::snprintf(text, sizeof text,
-                          "%s of the same group and index in both files; a turn needs at least two",
-                          fit.pairs == 0 ? "no fiducial is held" : "only one fiducial is held");
+                          "%s fiducial of the measurement has a partner of the same group and index in the "
+                          "reference; a turn needs two pairs at least",
+                          fit.pairs == 0 ? "no" : "only one");
             break;
         case alignment_refusal::not_finite:
             std::snprintf(text, sizeof text, "a fiducial held in both files has a coordinate that is not a number");

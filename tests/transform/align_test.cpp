@@ -34,7 +34,8 @@ TEST(FitRigidMotion, TurnPivotAndResidualsOrWhyThereAreNone) {
     } cases[] = {
         // +90 about (10, 20) maps (X, Y) to (10 + (Y - 20), 20 - (X - 10)).
         {"quarter turn", {{11, 20, 10, 19}, {10, 23, 13, 20}, {7, 18, 8, 23}}, refusal::none, 90, 10, 20, 0, 0},
-        {"half turn", {{0, 0, 5, -8}, {4, 1, 1, -9}, {-3, 7, 8, -15}}, refusal::none, 180, 2.5, -4, 0, 0},
+        // 180 about (2.5, -4): (X, Y) to (5 - X, -8 - Y), the centres exact.
+        {"half turn", {{0, 0, 5, -8}, {4, 2, 1, -10}, {-4, 4, 9, -12}}, refusal::none, 180, 2.5, -4, 0, 0},
         {"-30 degrees", turned({{0, 0}, {300, 10}, {120, 250}, {-40, 60}}, -30, 100, 50), refusal::none, -30, 100,
          50, 0, 0},
         // The reference is the quarter turn about (0, 0) stretched by 1.5:
