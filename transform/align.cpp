@@ -168,9 +168,9 @@ fiducial_alignment align_fiducials(const HeaderRecord& measurement, const Header
 }
 
 std::string alignment_refusal_text(const rigid_fit& fit) {
-    char text[400];
+    char text[400] = "";
     switch (fit.refusal) {
-        case alignment_refusal::none: return "";
+        case alignment_refusal::none: break;
         case alignment_refusal::too_few_pairs:
             std::snprintf(text, sizeof text,
                           "%s fiducial of the measurement has a partner of the same group and index in the "
@@ -178,8 +178,7 @@ std::string alignment_refusal_text(const rigid_fit& fit) {
                           fit.pairs == 0 ? "no" : "only one");
             break;
         case alignment_refusal::not_finite:
-            std::snprintf(text, sizeof text, "a fiducial held in both files has a coordinate that is not a number");
-            break;
+            return "a fiducial held in both files has a coordinate that is not a finite number";
         case alignment_refusal::measurement_at_one_place:
         case alignment_refusal::reference_at_one_place:
             std::snprintf(text, sizeof text,
@@ -189,10 +188,8 @@ std::string alignment_refusal_text(const rigid_fit& fit) {
                           ALIGNMENT_TOLERANCE_PIXELS);
             break;
         case alignment_refusal::turn_undetermined:
-            std::snprintf(text, sizeof text,
-                          "no turn fits the fiducials better than any other: the reference's are not a turned copy "
-                          "of the measurement's (a mirror image, say)");
-            break;
+            return "no turn fits the fiducials better than any other: the reference's are not a turned copy of the "
+                   "measurement's (a mirror image, say)";
         case alignment_refusal::no_turn:
             if (std::sqrt(fit.shift_x * fit.shift_x + fit.shift_y * fit.shift_y) < ALIGNMENT_TOLERANCE_PIXELS) {
                 std::snprintf(text, sizeof text,

@@ -348,6 +348,9 @@ TEST(InfoAlign, PrintsWhatSpinmapNeedsOrWhyNothingCanBeSuggested) {
         {"no turn", {5, 5, 15, 5}, {}, {8, 7, 18, 7}, {}, "",
          "the fiducials differ by a shift of (3, 2) pixels and no turn (the fitted turn of 0 degrees moves none of "
          "them by 0.001 pixel), and spinmap only turns"},
+        {"aligned", {5, 5, 15, 5}, {}, {5, 5, 15, 5}, {}, "",
+         "the fiducials already lie on the reference's (no turn, and a shift of (0, 0) pixels): there is nothing to "
+         "turn"},
         {"one pair", {5, 5}, {}, {8, 7, 18, 7}, {1, 1}, "",
          "only one fiducial of the measurement has a partner of the same group and index in the reference; a turn "
          "needs two pairs at least"},
