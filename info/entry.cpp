@@ -40,19 +40,34 @@ constexpr const char* USAGE_OPTIONS[] = {
     "",
 };
 
-// The usage text: the program's own lines around the shared paragraphs.
-constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::HELP_PARAGRAPH,
-                                     cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 34);
+constexpr const char* USAGE_ALIGN_OPTION[] = {
+    "-AlignTo RefFile",
+    "This option prints instead, for each InFile, the angle and pivot by which",
+    "Spinmap turns its fiducials onto those of RefFile (matched by group and",
+    "index), the Spinmap command line that does it, and how far the fiducials",
+    "then lie from those of RefFile.",
+    "",
+};
 
-enum option_id { ANGLE, PIVOT };
+// The usage text: the program's own lines around the shared paragraphs.
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD,         cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS,
+                                     USAGE_ALIGN_OPTION, cli::HELP_PARAGRAPH,    cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 40);
+
+enum option_id { ANGLE, PIVOT, ALIGN_TO };
 
 constexpr cli::option_spec OPTIONS[] = {
     {"angle", ANGLE, true},
     {"pivot", PIVOT, true},
+    {"alignto", ALIGN_TO, true},
 };
 
 bool take_option(int id, const std::string& value, info_settings* settings, std::string* message) {
+    if (id == ALIGN_TO) {
+        settings->aligning = true;
+        settings->reference = value;
+        return true;
+    }
     if (id == ANGLE) {
         settings->has_angle = true;
         return cli::parse_number(value, &settings->angle) || cli::refuse_value("angle", value, message);
@@ -68,6 +83,7 @@ int run_entry(const std::vector<std::string>& args) {
     info_settings settings;
     std::string message;
     if (!parse_info_arguments(args, &settings, &message)) return cli::failure(INFO_TOOL_NAME, message);
+    if (settings.aligning) return align_files(settings);
     int status = cli::EXIT_OK;
     for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
         if (i > 0) std::printf("\n");
@@ -97,6 +113,10 @@ bool parse_info_arguments(const std::vector<std::string>& args, info_settings* s
     }
     if (!settings->has_angle && settings->pivot_x != INFO_NO_PIVOT) {
         *message = "The Pivot option needs the Angle option";
+        return false;
+    }
+    if (settings->aligning && settings->has_angle) {
+        *message = "The AlignTo option cannot be combined with the Angle option";
         return false;
     }
     return true;

@@ -34,6 +34,8 @@ struct info_settings {
     double angle = 0;
     double pivot_x = INFO_NO_PIVOT;
     double pivot_y = INFO_NO_PIVOT;
+    bool aligning = false;  // -AlignTo: the inputs are aligned to the reference
+    std::string reference;
 };
 
 // The whole program: answers help and version, parses the arguments (after
@@ -51,6 +53,11 @@ bool parse_info_arguments(const std::vector<std::string>& args, info_settings* s
 // False with the message, which names the file, when it cannot be read or
 // its attributes are unsound; nothing of it is printed then.
 bool report_file(const info_settings& settings, const std::string& path, std::string* message);
+
+// -AlignTo: for each input, the turn about a pivot that carries its
+// fiducials onto the reference's, with spinmap's command line; returns the
+// exit status (1 when the reference or any input cannot be read or aligned).
+int align_files(const info_settings& settings);
 
 // Statistics of the valid heights of a matrix, in file units: the RMS is
 // taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the

@@ -27,7 +27,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
 
+#include "datafile/datafile.h"
 #include "matrix/matrix.h"
 
 namespace spinmap {
@@ -159,5 +162,88 @@ int matrix_resample_interp(const height_matrix* source, height_matrix* result, d
 // through the source row table; INVALID_HEIGHT outside the outermost pixel
 // centres or with an invalid neighbour. Always writes *value.
 void matrix_interp_point(int32_t* const* rows, double a, double b, const window& source_window, int32_t* value);
+
+// ---- Alignment from fiducials -----------------------------------------------
+//
+// The rigid motion (a turn and a shift, no scale) that carries a
+// measurement's points onto the same points of a reference, fitted by least
+// squares, and written as what spinmap needs: an angle in its sense and the
+// pivot about which that turn is the motion. Running spinmap with them on
+// the measurement brings its fiducials onto the reference's.
+
+// A point of the measurement and the same point in the reference, in camera
+// pixels.
+struct point_pair {
+    double x, y;
+    double ref_x, ref_y;
+};
+
+// A spread or a turn that moves no point by this many pixels counts as none.
+inline constexpr double ALIGNMENT_TOLERANCE_PIXELS = 1e-3;
+
+enum class alignment_refusal {
+    none,
+    too_few_pairs,             // fewer than two pairs
+    not_finite,                // a coordinate is not a finite number
+    measurement_at_one_place,  // the measurement's points lie within the tolerance of their centre
+    reference_at_one_place,    // the reference's points do
+    turn_undetermined,         // every turn fits equally well (a mirror image, say)
+    no_turn,                   // the turn moves no point by the tolerance: a shift only
+    pivot_out_of_range,        // the pivot lies beyond the largest float, which spinmap cannot take
+};
+
+struct rigid_fit {
+    alignment_refusal refusal;
+    int pairs;
+    // Without a refusal, and for no_turn: the fitted turn in degrees
+    // (radians x 180 / pi), counter-clockwise positive as the image is seen
+    // with row 0 at the top, in (-180, 180]; and the distances in pixels
+    // between the moved measurement points and the reference's, their RMS
+    // and the largest. 0 otherwise.
+    double angle;
+    double rms;
+    double largest;
+    // Without a refusal, and for pivot_out_of_range: the pivot about which
+    // the turn is the fitted motion. 0 otherwise.
+    double pivot_x, pivot_y;
+    // From one pair on, all coordinates finite: the centre of the
+    // reference's points minus that of the measurement's.
+    double shift_x, shift_y;
+};
+
+// Fits the motion, in double. The turn is atan2 of the cross-covariance of
+// the points about their centres; the turn alone moves a point at distance
+// r from the measurement's centre by 2 sin(|turn| / 2) r, and below the
+// tolerance for every point the motion is a shift only (no_turn).
+rigid_fit fit_rigid_motion(std::span<const point_pair> pairs);
+
+inline constexpr int FIDUCIAL_GROUPS = 4;  // A to D
+
+// The fiducials of two headers paired by group and index: a pair wherever
+// both hold the point (the index below both counts, each count taken up to
+// the group's room of 7; a count of 0 or less holds none), group A first,
+// each group in index order.
+struct fiducial_pairs {
+    int count;
+    int per_group[FIDUCIAL_GROUPS];
+    point_pair pairs[FIDUCIAL_GROUPS * FIDUCIAL_ROOM];
+};
+
+fiducial_pairs match_fiducials(const HeaderRecord& measurement, const HeaderRecord& reference);
+
+// The alignment of a measurement's fiducials to a reference's, with the
+// residuals also in micrometres through the reference's CameraRes.
+struct fiducial_alignment {
+    rigid_fit fit;
+    int per_group[FIDUCIAL_GROUPS];  // matched pairs of groups A to D
+    double metres_per_pixel;         // the reference's CameraRes when finite and positive, else 0
+    double rms_um, largest_um;       // the residuals in micrometres; 0 without metres_per_pixel
+};
+
+fiducial_alignment align_fiducials(const HeaderRecord& measurement, const HeaderRecord& reference);
+
+// Why a fit gives no turn about a pivot, in words for a message about
+// fiducials; empty without a refusal.
+std::string alignment_refusal_text(const rigid_fit& fit);
 
 }  // namespace spinmap

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -141,6 +143,7 @@ TEST(InfoRun, BadCommandLinesAreRefusedWithTheirMessage) {
         {{"-Angle", "90", "-Pivot", "1", "a.dat"}, "Invalid pivot coordinates \"1\""},
         {{"-NoInterp", "a.dat"}, "Unknown option \"-NoInterp\""},
         {{"a.dat", "-Angle"}, "Missing value after \"-Angle\""},
+        {{"-AlignTo", "r.dat", "-Angle", "90", "a.dat"}, "The AlignTo option cannot be combined with the Angle option"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -219,6 +222,166 @@ TEST(InfoRun, VerdictsAgreeWithWhatSpinmapThenDoes) {
             const bool exact = valid_heights(folder.file("out.dat")) == input_values;
             EXPECT_EQ(exact, verdict != "interpolates") << (no_interp ? "with -NoInterp" : "");
         }
+    }
+}
+
+// ---- -AlignTo ----------------------------------------------------------------
+
+// The fiducials of groups A and B, x then y.
+std::vector<float> fiducials_of(const std::string& path) {
+    HeaderRecord h{};
+    std::vector<float> coordinates;
+    if (read_data_file(path, nullptr, &h, nullptr, nullptr) != 0) return coordinates;
+    coordinates.assign(h.FiducialCoordsA, h.FiducialCoordsA + 2 * h.FiducialCountA);
+    coordinates.insert(coordinates.end(), h.FiducialCoordsB, h.FiducialCoordsB + 2 * h.FiducialCountB);
+    return coordinates;
+}
+
+// Moves (x, y) by spinmap's turn of the given degrees about (px, py).
+void forward_turn(double* x, double* y, double degrees, double px, double py) {
+    const double t = degrees * M_PI / 180, c = std::cos(t), s = std::sin(t);
+    const double dx = *x - px, dy = *y - py;
+    *x = px + c * dx + s * dy;
+    *y = py - s * dx + c * dy;
+}
+
+// The words of a command line as the program gets them: split at blanks,
+// double quotes taken off (the tests' paths hold no blank).
+std::vector<std::string> words_of(const std::string& command) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < command.size()) {
+        const std::size_t end = std::min(command.find(' ', at), command.size());
+        std::string word = command.substr(at, end - at);
+        if (word.size() >= 2 && word.front() == '"' && word.back() == '"') word = word.substr(1, word.size() - 2);
+        words.push_back(word);
+        at = end + 1;
+    }
+    return words;
+}
+
+TEST(InfoAlign, FindsTheTurnBackFromSpinmapsAndItsCommandBringsTheFiducialsHome) {
+    scratch_folder folder;
+    const std::string original = folder.file("original.dat"), turned = folder.file("turned.dat");
+    // 13 fiducials (7 in group A, 6 in B) between (60.5, 40.5) and (258.5, 198).
+    ASSERT_EQ(test::run_sample({"-Camera", "320x240", "-Valid", "60,40,200,160", "-Fiducials", "7", original})
+                  .exit_status,
+              0);
+    const std::vector<float> home = fiducials_of(original);
+    ASSERT_EQ(home.size(), 26u);
+    // Every coordinate stays below 512 in magnitude, where floats lie 2^-15
+    // apart: the turn back is recovered to that spacing over the 80 pixels
+    // the fiducials spread at least, and the turn back about its pivot
+    // undoes the turn about the given one at every fiducial to that spacing.
+    constexpr double spacing = 0x1p-15;
+    const struct {
+        std::string angle, pivot;
+        double degrees, px, py;
+        double back;
+    } cases[] = {
+        {"30", "150.25,130.5", 30, 150.25, 130.5, -30},
+        {"-90", "160,120", -90, 160, 120, 90},
+        {"137.5", "100,200.75", 137.5, 100, 200.75, -137.5},
+        // Far from the pivot, numbers printed short of every digit would
+        // miss by more than the spacing.
+        {"1.23456789", "-5000.98765,300.123456", 1.23456789, -5000.98765, 300.123456, -1.23456789},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.angle + " about " + c.pivot);
+        const tool_output turn = run_tool({"-Angle", c.angle, "-Pivot", c.pivot, "-Overwrite", original, turned});
+        ASSERT_EQ(turn.exit_status, 0) << turn.err;
+        const tool_output info = run_info({"-AlignTo", original, turned});
+        ASSERT_EQ(info.exit_status, 0) << info.err;
+        EXPECT_EQ(info.err, "");
+        EXPECT_EQ(value_of(info.out, "Matched Fiducials"), "13 pairs (A 7, B 6)");
+        const double back = std::stod(value_of(info.out, "Angle"));
+        EXPECT_NEAR(back, c.back, spacing / 80 * 180 / M_PI);
+        const double qx = std::stod(value_of(info.out, "PivotX")), qy = std::stod(value_of(info.out, "PivotY"));
+        for (std::size_t i = 0; i < home.size(); i += 2) {
+            double x = home[i], y = home[i + 1];
+            forward_turn(&x, &y, c.degrees, c.px, c.py);
+            forward_turn(&x, &y, back, qx, qy);
+            EXPECT_NEAR(x, home[i], spacing) << "fiducial " << i / 2;
+            EXPECT_NEAR(y, home[i + 1], spacing) << "fiducial " << i / 2;
+        }
+        EXPECT_LT(std::stod(value_of(info.out, "Residual RMS")), spacing);
+
+        // The suggested run, word for word.
+        const std::vector<std::string> command = words_of(value_of(info.out, "Command"));
+        ASSERT_EQ(command.size(), 7u);
+        EXPECT_EQ(command[0], "spinmap");
+        EXPECT_EQ(command[5], turned);
+        EXPECT_EQ(command[6], folder.file("turned_aligned.dat"));
+        std::remove(command[6].c_str());
+        const tool_output run = run_tool(std::vector<std::string>(command.begin() + 1, command.end()));
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        const std::vector<float> aligned = fiducials_of(command[6]);
+        ASSERT_EQ(aligned.size(), home.size());
+        // Within 0.01 pixel, indeed within the float spacing.
+        for (std::size_t i = 0; i < home.size(); ++i) EXPECT_NEAR(aligned[i], home[i], spacing) << "coordinate " << i;
+    }
+}
+
+// A file whose only data are fiducials in groups A and C, x then y.
+void write_fiducials(const std::string& path, const std::vector<float>& a, const std::vector<float>& c) {
+    sample_file f(40, 20);  // 12.5 um a pixel
+    f.set_heights({0, 0, 2, 2}, [](int x, int y) { return x + 1000 * y; });
+    f.header.FiducialCountA = static_cast<int16_t>(a.size() / 2);
+    std::copy(a.begin(), a.end(), f.header.FiducialCoordsA);
+    f.header.FiducialCountC = static_cast<int16_t>(c.size() / 2);
+    std::copy(c.begin(), c.end(), f.header.FiducialCoordsC);
+    f.write(path);
+}
+
+TEST(InfoAlign, PrintsWhatSpinmapNeedsOrWhyNothingCanBeSuggested) {
+    scratch_folder folder;
+    const std::string file = folder.file("part.dat"), reference = folder.file("reference.dat");
+    const std::string names = "\"" + file + "\" to \"" + reference + "\": ";
+    const struct {
+        const char* what;
+        std::vector<float> file_a, file_c, reference_a, reference_c;
+        std::string out, err;
+    } cases[] = {
+        // A quarter turn about (20.5, 8.5), with the reference's group A
+        // stretched by 1.5 about its centre (20, 10) (-> (22, 9)): its points
+        // miss by 0.5. The file's third point of group A has no partner.
+        {"quarter turn",
+         {19, 10, 21, 10, 0, 0},
+         {20, 10},
+         {22, 10.5, 22, 7.5},
+         {22, 9},
+         "Reference            = \"" + reference + "\"\n"
+         "InputFile            = \"" + file + "\"\n"
+         "Matched Fiducials    = 3 pairs (A 2, C 1)\n"
+         "Angle                = 90 degrees\n"
+         "PivotX               = 20.5 pixels\n"
+         "PivotY               = 8.5 pixels\n"
+         "Residual RMS         = 0.408248 pixels (5.1031 um)\n"
+         "Residual Largest     = 0.5 pixels (6.25 um)\n"
+         "Command              = spinmap -Angle 90 -Pivot 20.5,8.5 \"" + file + "\" \"" +
+             folder.file("part_aligned.dat") + "\"\n",
+         ""},
+        {"no turn", {5, 5, 15, 5}, {}, {8, 7, 18, 7}, {}, "",
+         "the fiducials differ by a shift of (3, 2) pixels and no turn (the fitted turn of 0 degrees moves none of "
+         "them by 0.001 pixel), and spinmap only turns"},
+        {"aligned", {5, 5, 15, 5}, {}, {5, 5, 15, 5}, {}, "",
+         "the fiducials already lie on the reference's (no turn, and a shift of (0, 0) pixels): there is nothing to "
+         "turn"},
+        {"one pair", {5, 5}, {}, {8, 7, 18, 7}, {1, 1}, "",
+         "only one fiducial of the measurement has a partner of the same group and index in the reference; a turn "
+         "needs two pairs at least"},
+        {"one place", {5, 5, 5, 5}, {}, {8, 7, 18, 7}, {}, "",
+         "the matched fiducials of the measurement all lie at one place (within 0.001 pixel of their centre), which "
+         "shows no turn"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_fiducials(file, c.file_a, c.file_c);
+        write_fiducials(reference, c.reference_a, c.reference_c);
+        const tool_output r = run_info({"-AlignTo", reference, file});
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err.empty() ? "" : "Spinmap Info\nERROR: Cannot align " + names + c.err + "\n");
+        EXPECT_EQ(r.exit_status, c.err.empty() ? 0 : 1);
     }
 }
 
