@@ -1,6 +1,7 @@
 // The exporter's entry: usage text, options, the file-name rules, the export
 // and the exit status.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -155,9 +156,13 @@ int run_entry(const std::vector<std::string>& args) {
 }  // namespace
 
 bool format_of_name(std::string_view path, export_format* format) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos) return false;
-    const std::string extension = cli::folded_to_lower(path.substr(dot));
+    // A wide path's extension is in its UTF-16 units.
+    const std::optional<std::string> name =
+        is_wide_path(path) ? utf16le_to_utf8(path.substr(2)) : std::optional<std::string>(path);
+    if (!name) return false;
+    const std::size_t dot = name->rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string extension = cli::folded_to_lower(std::string_view(*name).substr(dot));
     for (const auto& e : EXTENSIONS) {
         if (e.extension == extension) {
             *format = e.format;

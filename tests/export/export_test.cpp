@@ -1,12 +1,13 @@
 // The exporter's own checksums and calendar against known values: the MD5
 // test suite of its definition, the CRC-32 check value, and dates around the
-// ends of the header's 32-bit time.
+// ends of the header's 32-bit time; and the formats output names ask for.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 
 #include "export/export.h"
+#include "support.h"
 
 namespace spinmap {
 namespace {
@@ -62,6 +63,32 @@ TEST(Calendar, UtcTimesAcrossTheHeadersRange) {
         {2147483647, "2038-01-19T03:14:07+00:00"},
     };
     for (const auto& c : cases) EXPECT_EQ(iso8601_text(utc_of(c.seconds)), c.text) << c.seconds;
+}
+
+TEST(OutputName, TheExtensionInAnyCaseNamesTheFormat) {
+    const struct {
+        std::string path;
+        bool known;
+        export_format format;
+    } cases[] = {
+        {"part.x3p", true, export_format::x3p},
+        {"C:\\data\\PART.TIF", true, export_format::tiff},
+        {"part.Tiff", true, export_format::tiff},
+        {"part.xyz", true, export_format::xyz},
+        {"part.CSV", true, export_format::csv},
+        {test::wide_path(u"d\u00e9p\u00f4t.csv"), true, export_format::csv},
+        {"part.png", false, {}},
+        {"part", false, {}},
+        {"folder.x3p/part", false, {}},
+        {"part.x3p.dat", false, {}},
+    };
+    for (const auto& c : cases) {
+        export_format format{};
+        EXPECT_EQ(format_of_name(c.path, &format), c.known) << c.path;
+        if (c.known) {
+            EXPECT_EQ(format, c.format) << c.path;
+        }
+    }
 }
 
 }  // namespace
