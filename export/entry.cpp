@@ -1,6 +1,7 @@
 // The exporter's entry: usage text, options, the file-name rules, the export
 // and the exit status.
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,14 +45,9 @@ constexpr const char* USAGE_OPTIONS[] = {
     "",
 };
 
-constexpr const char* USAGE_END[] = {
-    "",
-};
-
 // The usage text: the program's own lines around the shared paragraphs.
-constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH,
-                                     USAGE_END};
-static_assert(cli::line_count(USAGE) == 33);
+constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
+static_assert(cli::line_count(USAGE) == 32);
 
 enum option_id { OVERWRITE };
 
@@ -91,7 +87,7 @@ bool check_file_names(const export_settings& settings, export_format* format, st
     return true;
 }
 
-int write_format(export_format format, std::FILE* stream, const export_surface& surface) {
+int write_in_format(export_format format, std::FILE* stream, const export_surface& surface) {
     switch (format) {
         case export_format::x3p: return write_x3p(stream, surface);
         case export_format::tiff: return write_tiff(stream, surface);
@@ -99,6 +95,16 @@ int write_format(export_format format, std::FILE* stream, const export_surface& 
         case export_format::csv: return write_points(stream, surface, true);
     }
     return ERR_INVALID_PARAM;
+}
+
+// Running out of memory is a failure like any other, reported while the
+// output can still be discarded.
+int write_format(export_format format, std::FILE* stream, const export_surface& surface) {
+    try {
+        return write_in_format(format, stream, surface);
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
 }
 
 // The reasons a writer refuses a surface, in words; others by the code's name.

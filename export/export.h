@@ -117,8 +117,9 @@ inline double lateral_position(int32_t index, double spacing) { return index * s
 
 // ---- Writers: the whole output on a stream ------------------------------------------
 //
-// Each returns 0, ERR_CANT_WRITE_FILE when the stream refuses bytes, ERR_NO_MEM,
-// or a writer's own code below.
+// Each returns 0, ERR_CANT_WRITE_FILE when the stream refuses bytes, or a
+// writer's own code below. Running out of memory throws std::bad_alloc,
+// which the entry turns into ERR_NO_MEM while the output can be discarded.
 
 // ERR_DATASET_DIM_TOO_LARGE when the archive would pass 4 GiB.
 int write_x3p(std::FILE* stream, const export_surface& surface);

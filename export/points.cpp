@@ -1,5 +1,4 @@
 // The text forms: one line per valid point, x, y and z in metres.
-#include <new>
 #include <string>
 
 #include "export/export.h"
@@ -46,12 +45,6 @@ int write_lines(std::FILE* stream, const export_surface& s, bool csv) {
 
 }  // namespace
 
-int write_points(std::FILE* stream, const export_surface& s, bool csv) {
-    try {
-        return write_lines(stream, s, csv);
-    } catch (const std::bad_alloc&) {
-        return ERR_NO_MEM;
-    }
-}
+int write_points(std::FILE* stream, const export_surface& s, bool csv) { return write_lines(stream, s, csv); }
 
 }  // namespace spinmap

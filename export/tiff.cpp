@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -133,12 +132,6 @@ int write_image(std::FILE* stream, const export_surface& s) {
 
 }  // namespace
 
-int write_tiff(std::FILE* stream, const export_surface& s) {
-    try {
-        return write_image(stream, s);
-    } catch (const std::bad_alloc&) {
-        return ERR_NO_MEM;
-    }
-}
+int write_tiff(std::FILE* stream, const export_surface& s) { return write_image(stream, s); }
 
 }  // namespace spinmap

@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -182,12 +181,6 @@ std::string x3p_main_xml(const export_surface& s, std::string_view data_md5) {
     return x.text;
 }
 
-int write_x3p(std::FILE* stream, const export_surface& s) {
-    try {
-        return write_archive(stream, s);
-    } catch (const std::bad_alloc&) {
-        return ERR_NO_MEM;
-    }
-}
+int write_x3p(std::FILE* stream, const export_surface& s) { return write_archive(stream, s); }
 
 }  // namespace spinmap
