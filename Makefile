@@ -2,13 +2,15 @@
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-# libpng draws the viewer's pictures; groff-base checks the manual pages;
-# pkgconf builds against the installed library's pkg-config file; MPFR is the
-# reference of the sine and cosine tests.
-BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf libmpfr-dev
-# The demonstration needs only the four programs.
-DEMO_NEEDS    = g++ cmake libpng-dev
-DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample
+# libpng draws the viewer's pictures; libtiff writes the exporter's TIFF
+# files; groff-base checks the manual pages; pkgconf builds against the
+# installed library's pkg-config file; MPFR is the reference of the sine and
+# cosine tests; Python with numpy and tifffile reads the exported files back.
+BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev libtiff-dev groff-base pkgconf libmpfr-dev \
+              python3 python3-numpy python3-tifffile
+# The demonstration needs only the five programs.
+DEMO_NEEDS    = g++ cmake libpng-dev libtiff-dev
+DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample spinmap-export
 
 # CMake's build runs make inside make: keep its output to the build lines.
 MAKEFLAGS += --no-print-directory
@@ -65,7 +67,7 @@ install: build
 # ---- Fuzzing: libFuzzer with clang in its own build folder ----------------------
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_NEEDS    = clang libclang-rt-14-dev cmake libgtest-dev libpng-dev
+FUZZ_NEEDS    = clang libclang-rt-14-dev cmake libgtest-dev libpng-dev libtiff-dev
 # Every library is instrumented for coverage and the sanitizers.
 FUZZ_FLAGS    = -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g
 
@@ -92,13 +94,14 @@ WIN_TOOL         = $(WINE) $(abspath $(WIN_BUILD))/app/spinmap.exe
 windows-needs:
 	@bash tools/needs.sh $(WIN_NEEDS)
 
-WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe info/spinmap-info.exe
+WIN_PROGRAMS     = app/spinmap.exe view/spinmap-view.exe info/spinmap-info.exe export/spinmap-export.exe
 
-# spinmap.exe, spinmap-view.exe (with a static libpng built from Debian's
-# source first) and the unit test programs; the programs must need no DLL
-# beyond the system's own.
+# The programs (spinmap-view.exe and spinmap-export.exe with a static libpng
+# and libtiff built from Debian's source first) and the unit test programs;
+# the programs must need no DLL beyond the system's own.
 windows: windows-needs
-	JOBS=$(JOBS) bash cmake/mingw-libpng.sh $(WIN_BUILD)
+	JOBS=$(JOBS) bash cmake/mingw-static-library.sh libpng $(WIN_BUILD)
+	JOBS=$(JOBS) bash cmake/mingw-static-library.sh libtiff $(WIN_BUILD)
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	@for exe in $(WIN_PROGRAMS); do \

@@ -147,7 +147,8 @@ else()
   # Two packages, spinmap_<version>_<architecture>.deb with the programs and
   # libspinmap-dev_<version>_<architecture>.deb with the data library. The
   # library is static, so neither needs the other. The libraries the
-  # programs need (libpng for the viewer) are found by dpkg-shlibdeps.
+  # programs need (libpng for the viewer, libtiff for the exporter) are
+  # found by dpkg-shlibdeps.
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL programs development)
@@ -173,8 +174,9 @@ else()
     "${spinmap_about}"
     "This package holds the programs spinmap, spinmap-view (PNG pictures of\n"
     "the height data), spinmap-info (what a data file holds, and how a\n"
-    "rotation would treat it) and spinmap-sample (a generator of synthetic\n"
-    "data files) with their manual pages.")
+    "rotation would treat it), spinmap-export (the heights as .x3p, TIFF or\n"
+    "text files for other software) and spinmap-sample (a generator of\n"
+    "synthetic data files) with their manual pages.")
   string(CONCAT CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "data library for interferometer measurement data files\n"
     "${spinmap_about}"

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -137,6 +138,13 @@ constexpr const char* phase_resolution_word(int16_t phase_res) {
 inline double nanometres_per_count(const HeaderRecord& h) {
     return static_cast<double>(h.IntfScaleFactor) * static_cast<double>(h.ObliquityFactor) *
            static_cast<double>(h.WavelengthIn) / phase_counts_per_fringe(h.PhaseRes) * 1e9;
+}
+
+// The height scale when it is a positive finite number, the one a report or
+// an export can use; 0 when the header gives none.
+inline double usable_nanometres_per_count(const HeaderRecord& h) {
+    const double k = nanometres_per_count(h);
+    return k > 0 && k <= std::numeric_limits<double>::max() ? k : 0;
 }
 
 // A header attribute as a report shows it: its key and its value in words

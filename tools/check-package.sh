@@ -167,6 +167,12 @@ run 0 spinmap-info.exe -Angle 90 rotated.dat
 "$linux_build/info/spinmap-info" -Angle 90 rotated.dat >info-linux.txt
 diff <(grep -v '^TimeStamp' run.txt) <(grep -v '^TimeStamp' info-linux.txt) ||
   fail "spinmap-info.exe and the Linux program report differently"
+# The exporter's files, byte for byte as the Linux program writes them.
+for format in x3p tif csv; do
+  run 0 spinmap-export.exe rotated.dat "rotated.$format"
+  "$linux_build/export/spinmap-export" rotated.dat "rotated-linux.$format" >/dev/null
+  cmp "rotated.$format" "rotated-linux.$format" || fail "spinmap-export.exe and the Linux program wrote different .$format files"
+done
 cd /
 
 [ "$failures" -eq 0 ] || exit 1

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demonstration: makes a sample file, shows what it holds and how a
 # quarter turn would treat it, rotates it by 30 degrees with the verbose
-# report, then by 90 degrees without interpolation, and draws pictures of
-# all three, alone and side by side, with their legend.
+# report, then by 90 degrees without interpolation, draws pictures of all
+# three, alone and side by side, with their legend, and exports the 30-degree
+# rotation as .x3p and .tif files.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -28,6 +29,11 @@ echo "== spinmap-view $out/sample.dat $out/rotated-30.dat $out/rotated-90.dat $o
 "$view" "$out/sample.dat" "$out/rotated-30.dat" "$out/rotated-90.dat" "$out/compare.png"
 echo "== Pictures:"
 for name in sample rotated-30 rotated-90 compare; do echo "$out/$name.png"; done
+echo
+echo "== spinmap-export: the 30-degree rotation for other software"
+for format in x3p tif; do
+  "$build/export/spinmap-export" "$out/rotated-30.dat" "$out/rotated-30.$format"
+done
 echo
 echo "== Files in $out/:"
 ls -l "$out"
