@@ -28,9 +28,11 @@ constexpr const char* USAGE_HEAD[] = {
 
 constexpr const char* USAGE_OPTIONS[] = {
     "-Angle Ang",
-    "This option also prints how Spinmap would rotate each file by Ang degrees:",
-    "the pivot it would use, whether the rotation would move values exactly or",
-    "interpolate, and what the NoInterp option would do.",
+    "This option also prints what Spinmap would do with each file for a",
+    "rotation by Ang degrees: the pivot it would use, whether the rotation would",
+    "move values exactly or interpolate, how many valid points would fall",
+    "outside the camera frame, the output window or the error Spinmap would end",
+    "with, and what the NoInterp option would do.",
     "",
     "-Pivot X,Y",
     "This option gives the pivot point for the Angle option, as for Spinmap.",
@@ -41,7 +43,7 @@ constexpr const char* USAGE_OPTIONS[] = {
 
 // The usage text: the program's own lines around the shared paragraphs.
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 31);
+static_assert(cli::line_count(USAGE) == 33);
 
 enum option_id { ANGLE, PIVOT };
 
