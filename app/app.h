@@ -7,6 +7,7 @@
 // overwrite question, the verbose report and "Done" go to standard output.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,11 +68,19 @@ bool parse_arguments(const std::vector<std::string>& args, run_settings* setting
 // return false and leave the answer as it was.
 bool u_ask_yes_no(std::string_view question, bool* answer);
 
+// The valid input points a successful run turned off the camera frame, which
+// the output file therefore lacks.
+struct run_losses {
+    int32_t points_outside = 0;
+    int32_t valid_points = 0;  // all valid input points; counted only when some fell outside
+};
+
 // Reads the input file, rotates its height data by the settings' angle about
 // their pivot (NO_PIVOT: the centre of the valid points' window), rotates
 // the fiducials, and writes the output file; reports with -Verbose. Prints
-// every failure itself.
-bool run_rotation(const run_settings& settings);
+// every failure itself. After a successful run, losses (when given) say
+// what it could not place on the camera frame; the caller warns of them.
+bool run_rotation(const run_settings& settings, run_losses* losses = nullptr);
 
 // Rotates the four fiducial groups of the header in place about the pivot by
 // angle degrees (counter-clockwise positive on the camera image), reporting

@@ -175,6 +175,16 @@ std::string filled_question(std::string_view question, char slot) {
     return text;
 }
 
+// After everything on standard output, so that a combined log ends with it.
+void warn_of_losses(const run_losses& losses) {
+    if (losses.points_outside == 0) return;
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "%s\nWARNING: %d of %d valid points fell outside the camera frame and are not in the output file\n",
+                 TOOL_NAME, losses.points_outside, losses.valid_points);
+    std::fflush(stderr);
+}
+
 int run_entry(const std::vector<std::string>& args) {
     if (args.size() < 2) return cli::usage_failure(USAGE);
     run_settings settings;
@@ -184,8 +194,10 @@ int run_entry(const std::vector<std::string>& args) {
         return cli::failure(TOOL_NAME, "Cannot access input data file " + cli::quoted(settings.input_path));
     }
     if (!overwrite_confirmed(settings)) return cli::EXIT_FAILED;
-    if (!run_rotation(settings)) return cli::EXIT_FAILED;
+    run_losses losses;
+    if (!run_rotation(settings, &losses)) return cli::EXIT_FAILED;
     if (settings.verbose) std::printf("Done\n");
+    warn_of_losses(losses);
     return cli::EXIT_OK;
 }
 

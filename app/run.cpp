@@ -25,6 +25,7 @@ struct run_data {
     owned_height height;
     window input_window{};  // the valid points' before the rotation
     rotation_plan plan{};
+    run_losses losses;
     double pivot_x = 0;  // as matrix_rotate hands it back
     double pivot_y = 0;
 };
@@ -120,6 +121,17 @@ bool plan(const run_settings& settings, run_data* d, const run_report& report) {
     return true;
 }
 
+// The valid points the rotation will carry off the camera frame, counted
+// before it replaces the heights; a run that succeeds warns of them.
+bool count_losses(const run_settings& settings, run_data* d) {
+    run_losses& losses = d->losses;
+    const window camera_frame{0, 0, d->header.CameraWidth, d->header.CameraHeight};
+    const int code = matrix_count_outside(&d->height, &d->input_window, camera_frame, d->plan.pivot_x, d->plan.pivot_y,
+                                          settings.angle, &losses.points_outside, &losses.valid_points);
+    if (code != 0) return fail_with_code(code);
+    return true;
+}
+
 // Onto the whole camera frame, whatever window the input had.
 bool rotate(const run_settings& settings, run_data* d) {
     d->pivot_x = d->plan.pivot_x;
@@ -169,7 +181,7 @@ bool write(const run_settings& settings, run_data* d, const run_report& report) 
 
 }  // namespace
 
-bool run_rotation(const run_settings& settings) {
+bool run_rotation(const run_settings& settings, run_losses* losses) {
     const run_report report(settings.verbose);
     report.line("InputFile", "\"%s\"\n", settings.input_path.c_str());
     report.line("OutputFile", "\"%s\"\n", settings.output_path.c_str());
@@ -177,11 +189,13 @@ bool run_rotation(const run_settings& settings) {
     if (!read_input(settings, &data)) return false;
     if (!check_input(&data, report)) return false;
     if (!plan(settings, &data, report)) return false;
+    if (!count_losses(settings, &data)) return false;
     if (!rotate(settings, &data)) return false;
     if (!trim(&data, report)) return false;
     rotate_fiducials(&data.header, data.pivot_x, data.pivot_y, settings.angle, report);
     if (!write(settings, &data, report)) return false;
     std::fflush(stdout);
+    if (losses != nullptr) *losses = data.losses;
     return true;
 }
 

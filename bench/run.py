@@ -35,7 +35,7 @@ PEER_RUNS = 7
 INTERP_ROUNDS = 5
 
 STEP_RUNS = 5
-STEPS = ["read", "checks and scans", "rotation", "trim", "fiducials", "write", "total"]
+STEPS = ["read", "checks and scans", "points outside", "rotation", "trim", "fiducials", "write", "total"]
 
 # The targets hold for the 4096 x 4096 file; the other sizes are reported.
 TARGET_SIDE = 4096
@@ -170,10 +170,14 @@ def splice_section(text, section):
 
 def step_times(bench_build, out_dir, files):
     """Median milliseconds of each step, 90 degrees exact and 30 degrees
-    interpolated taken in turn."""
+    interpolated taken in turn; about the centre, where no point leaves the
+    frame, and about (1000, 1000), where many do and every valid point is
+    counted."""
     steps = os.path.join(bench_build, "bench", "bench_steps")
     out = os.path.join(out_dir, "steps.dat")
-    cases = {"90 exact": ["90", "noi"], "30 interp": ["30"]}
+    cases = {"90 exact": ["90", "noi"], "30 interp": ["30"],
+             "90 exact, pivot (1000, 1000)": ["90", "noi", "1000,1000"],
+             "30 interp, pivot (1000, 1000)": ["30", "1000,1000"]}
     samples = {name: [] for name in cases}
     for i in range(STEP_RUNS + 1):  # the first round warms the page cache
         for name, args in cases.items():

@@ -2,9 +2,11 @@
 // spinmap does for "-Angle A [-NoInterp] IN OUT", through the same library
 // calls and the same allocator, without the report (and so without the
 // counts of valid points, which only the report needs). Prints one line of JSON:
-// the milliseconds of read, checks and scans, rotation, trim, fiducials and
-// write, and of the whole.
-// Usage: bench_steps IN OUT ANGLE [noi]
+// the milliseconds of read, checks and scans, the count of the valid points
+// turned off the camera frame, rotation, trim, fiducials and write, and of
+// the whole.
+// Usage: bench_steps IN OUT ANGLE [noi] [PX,PY]  (the pivot by default the
+// centre of the valid points' window)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,13 +34,13 @@ int fail(const char* step, int code) {
     return 1;
 }
 
-int run(const char* in, const char* out, double angle, bool no_interp) {
+int run(const char* in, const char* out, double angle, bool no_interp, const char* pivot) {
     malloc_hook = u_allocate_large;  // as the program does
     InfoBlock info{};
     HeaderRecord header{};
     carried_intensity intensity;
     owned_height height;
-    double ms[6] = {};
+    double ms[7] = {};
     const clock_type::time_point begin = clock_type::now();
     clock_type::time_point t = begin;
 
@@ -56,6 +58,7 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     if (code != 0) return fail("scan", code);
     double px = 0, py = 0;
     wn_center(input_window, &px, &py);
+    if (pivot != nullptr && std::sscanf(pivot, "%lf,%lf", &px, &py) != 2) return fail("pivot", ERR_INVALID_PARAM);
     const rotation_plan plan = plan_rotation(
         {angle, px, py, no_interp ? rotation_choice::no_interp : rotation_choice::automatic, rotation_rule::tool, false});
     if (plan.refusal != rotation_refusal::none) return fail("plan", ERR_INVALID_PARAM);
@@ -64,16 +67,21 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     px = plan.pivot_x;
     py = plan.pivot_y;
     const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
+    int32_t outside = 0, valid = 0;
+    code = matrix_count_outside(&height, &input_window, camera_frame, px, py, angle, &outside, &valid);
+    if (code != 0) return fail("outside", code);
+    ms[2] = ms_since(&t);
+
     code = matrix_rotate(&height, &camera_frame, &px, &py, angle, plan.mode);
     if (code != 0) return fail("rotate", code);
-    ms[2] = ms_since(&t);
+    ms[3] = ms_since(&t);
 
     code = matrix_trim(&height);
     if (code != 0) return fail("trim", code);
-    ms[3] = ms_since(&t);
+    ms[4] = ms_since(&t);
 
     rotate_fiducials(&header, px, py, angle, run_report(false));
-    ms[4] = ms_since(&t);
+    ms[5] = ms_since(&t);
 
     output_file file;
     if (!u_output_open(out, &file)) return fail("write", ERR_CANT_CREATE_FILE);
@@ -84,12 +92,12 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
         return fail("write", code);
     }
     if (!u_output_commit(&file)) return fail("write", ERR_CANT_WRITE_FILE);
-    ms[5] = ms_since(&t);
+    ms[6] = ms_since(&t);
     const double total = std::chrono::duration<double, std::milli>(clock_type::now() - begin).count();
 
-    std::printf("{\"read\": %.3f, \"checks and scans\": %.3f, \"rotation\": %.3f, \"trim\": %.3f, "
-                "\"fiducials\": %.3f, \"write\": %.3f, \"total\": %.3f}\n",
-                ms[0], ms[1], ms[2], ms[3], ms[4], ms[5], total);
+    std::printf("{\"read\": %.3f, \"checks and scans\": %.3f, \"points outside\": %.3f, \"rotation\": %.3f, "
+                "\"trim\": %.3f, \"fiducials\": %.3f, \"write\": %.3f, \"total\": %.3f}\n",
+                ms[0], ms[1], ms[2], ms[3], ms[4], ms[5], ms[6], total);
     return 0;
 }
 
@@ -98,8 +106,17 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: bench_steps IN OUT ANGLE [noi]\n");
+        std::fprintf(stderr, "usage: bench_steps IN OUT ANGLE [noi] [PX,PY]\n");
         return 2;
     }
-    return spinmap::run(argv[1], argv[2], std::strtod(argv[3], nullptr), argc > 4 && std::string(argv[4]) == "noi");
+    bool no_interp = false;
+    const char* pivot = nullptr;
+    for (int i = 4; i < argc; ++i) {
+        if (std::string(argv[i]) == "noi") {
+            no_interp = true;
+        } else {
+            pivot = argv[i];
+        }
+    }
+    return spinmap::run(argv[1], argv[2], std::strtod(argv[3], nullptr), no_interp, pivot);
 }

@@ -13,10 +13,11 @@ namespace spinmap {
 
 namespace {
 
-// The key left-justified in 20 characters, " = ", the value and the line end.
+// The key left-justified in the inspector's key column, " = ", the value and
+// the line end.
 void keyed_line(const char* key, const std::string& value) {
     char field[64];
-    std::snprintf(field, sizeof field, "%-20s = ", key);
+    std::snprintf(field, sizeof field, "%-*s = ", INFO_KEY_WIDTH, key);
     u_write_text(stdout, field + value + "\n");
 }
 

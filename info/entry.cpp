@@ -29,9 +29,11 @@ constexpr const char* USAGE_HEAD[] = {
 
 constexpr const char* USAGE_OPTIONS[] = {
     "-Angle Ang",
-    "This option also prints how Spinmap would rotate each file by Ang degrees:",
-    "the pivot it would use, whether the rotation would move values exactly or",
-    "interpolate, and what the NoInterp option would do.",
+    "This option also prints what Spinmap would do with each file for a",
+    "rotation by Ang degrees: the pivot it would use, whether the rotation would",
+    "move values exactly or interpolate, how many valid points would fall",
+    "outside the camera frame, the output window or the error Spinmap would end",
+    "with, and what the NoInterp option would do.",
     "",
     "-Pivot X,Y",
     "This option gives the pivot point for the Angle option, as for Spinmap.",
@@ -52,7 +54,7 @@ constexpr const char* USAGE_ALIGN_OPTION[] = {
 // The usage text: the program's own lines around the shared paragraphs.
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD,         cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS,
                                      USAGE_ALIGN_OPTION, cli::HELP_PARAGRAPH,    cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 40);
+static_assert(cli::line_count(USAGE) == 42);
 
 enum option_id { ANGLE, PIVOT, ALIGN_TO };
 

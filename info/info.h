@@ -3,13 +3,16 @@
 // sizes, wavelength, scale and obliquity factors, phase resolution and time
 // stamp; the height and intensity windows; the valid heights' window, count,
 // minimum, maximum, peak-to-valley and RMS in file units and nanometres; and
-// the fiducials. With -Angle (and -Pivot) also how spinmap would rotate the
-// file: the pivot, and whether the heights stay, move exactly or are
-// interpolated, with and without -NoInterp, from the same rotation plan the
-// tool follows.
+// the fiducials. With -Angle (and -Pivot) also what spinmap would do with the
+// file: the pivot, whether the heights stay, move exactly or are
+// interpolated, how many valid points would fall outside the camera frame,
+// and the output window or the failure, with and without -NoInterp; the
+// rotation is carried out in memory by the same plan and library calls as
+// spinmap's.
 //
-// Report lines go to standard output as "key = value" with the key in 20
-// characters, as spinmap's verbose report; errors go to standard error as
+// Report lines go to standard output as "key = value" with the key in 22
+// characters (spinmap's verbose report has 20, which the longest keys here
+// overrun); errors go to standard error as
 // "Spinmap Info" on one line and "ERROR: ..." on the next. A file that cannot
 // be read is reported and the others are still shown; the exit status is 1
 // when any file failed.
@@ -24,6 +27,10 @@
 namespace spinmap {
 
 inline constexpr const char* INFO_TOOL_NAME = "Spinmap Info";
+
+// The report's key column: wide enough for the longest key,
+// "Intensity WindowHeight".
+inline constexpr int INFO_KEY_WIDTH = 22;
 
 // A pivot coordinate holding this value means that no pivot was given.
 inline constexpr double INFO_NO_PIVOT = 3.4028234663852886e38;

@@ -16,11 +16,9 @@ namespace spinmap {
 
 namespace {
 
-constexpr int KEY_WIDTH = 20;
-
-// The key left-justified in 20 characters, " = ", then the value.
+// The key left-justified in the inspector's key column, " = ", then the value.
 __attribute__((format(printf, 2, 3))) void line(const char* key, const char* format, ...) {
-    std::printf("%-*s = ", KEY_WIDTH, key);
+    std::printf("%-*s = ", INFO_KEY_WIDTH, key);
     va_list args;
     va_start(args, format);
     std::vprintf(format, args);
@@ -47,7 +45,7 @@ void line_with_nm(const char* key, double units, double nm_per_count) {
 void report_header(const std::string& path, const HeaderRecord& h) {
     // The name as typed, every character of it (a console shows it through
     // its wide output).
-    std::printf("%-*s = ", KEY_WIDTH, "InputFile");
+    std::printf("%-*s = ", INFO_KEY_WIDTH, "InputFile");
     u_write_text(stdout, cli::quoted(path) + "\n");
     const std::optional<std::string> time = u_calendar_text(h.TimeStamp);
     // The calendar text ends its own line.
@@ -83,8 +81,9 @@ void report_data_windows(const file_data& d) {
     }
 }
 
-// The valid heights; false when there are none (the reason printed).
-bool report_valid_heights(const file_data& d, window* valid) {
+// The valid heights, their window and count; false when there are none (the
+// reason printed).
+bool report_valid_heights(const file_data& d, window* valid, int32_t* points) {
     std::printf("\n");
     if (d.height.matrix == nullptr) return false;
     height_statistics stats;
@@ -94,6 +93,7 @@ bool report_valid_heights(const file_data& d, window* valid) {
     }
     report_window("Valid", *valid);
     line("Valid Points", "%lld", static_cast<long long>(stats.count));
+    *points = static_cast<int32_t>(stats.count);  // at most 32767 x 32767
     const double k = usable_nanometres_per_count(d.header);
     line_with_nm("Height Minimum", stats.minimum, k);
     line_with_nm("Height Maximum", stats.maximum, k);
@@ -144,7 +144,55 @@ const char* method_words(rotation_method method) {
     return "refused";
 }
 
-std::string verdict(const rotation_plan& plan) {
+// What spinmap would do with one file and one plan: the plan carried out on a
+// copy of the heights by the same library calls as the run (rotation onto
+// the camera frame, trim), so that even an interpolated result is known.
+struct prediction {
+    rotation_plan plan{};
+    int32_t outside = 0;  // valid points the rotation carries off the camera frame
+    int copy_error = 0;   // the copy of the heights could not be made: nothing known
+    int rotate_error = 0;
+    int trim_error = 0;
+    window output{};  // the result's window after the trim
+    int32_t output_points = 0;
+};
+
+prediction predict(const file_data& d, const window& valid, double angle, double px, double py,
+                   rotation_choice choice) {
+    prediction p;
+    p.plan = plan_rotation({angle, px, py, choice, rotation_rule::tool, false});
+    if (p.plan.refusal != rotation_refusal::none) return p;
+    const window camera_frame{0, 0, d.header.CameraWidth, d.header.CameraHeight};
+    int32_t of_valid = 0;
+    matrix_count_outside(&d.height, &valid, camera_frame, p.plan.pivot_x, p.plan.pivot_y, angle, &p.outside, &of_valid);
+    owned_height turned;
+    turned.window = d.height.window;
+    p.copy_error = matrix_alloc(&turned);
+    if (p.copy_error == 0) p.copy_error = matrix_copy_window(&d.height, &turned);
+    if (p.copy_error != 0) return p;
+    double x = p.plan.pivot_x, y = p.plan.pivot_y;
+    p.rotate_error = matrix_rotate(&turned, &camera_frame, &x, &y, angle, p.plan.mode);
+    if (p.rotate_error != 0) return p;
+    p.trim_error = matrix_trim(&turned);
+    if (p.trim_error != 0) return p;
+    p.output = turned.window;
+    matrix_count_valid(&turned, nullptr, &p.output_points);
+    return p;
+}
+
+// How the run would end, as spinmap words its failures; empty when it would
+// succeed.
+std::string failure_of(const prediction& p) {
+    if (p.copy_error != 0) return std::string("cannot be worked out here: ") + error_name(p.copy_error);
+    const int code = p.rotate_error != 0 ? p.rotate_error : p.trim_error;
+    if (code == 0) return "";
+    if (p.rotate_error == 0 && code == ERR_ALL_BAD_DATA) return "then fails with \"Result contains no valid data\"";
+    return std::string("then fails with \"") + error_name(code) + "\"";
+}
+
+// The method, the pivot when it was moved, and a failure or the points lost.
+std::string verdict(const prediction& p, bool with_losses) {
+    const rotation_plan& plan = p.plan;
     if (plan.refusal == rotation_refusal::angle_not_quarter) {
         return "refused: the rotation angle is not a multiple of 90";
     }
@@ -157,12 +205,20 @@ std::string verdict(const rotation_plan& plan) {
         std::snprintf(pivot, sizeof pivot, " about (%g, %g)", plan.pivot_x, plan.pivot_y);
         words += pivot;
     }
+    const std::string failure = failure_of(p);
+    if (!failure.empty()) return words + ", " + failure;
+    if (with_losses && p.outside > 0) {
+        words += "; " + std::to_string(p.outside) + " valid points would fall outside the camera frame";
+    }
     return words;
 }
 
-// What spinmap would do with the angle: its pivot, and its plan with and
-// without -NoInterp. A file without valid heights is refused by spinmap.
-void report_rotation(const info_settings& settings, bool has_valid, const window& valid) {
+// What spinmap would do with the angle: its pivot, its plan, the valid
+// points it would turn off the camera frame and the output window, or its
+// failure; and what -NoInterp would change. A file without valid heights is
+// refused by spinmap.
+void report_rotation(const info_settings& settings, const file_data& d, bool has_valid, const window& valid,
+                     int32_t valid_points) {
     std::printf("\n");
     line("Angle", "%g", settings.angle);
     if (!has_valid) {
@@ -172,15 +228,18 @@ void report_rotation(const info_settings& settings, bool has_valid, const window
     double px = settings.pivot_x, py = settings.pivot_y;
     const bool given = px != INFO_NO_PIVOT && py != INFO_NO_PIVOT;
     if (!given) wn_center(valid, &px, &py);
-    const rotation_plan plan =
-        plan_rotation({settings.angle, px, py, rotation_choice::automatic, rotation_rule::tool, false});
-    const rotation_plan strict =
-        plan_rotation({settings.angle, px, py, rotation_choice::no_interp, rotation_rule::tool, false});
-    line("PivotX", "%g", plan.pivot_x);
-    line("PivotY", "%g", plan.pivot_y);
+    const prediction run = predict(d, valid, settings.angle, px, py, rotation_choice::automatic);
+    line("PivotX", "%g", run.plan.pivot_x);
+    line("PivotY", "%g", run.plan.pivot_y);
     line("Pivot", "%s", given ? "as given" : "centre of the valid points' window");
-    line("Rotation", "%s", verdict(plan).c_str());
-    line("With NoInterp", "%s", verdict(strict).c_str());
+    line("Rotation", "%s", verdict(run, false).c_str());
+    line("Points Outside", "%d of %d valid points would fall outside the camera frame", run.outside, valid_points);
+    if (failure_of(run).empty()) {
+        report_window("Output", run.output);
+        line("Output Points", "%d", run.output_points);
+    }
+    const prediction strict = predict(d, valid, settings.angle, px, py, rotation_choice::no_interp);
+    line("With NoInterp", "%s", verdict(strict, true).c_str());
 }
 
 }  // namespace
@@ -231,9 +290,10 @@ bool report_file(const info_settings& settings, const std::string& path, std::st
     report_header(path, d.header);
     report_data_windows(d);
     window valid{};
-    const bool has_valid = report_valid_heights(d, &valid);
+    int32_t valid_points = 0;
+    const bool has_valid = report_valid_heights(d, &valid, &valid_points);
     report_fiducials(d.header);
-    if (settings.has_angle) report_rotation(settings, has_valid, valid);
+    if (settings.has_angle) report_rotation(settings, d, has_valid, valid, valid_points);
     std::fflush(stdout);
     return true;
 }

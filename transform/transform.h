@@ -139,6 +139,23 @@ void wn_rotate(window* w, double px, double py, double radians);
 int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot_x, double* pivot_y, double angle,
                   int mode);
 
+// Counts the valid points of window w of the matrix (the whole matrix when
+// null) that a rotation by angle degrees about (px, py) carries outside the
+// frame: those whose place by the forward formula, evaluated in doubles as
+// X' = (px + c(X - px)) + s(Y - py), Y' = (py - s(X - px)) + c(Y - py) with
+// the angle brought into (-180, 180] as matrix_rotate brings it, has
+// X' < frame.x - 0.5, X' >= frame.x + frame.width - 0.5, or the same in Y.
+// A whole number of turns carries nothing anywhere. When some point is
+// outside, *valid receives the number of all valid points of w, for the
+// share; otherwise it is 0, as only the points that may be outside are read
+// (none at all when the turned corners of w lie inside). ERR_INVALID_PARAM
+// for a matrix without an array covering its proper window;
+// ERR_IMPROPER_WINDOW for a window that is not proper or not inside or
+// equal to the matrix window, or a frame that is not proper; both counts
+// are 0 then.
+int matrix_count_outside(const height_matrix* m, const window* w, const window& frame, double px, double py,
+                         double angle, int32_t* outside, int32_t* valid);
+
 // Both kernels below return ERR_INVALID_PARAM for an absent source or result,
 // a source without an array covering its proper window, or a result without
 // an array covering its window; ERR_IMPROPER_WINDOW for a result window whose

@@ -298,6 +298,83 @@ TEST(RunMode, QuarterTurnsAboutTheCameraCentreComeBackExactly) {
     }
 }
 
+// ---- Points turned off the camera frame -----------------------------------------
+
+int32_t valid_points(const std::string& path) {
+    data_file f;
+    read_file_into(path, &f);
+    int32_t count = 0;
+    EXPECT_EQ(matrix_count_valid(&f.height, nullptr, &count), 0);
+    return count;
+}
+
+TEST(RunWarning, SaysHowManyValidPointsFellOutsideTheCameraFrame) {
+    constexpr int AUTO = ROT_WIN_GIVEN, INTERP = ROT_INTERP | ROT_WIN_GIVEN, MOVE = ROT_NO_INTERP | ROT_WIN_GIVEN;
+    const std::string lost = " valid points fell outside the camera frame and are not in the output file\n";
+    const struct {
+        const char* label;
+        std::vector<std::string> sample;
+        std::vector<std::string> options;
+        double px, py;  // the pivot the run turns about
+        int mode;
+        std::string err;
+        int32_t outside;
+    } cases[] = {
+        {"a far pivot", {"-Camera", "320x240"}, {"-Angle", "90", "-Pivot", "100,80"}, 100, 80, AUTO,
+         "Spinmap\nWARNING: 17606 of 45243" + lost, 17606},
+        {"a full-frame rectangle on a 640 x 480 camera turned a quarter about its centre",
+         {"-Camera", "640x480", "-Aperture", "rect"}, {"-Angle", "90"}, 319.5, 239.5, AUTO,
+         "Spinmap\nWARNING: 76798 of 307195" + lost, 76798},
+        {"about the raised pivot of -NoInterp", {"-Camera", "320x240"},
+         {"-Angle", "-90", "-NoInterp", "-Pivot", "100,80.5"}, 100, 81, MOVE, "Spinmap\nWARNING: 10357 of 45243" + lost,
+         10357},
+        {"interpolated about a corner", {"-Camera", "320x240"}, {"-Angle", "30", "-Pivot", "0,0"}, 0, 0, INTERP,
+         "Spinmap\nWARNING: 16844 of 45243" + lost, 16844},
+        {"a quarter turn about the centre of a square frame keeps every point", {"-Camera", "128x128"},
+         {"-Angle", "90"}, 63.5, 63.5, AUTO, "", 0},
+        {"so does a disc turned 30 degrees about its centre", {"-Camera", "320x240"}, {"-Angle", "30"}, 159.5, 119.5,
+         INTERP, "", 0},
+    };
+    for (const auto& c : cases) {
+        scratch_folder dir;
+        const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+        make_sample(in, c.sample);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {in, out});
+        const tool_output r = run_tool(args);
+        EXPECT_EQ(r.exit_status, 0) << c.label;
+        EXPECT_EQ(r.out, "") << c.label;
+        EXPECT_EQ(r.err, c.err) << c.label;
+        // The output is what it always was.
+        expect_rotated_as(in, out, std::stod(c.options[1]), c.px, c.py, c.mode);
+        // Values that move are lost only where the warning says.
+        if (c.mode != INTERP) {
+            EXPECT_EQ(valid_points(in) - valid_points(out), c.outside) << c.label;
+        }
+    }
+}
+
+TEST(RunWarning, ComesAfterEverythingOnStandardOutput) {
+    scratch_folder dir;
+    const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
+    make_sample(in, {"-Camera", "320x240"});
+    const std::vector<std::string> args = {"-Verbose", "-Overwrite", "-Angle", "90", "-Pivot", "100,80", in, out};
+    const tool_output apart = run_tool(args, in_utc());
+    ASSERT_EQ(apart.exit_status, 0);
+    EXPECT_EQ(apart.out.substr(apart.out.size() - 6), "\nDone\n");
+    run_options combined = in_utc();
+    combined.merge_error = true;
+    const tool_output together = run_tool(args, combined);
+    EXPECT_EQ(together.exit_status, 0);
+    const std::string ending =
+        "\nDone\nSpinmap\nWARNING: 17606 of 45243 valid points fell outside the camera frame and are not in the "
+        "output file\n";
+    ASSERT_GE(together.out.size(), ending.size());
+    EXPECT_EQ(together.out.substr(together.out.size() - ending.size()), ending);
+    EXPECT_EQ(line_of(together.out, "Input Points"), "Input Points         = 45243");
+    EXPECT_EQ(line_of(together.out, "Output Points"), "Output Points        = 27637");
+}
+
 TEST(RunOutput, IntensityAndHeaderBytesOtherThanGeometryAndFiducialsAreKept) {
     scratch_folder dir;
     const std::string in = dir.file("in.dat"), out = dir.file("out.dat");
