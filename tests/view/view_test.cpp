@@ -431,6 +431,9 @@ TEST_F(PictureTest, ADefaultPictureOfA4096By4096FrameFitsTheScreenWithItsLegendW
         f.header.WavelengthIn = 0x1p-20f;
         f.header.PhaseRes = 0;
         f.set_heights({0, 0, 4096, 4096}, [](int, int y) { return y; });
+        f.header.FiducialCountA = 1;
+        f.header.FiducialCoordsA[0] = 1000.4f;
+        f.header.FiducialCoordsA[1] = 2000.6f;
         f.write(big);
     }
     picture p;
@@ -451,6 +454,16 @@ TEST_F(PictureTest, ADefaultPictureOfA4096By4096FrameFitsTheScreenWithItsLegendW
     // The panel: row 2k is the mean of rows 4k and 4k + 1.
     EXPECT_EQ(p.at(24, 138), HEIGHT_COLOURS[0]);                                  // 0.5, below the scale
     EXPECT_EQ(p.at(24 + 2047, 138 + 1000), HEIGHT_COLOURS[colour_index(2000.5, 20, 4075)]);
+    // The fiducial's camera pixel (1000, 2001) is in picture pixel (500,
+    // 1000): a + of 3 x 3 blocks, the middle one on that pixel, reaching 3
+    // blocks each way.
+    const auto panel_at = [&](uint32_t x, uint32_t y) { return p.at(24 + x, 138 + y); };
+    for (const auto& [x, y] : {std::pair{499, 999}, {501, 1001}, {490, 1000}, {510, 1000}, {500, 990}, {500, 1010}}) {
+        EXPECT_EQ(panel_at(x, y), RED) << x << "," << y;
+    }
+    for (const auto& [x, y] : {std::pair{489, 1000}, {511, 1000}, {500, 989}, {500, 1011}, {502, 1002}}) {
+        EXPECT_NE(panel_at(x, y), RED) << x << "," << y;
+    }
     // The bar: 3 rows for each colour, the last at the top, below the
     // bar's title (margin 24, lines of 60 + 6 and 30 + 12) and its top
     // value (60 + 30 + 12).
