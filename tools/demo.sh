@@ -2,7 +2,9 @@
 # The demonstration: makes a sample file, shows what it holds and how a
 # quarter turn would treat it, rotates it by 30 degrees with the verbose
 # report, then by 90 degrees without interpolation, and draws pictures of
-# all three, alone and side by side, with their legend.
+# all three, alone and side by side, with their legend. Then the same for a
+# 4096 x 4096 sample turned by 30 degrees: its picture is drawn smaller, as
+# a frame that large is by default.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -26,8 +28,16 @@ for name in sample rotated-30 rotated-90; do
 done
 echo "== spinmap-view $out/sample.dat $out/rotated-30.dat $out/rotated-90.dat $out/compare.png"
 "$view" "$out/sample.dat" "$out/rotated-30.dat" "$out/rotated-90.dat" "$out/compare.png"
+echo
+"$build/tools/spinmap-sample" -Camera 4096x4096 -Valid 200,200,3696,3696 "$out/large.dat"
+echo "== Sample written: $out/large.dat (4096 x 4096 camera, circular aperture)"
+echo "== spinmap -Angle 30 $out/large.dat $out/large-30.dat"
+"$build/app/spinmap" -Angle 30 "$out/large.dat" "$out/large-30.dat"
+echo "== spinmap-view $out/large.dat $out/large-30.dat $out/large.png"
+"$view" "$out/large.dat" "$out/large-30.dat" "$out/large.png"
+echo
 echo "== Pictures:"
-for name in sample rotated-30 rotated-90 compare; do echo "$out/$name.png"; done
+for name in sample rotated-30 rotated-90 compare large; do echo "$out/$name.png"; done
 echo
 echo "== Files in $out/:"
 ls -l "$out"
