@@ -1,5 +1,7 @@
-// Where the panels, their titles and the legend go, and what the legend
-// says: the colour bar with its ticks, the fiducial groups, the captions.
+// Where the panels and everything around them go, and what it says: each
+// panel's title, figures and scale bar; the legend's colour bar with its
+// ends and ticks, the fiducial groups, the picture's size, the captions.
+// Everything is measured in text units, which grow with the panels' width.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

@@ -118,26 +118,33 @@ TEST(ColourScale, NoDataColoursAreNoColourOfTheData) {
 TEST(ViewOptions, AcceptedFormsGiveTheirSettings) {
     const struct {
         std::vector<std::string> args;
-        int scale;
+        bool scale_given;
+        int scale, shrink;
         bool has_range;
         double lo, hi;
         bool in_nm;
         bool intensity;
         std::vector<std::string> inputs;
     } cases[] = {
-        {{"a.dat", "a.png"}, 1, false, 0, 0, false, false, {"a.dat"}},
-        {{"-SCALE", "0x10", "a.dat", "b.dat", "c.png"}, 16, false, 0, 0, false, false, {"a.dat", "b.dat"}},
-        {{"a.dat", "-scale", "4.0", "-iNTENSITY", "c.png"}, 4, false, 0, 0, false, true, {"a.dat"}},
-        {{"-Range", " -1e3, 2.5", "a.dat", "c.png"}, 1, true, -1000, 2.5, false, false, {"a.dat"}},
-        {{"-Range", "-50nm, 1.2e2NM", "a.dat", "c.png"}, 1, true, -50, 120, true, false, {"a.dat"}},
-        {{"-Scale", "3", "-Scale", "2", "a.dat", "c.png"}, 2, false, 0, 0, false, false, {"a.dat"}},  // the last one counts
+        {{"a.dat", "a.png"}, false, 1, 1, false, 0, 0, false, false, {"a.dat"}},
+        {{"-SCALE", "0x10", "a.dat", "b.dat", "c.png"}, true, 16, 1, false, 0, 0, false, false, {"a.dat", "b.dat"}},
+        {{"a.dat", "-scale", "4.0", "-iNTENSITY", "c.png"}, true, 4, 1, false, 0, 0, false, true, {"a.dat"}},
+        {{"-Scale", "1/64", "a.dat", "c.png"}, true, 1, 64, false, 0, 0, false, false, {"a.dat"}},
+        {{"-Range", " -1e3, 2.5", "a.dat", "c.png"}, false, 1, 1, true, -1000, 2.5, false, false, {"a.dat"}},
+        {{"-Range", "-50nm, 1.2e2NM", "a.dat", "c.png"}, false, 1, 1, true, -50, 120, true, false, {"a.dat"}},
+        // The last one counts.
+        {{"-Scale", "3", "-Scale", "2", "a.dat", "c.png"}, true, 2, 1, false, 0, 0, false, false, {"a.dat"}},
+        {{"-Scale", "1/4", "-Scale", "2", "a.dat", "c.png"}, true, 2, 1, false, 0, 0, false, false, {"a.dat"}},
+        {{"-Scale", "2", "-Scale", "1/3", "a.dat", "c.png"}, true, 1, 3, false, 0, 0, false, false, {"a.dat"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
         view_settings s;
         std::string message;
         ASSERT_TRUE(parse_view_arguments(c.args, &s, &message)) << message;
+        EXPECT_EQ(s.scale_given, c.scale_given);
         EXPECT_EQ(s.scale, c.scale);
+        EXPECT_EQ(s.shrink, c.shrink);
         EXPECT_EQ(s.has_range, c.has_range);
         EXPECT_EQ(s.range_lo, c.lo);
         EXPECT_EQ(s.range_hi, c.hi);
