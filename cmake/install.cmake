@@ -106,19 +106,19 @@ endforeach()
 
 if(WIN32)
   # Beside the pages: a README for the users of the programs, the licence and
-  # the README's picture, with Windows line ends.
+  # the README's pictures, with Windows line ends.
   configure_file(doc/README.txt ${PROJECT_BINARY_DIR}/doc/README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE ${PROJECT_BINARY_DIR}/doc/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${spinmap_made_documents} ${PROJECT_BINARY_DIR}/doc/README.txt ${PROJECT_BINARY_DIR}/doc/LICENSE.txt
-                docs/compare.png
+                docs/compare.png docs/large.png
     DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT programs)
 else()
   # The changelog compressed, the licence in each package's doc folder as
-  # "copyright", and the README's picture where its link points.
+  # "copyright", and the README's pictures where its links point.
   spinmap_make_document(${PROJECT_SOURCE_DIR}/doc/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz "gzip -9n")
   install(FILES README.md doc/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
     DESTINATION ${SPINMAP_DOCUMENT_DIR} COMPONENT programs)
-  install(FILES docs/compare.png DESTINATION ${SPINMAP_DOCUMENT_DIR}/docs COMPONENT programs)
+  install(FILES docs/compare.png docs/large.png DESTINATION ${SPINMAP_DOCUMENT_DIR}/docs COMPONENT programs)
   install(FILES doc/copyright ${PROJECT_BINARY_DIR}/doc/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libspinmap-dev COMPONENT development)
 endif()

@@ -59,7 +59,7 @@ version=$(dpkg-deb --field "$programs_deb" Version)
 
 program_files=$(
   for p in "${programs[@]}"; do printf '/usr/bin/%s\n/usr/share/man/man1/%s.1.gz\n' "$p" "$p"; done
-  printf '/usr/share/doc/spinmap/%s\n' README.md docs/compare.png changelog.gz copyright)
+  printf '/usr/share/doc/spinmap/%s\n' README.md docs/compare.png docs/large.png changelog.gz copyright)
 dev_files=$(
   printf '/usr/include/spinmap/%s\n' errors/errors.h errors/error_codes.def matrix/matrix.h \
     platform/platform.h datafile/datafile.h transform/transform.h
@@ -96,8 +96,10 @@ check_deb() {
 
 check_deb spinmap "$programs_deb" "$program_files"
 check_deb libspinmap-dev "$dev_deb" "$dev_files"
-cmp -s "$work/spinmap/usr/share/doc/spinmap/docs/compare.png" "$here/docs/compare.png" ||
-  fail "the README's picture is not beside it"
+for picture in compare.png large.png; do
+  cmp -s "$work/spinmap/usr/share/doc/spinmap/docs/$picture" "$here/docs/$picture" ||
+    fail "the README's picture $picture is not beside it"
+done
 
 # The programs need the C library and libpng; the static library needs
 # nothing at run time, and neither package needs the other.
@@ -124,7 +126,7 @@ echo "== $zip unpacked in $work:"
 
 zip_files=$(
   for p in "${programs[@]}"; do printf '%s/%s.exe\n%s/%s.html\n' "$folder" "$p" "$folder" "$p"; done
-  printf "$folder/%s\n" README.txt LICENSE.txt compare.png)
+  printf "$folder/%s\n" README.txt LICENSE.txt compare.png large.png)
 same_list "the zip" "$zip_files" "$(cd "$work" && find "$folder" -type f)"
 for p in "${programs[@]}"; do
   grep -qi "<title>$p</title>" "$work/$folder/$p.html" 2>/dev/null || fail "$p.html is not the manual page of $p"
@@ -133,7 +135,9 @@ done
 for file in README.txt LICENSE.txt; do
   if grep -q $'[^\r]$' "$work/$folder/$file" 2>/dev/null; then fail "$file has lines without Windows line ends"; fi
 done
-cmp -s "$work/$folder/compare.png" "$here/docs/compare.png" || fail "the zip's compare.png is not the README's picture"
+for picture in compare.png large.png; do
+  cmp -s "$work/$folder/$picture" "$here/docs/$picture" || fail "the zip's $picture is not the README's picture"
+done
 [ "$failures" -eq 0 ] || exit 1
 
 # A new Wine prefix is set up completely before the first program runs.

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The demonstration: makes a sample file, shows what it holds and how a
 # quarter turn would treat it, rotates it by 30 degrees with the verbose
-# report, then by 90 degrees without interpolation, draws pictures of all
-# three, alone and side by side, with their legend, and exports the 30-degree
-# rotation as .x3p and .tif files.
+# report, then by 90 degrees without interpolation, and draws pictures of
+# all three, alone and side by side, with their legend. Then the same for a
+# 4096 x 4096 sample turned by 30 degrees: its picture is drawn smaller, as
+# a frame that large is by default. Last, it exports the 30-degree rotation
+# as .x3p and .tif files.
 # Usage: tools/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -27,8 +29,16 @@ for name in sample rotated-30 rotated-90; do
 done
 echo "== spinmap-view $out/sample.dat $out/rotated-30.dat $out/rotated-90.dat $out/compare.png"
 "$view" "$out/sample.dat" "$out/rotated-30.dat" "$out/rotated-90.dat" "$out/compare.png"
+echo
+"$build/tools/spinmap-sample" -Camera 4096x4096 -Valid 200,200,3696,3696 "$out/large.dat"
+echo "== Sample written: $out/large.dat (4096 x 4096 camera, circular aperture)"
+echo "== spinmap -Angle 30 $out/large.dat $out/large-30.dat"
+"$build/app/spinmap" -Angle 30 "$out/large.dat" "$out/large-30.dat"
+echo "== spinmap-view $out/large.dat $out/large-30.dat $out/large.png"
+"$view" "$out/large.dat" "$out/large-30.dat" "$out/large.png"
+echo
 echo "== Pictures:"
-for name in sample rotated-30 rotated-90 compare; do echo "$out/$name.png"; done
+for name in sample rotated-30 rotated-90 compare large; do echo "$out/$name.png"; done
 echo
 echo "== spinmap-export: the 30-degree rotation for other software"
 for format in x3p tif; do

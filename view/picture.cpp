@@ -1,7 +1,8 @@
-// The picture: panels laid side by side, each camera row drawn once into a
-// picture row and written as many times as the scale asks, with the
-// fiducial marks over it; the titles and the legend drawn row by row from
-// the layout's items.
+// The picture: panels laid side by side, each band of camera rows drawn once
+// into a row of panel pixels (a camera row at -Scale N, the N camera rows
+// of one picture row at -Scale 1/N), copied into every picture row it
+// covers with the fiducial marks over it; the titles and the legend drawn
+// row by row from the layout's items.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,25 +22,35 @@ namespace {
 // 16-bit size; such points (and NaNs) are skipped before any conversion.
 constexpr double FAR_AWAY = 65536;
 
-// One camera pixel of a fiducial mark, inside the frame.
-struct mark_pixel {
-    int32_t x;
-    int32_t y;
+// One block of a fiducial mark in a panel's picture pixels, clipped to the
+// panel.
+struct mark_box {
+    int64_t x;
+    int64_t y;
+    int64_t width;
+    int64_t height;
     rgb colour;
 };
 
 struct panel_plan {
     const view_panel* panel;
-    uint64_t left;                     // first picture column
-    std::vector<mark_pixel> marks;     // in drawing order
+    int64_t left;    // first picture column
+    int64_t width;   // picture pixels
+    int64_t height;
+    std::vector<mark_box> marks;  // in drawing order
 };
 
 struct picture_plan {
     view_look look;
     picture_layout layout;
     std::vector<panel_plan> panels;
-    std::vector<uint8_t> row;  // one picture row, R G B per pixel
-    int32_t drawn_camera_row = -1;
+    std::vector<uint8_t> band;  // the panels' pixels of the band last drawn, R G B, the whole width
+    std::vector<uint8_t> row;   // the picture row handed out
+    // Shrinking: the sum and count of the valid values under each pixel of
+    // one panel's row.
+    std::vector<int64_t> sums;
+    std::vector<int64_t> counts;
+    int64_t drawn_band = -1;
 };
 
 bool has_elements(const window& w, uint32_t size, int frames) {
@@ -60,28 +71,39 @@ bool drawable(const view_panel& p, bool intensity) {
 
 // ---- Fiducial marks ------------------------------------------------------------
 
-void add_mark_pixel(int32_t x, int32_t y, rgb colour, const HeaderRecord& h, std::vector<mark_pixel>* out) {
-    if (x >= 0 && y >= 0 && x < h.CameraWidth && y < h.CameraHeight) out->push_back({x, y, colour});
+int64_t floor_divide(int64_t a, int64_t b) { return a / b - (a % b != 0 && a < 0); }
+
+// The picture pixel (either axis) that shows camera pixel c: the middle of
+// its block, or the pixel whose mean takes it in.
+int64_t picture_pixel(int64_t c, const view_look& look) {
+    return look.shrink > 1 ? floor_divide(c, look.shrink) : c * look.scale + look.scale / 2;
 }
 
-// The pixels of one mark about the pixel nearest to (fx, fy), coordinates
-// rounded half away from zero; nothing for a NaN or a point far away.
-void add_mark(float fx, float fy, const fiducial_style& style, const HeaderRecord& h,
-               std::vector<mark_pixel>* out) {
+// The blocks of one mark about the camera pixel nearest to (fx, fy),
+// coordinates rounded half away from zero; nothing for a NaN or a point far
+// away.
+void add_mark(float fx, float fy, const fiducial_style& style, const view_look& look, int64_t block,
+              const panel_plan& p, std::vector<mark_box>* out) {
     const double x = fx;
     const double y = fy;
     if (!(std::fabs(x) <= FAR_AWAY) || !(std::fabs(y) <= FAR_AWAY)) return;
-    const auto cx = static_cast<int32_t>(std::round(x));
-    const auto cy = static_cast<int32_t>(std::round(y));
-    for (int32_t dy = -FIDUCIAL_ARM; dy <= FIDUCIAL_ARM; ++dy) {
-        for (int32_t dx = -FIDUCIAL_ARM; dx <= FIDUCIAL_ARM; ++dx) {
-            if (mark_covers(style.shape, dx, dy, FIDUCIAL_ARM)) add_mark_pixel(cx + dx, cy + dy, style.colour, h, out);
+    const int64_t left = picture_pixel(static_cast<int64_t>(std::round(x)), look) - block / 2;
+    const int64_t top = picture_pixel(static_cast<int64_t>(std::round(y)), look) - block / 2;
+    for (int dy = -FIDUCIAL_ARM; dy <= FIDUCIAL_ARM; ++dy) {
+        for (int dx = -FIDUCIAL_ARM; dx <= FIDUCIAL_ARM; ++dx) {
+            if (!mark_covers(style.shape, dx, dy, FIDUCIAL_ARM)) continue;
+            const int64_t x0 = std::max<int64_t>(left + dx * block, 0);
+            const int64_t y0 = std::max<int64_t>(top + dy * block, 0);
+            const int64_t x1 = std::min(left + (dx + 1) * block, p.width);
+            const int64_t y1 = std::min(top + (dy + 1) * block, p.height);
+            if (x0 < x1 && y0 < y1) out->push_back({x0, y0, x1 - x0, y1 - y0, style.colour});
         }
     }
 }
 
 // Groups A to D in order, each its first count points (at most its room).
-std::vector<mark_pixel> marks_of(const HeaderRecord& h) {
+std::vector<mark_box> marks_of(const panel_plan& p, const view_look& look, int unit) {
+    const HeaderRecord& h = p.panel->header;
     const struct {
         int16_t count;
         const float* coordinates;
@@ -91,21 +113,23 @@ std::vector<mark_pixel> marks_of(const HeaderRecord& h) {
         {h.FiducialCountC, h.FiducialCoordsC},
         {h.FiducialCountD, h.FiducialCoordsD},
     };
-    std::vector<mark_pixel> pixels;
+    const int64_t block = look.shrink > 1 ? unit : std::max(look.scale, unit);
+    std::vector<mark_box> boxes;
     for (int g = 0; g < 4; ++g) {
         const int points = std::min<int>(groups[g].count, FIDUCIAL_ROOM);
         for (int i = 0; i < points; ++i) {
-            add_mark(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], h, &pixels);
+            add_mark(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], look, block,
+                     p, &boxes);
         }
     }
-    return pixels;
+    return boxes;
 }
 
-// ---- Drawing one camera row --------------------------------------------------------
+// ---- Drawing the panels ------------------------------------------------------------
 
-void put(uint8_t* row, uint64_t column, rgb colour, int count) {
+void put(uint8_t* row, uint64_t column, rgb colour, int64_t count) {
     uint8_t* p = row + column * 3;
-    for (int i = 0; i < count; ++i, p += 3) {
+    for (int64_t i = 0; i < count; ++i, p += 3) {
         p[0] = colour.r;
         p[1] = colour.g;
         p[2] = colour.b;
@@ -123,62 +147,111 @@ void covered_columns(const window& w, int32_t cy, int32_t frame_width, int32_t* 
     if (*last < *first) *last = *first;
 }
 
-void draw_heights(const panel_plan& p, const view_look& look, int32_t cy, uint8_t* row) {
-    const height_matrix& m = p.panel->height;
-    const int32_t frame_width = p.panel->header.CameraWidth;
-    int32_t first = 0;
-    int32_t last = 0;
-    covered_columns(m.window, cy, frame_width, &first, &last);
-    const int n = look.scale;
-    for (int32_t cx = 0; cx < first; ++cx) put(row, p.left + uint64_t(cx) * n, NO_HEIGHT_COLOUR, n);
-    if (first < last) {
-        const int32_t* values = m.matrix + static_cast<std::size_t>(cy - m.window.y) * m.window.width;
-        for (int32_t cx = first; cx < last; ++cx) {
-            const int32_t v = values[cx - m.window.x];
-            const rgb colour = is_valid_height(v) ? HEIGHT_COLOURS[colour_index(v, look.lo, look.hi)] : NO_HEIGHT_COLOUR;
-            put(row, p.left + uint64_t(cx) * n, colour, n);
-        }
-    }
-    for (int32_t cx = last; cx < frame_width; ++cx) put(row, p.left + uint64_t(cx) * n, NO_HEIGHT_COLOUR, n);
-}
+// What each kind of picture draws: its matrix, which of its values count,
+// and their colours.
+struct height_kind {
+    static const height_matrix& matrix(const view_panel& p) { return p.height; }
+    static bool counts(int32_t v) { return is_valid_height(v); }
+    static rgb colour(double value, const view_look& look) { return HEIGHT_COLOURS[colour_index(value, look.lo, look.hi)]; }
+    static constexpr rgb NONE = NO_HEIGHT_COLOUR;
+};
 
 // The first frame only: it comes first in the array.
-void draw_intensity(const panel_plan& p, const view_look& look, int32_t cy, uint8_t* row) {
-    const intensity_matrix& m = p.panel->intensity;
+struct intensity_kind {
+    static const intensity_matrix& matrix(const view_panel& p) { return p.intensity; }
+    static bool counts(uint16_t) { return true; }
+    static rgb colour(double value, const view_look& look) {
+        const auto level = static_cast<uint8_t>(colour_index(value, look.lo, look.hi));
+        return {level, level, level};
+    }
+    static constexpr rgb NONE = NO_INTENSITY_COLOUR;
+};
+
+// Camera row cy of a panel, each camera pixel a block of `scale` pixels.
+template <class Kind>
+void draw_scaled(const panel_plan& p, const view_look& look, int32_t cy, uint8_t* row) {
+    const auto& m = Kind::matrix(*p.panel);
     const int32_t frame_width = p.panel->header.CameraWidth;
     int32_t first = 0;
     int32_t last = 0;
     covered_columns(m.window, cy, frame_width, &first, &last);
     const int n = look.scale;
-    for (int32_t cx = 0; cx < first; ++cx) put(row, p.left + uint64_t(cx) * n, NO_INTENSITY_COLOUR, n);
+    uint8_t* const out = row + p.left * 3;
+    if (first > 0) put(out, 0, Kind::NONE, int64_t{first} * n);
     if (first < last) {
-        const uint16_t* values = m.matrix + static_cast<std::size_t>(cy - m.window.y) * m.window.width;
+        const auto* values = m.matrix + static_cast<std::size_t>(cy - m.window.y) * m.window.width;
         for (int32_t cx = first; cx < last; ++cx) {
-            const auto level = static_cast<uint8_t>(colour_index(values[cx - m.window.x], look.lo, look.hi));
-            put(row, p.left + uint64_t(cx) * n, rgb{level, level, level}, n);
+            const auto v = values[cx - m.window.x];
+            put(out, uint64_t(cx) * n, Kind::counts(v) ? Kind::colour(v, look) : Kind::NONE, n);
         }
     }
-    for (int32_t cx = last; cx < frame_width; ++cx) put(row, p.left + uint64_t(cx) * n, NO_INTENSITY_COLOUR, n);
+    if (last < frame_width) put(out, uint64_t(last) * n, Kind::NONE, int64_t{frame_width - last} * n);
 }
 
-void draw_camera_row(picture_plan* plan, int32_t cy) {
-    uint8_t* row = plan->row.data();
-    const int n = plan->look.scale;
-    // Gaps, and panels shorter than this row.
-    std::memset(row, BACKGROUND_COLOUR.r, plan->row.size());
-    static_assert(BACKGROUND_COLOUR.r == BACKGROUND_COLOUR.g && BACKGROUND_COLOUR.g == BACKGROUND_COLOUR.b);
-    for (const panel_plan& p : plan->panels) {
-        if (cy >= p.panel->header.CameraHeight) continue;
-        if (plan->look.intensity) {
-            draw_intensity(p, plan->look, cy, row);
-        } else {
-            draw_heights(p, plan->look, cy, row);
-        }
-        for (const mark_pixel& c : p.marks) {
-            if (c.y == cy) put(row, p.left + uint64_t(c.x) * n, c.colour, n);
+// Picture row py of a shrunk panel: the mean of the counted values of the
+// camera rows and columns each pixel covers.
+template <class Kind>
+void draw_shrunk(const panel_plan& p, const view_look& look, int64_t py, picture_plan* plan, uint8_t* row) {
+    const auto& m = Kind::matrix(*p.panel);
+    const int32_t frame_width = p.panel->header.CameraWidth;
+    const int32_t s = look.shrink;
+    int64_t* const sums = plan->sums.data();
+    int64_t* const counts = plan->counts.data();
+    std::fill_n(sums, p.width, 0);
+    std::fill_n(counts, p.width, 0);
+    const auto y0 = static_cast<int32_t>(py * s);
+    const int32_t y1 = std::min<int32_t>(y0 + s, p.panel->header.CameraHeight);
+    for (int32_t cy = y0; cy < y1; ++cy) {
+        int32_t first = 0;
+        int32_t last = 0;
+        covered_columns(m.window, cy, frame_width, &first, &last);
+        if (first >= last) continue;
+        // values[i] is camera column window.x + i.
+        const auto* values = m.matrix + static_cast<std::size_t>(cy - m.window.y) * m.window.width;
+        for (int32_t block = first / s; block * s < last; ++block) {
+            const int32_t end = std::min(block * s + s, last) - m.window.x;
+            int64_t sum = 0;
+            int64_t count = 0;
+            for (int32_t i = std::max(block * s, first) - m.window.x; i < end; ++i) {
+                if (!Kind::counts(values[i])) continue;
+                sum += values[i];
+                ++count;
+            }
+            sums[block] += sum;
+            counts[block] += count;
         }
     }
-    plan->drawn_camera_row = cy;
+    uint8_t* const out = row + p.left * 3;
+    for (int64_t x = 0; x < p.width; ++x) {
+        const rgb colour = counts[x] > 0 ? Kind::colour(static_cast<double>(sums[x]) / static_cast<double>(counts[x]), look)
+                                         : Kind::NONE;
+        put(out, uint64_t(x), colour, 1);
+    }
+}
+
+template <class Kind>
+void draw_panel(const panel_plan& p, picture_plan* plan, int64_t band, uint8_t* row) {
+    if (plan->look.shrink > 1) {
+        if (band < p.height) draw_shrunk<Kind>(p, plan->look, band, plan, row);
+    } else if (band < p.panel->header.CameraHeight) {
+        draw_scaled<Kind>(p, plan->look, static_cast<int32_t>(band), row);
+    }
+}
+
+// The panels' pixels of a band: a camera row, or a shrunk picture row.
+void draw_band(picture_plan* plan, int64_t band) {
+    uint8_t* row = plan->band.data();
+    // Gaps, and panels shorter than this row.
+    std::memset(row, BACKGROUND_COLOUR.r, plan->band.size());
+    static_assert(BACKGROUND_COLOUR.r == BACKGROUND_COLOUR.g && BACKGROUND_COLOUR.g == BACKGROUND_COLOUR.b);
+    for (const panel_plan& p : plan->panels) {
+        if (plan->look.intensity) {
+            draw_panel<intensity_kind>(p, plan, band, row);
+        } else {
+            draw_panel<height_kind>(p, plan, band, row);
+        }
+    }
+    plan->drawn_band = band;
 }
 
 // ---- Titles and legend -------------------------------------------------------------
@@ -187,7 +260,7 @@ void draw_camera_row(picture_plan* plan, int32_t cy) {
 void put_clipped(uint8_t* row, int64_t row_width, int64_t x, rgb colour, int64_t count) {
     const int64_t first = std::max<int64_t>(x, 0);
     const int64_t last = std::min<int64_t>(x + count, row_width);
-    if (first < last) put(row, static_cast<uint64_t>(first), colour, static_cast<int>(last - first));
+    if (first < last) put(row, static_cast<uint64_t>(first), colour, last - first);
 }
 
 // Row dy (from the item's top) of one legend item.
@@ -197,7 +270,8 @@ void draw_item_row(const legend_item& item, bool intensity, int64_t dy, uint8_t*
             put_clipped(row, row_width, item.x, item.colour, item.width);
             return;
         case legend_item::kind::bar: {
-            const int index = MAP_COLOURS - 1 - static_cast<int>(dy);
+            // text_scale rows for each index.
+            const int index = MAP_COLOURS - 1 - static_cast<int>(dy / item.text_scale);
             const auto level = static_cast<uint8_t>(index);
             put_clipped(row, row_width, item.x, intensity ? rgb{level, level, level} : HEIGHT_COLOURS[index], item.width);
             return;
@@ -205,8 +279,8 @@ void draw_item_row(const legend_item& item, bool intensity, int64_t dy, uint8_t*
         case legend_item::kind::text: {
             const int glyph_row = static_cast<int>(dy / item.text_scale);
             int64_t x = item.x;
-            for (const char c : item.text) {
-                const glyph_rows& glyph = glyph_of(c);
+            for (std::size_t pos = 0; pos < item.text.size();) {
+                const glyph_rows& glyph = glyph_for(next_character(item.text, &pos));
                 for (int column = 0; column < GLYPH_WIDTH; ++column) {
                     if (glyph_lit(glyph, glyph_row, column)) {
                         put_clipped(row, row_width, x + int64_t{column} * item.text_scale, item.colour, item.text_scale);
@@ -229,9 +303,8 @@ void draw_item_row(const legend_item& item, bool intensity, int64_t dy, uint8_t*
     }
 }
 
-// Picture row y: the camera row of every panel it crosses (drawn once per
-// camera row, as the panels never reach the legend), then whatever the
-// titles and the legend put on it.
+// Picture row y: the band of every panel it crosses (drawn once per band),
+// the marks on it, then whatever the titles and the legend put on it.
 const uint8_t* picture_row(void* context, uint32_t y) {
     auto* plan = static_cast<picture_plan*>(context);
     const picture_layout& layout = plan->layout;
@@ -239,12 +312,16 @@ const uint8_t* picture_row(void* context, uint32_t y) {
     uint8_t* row = plan->row.data();
     const int64_t panel_row = int64_t{y} - layout.panel_top;
     if (panel_row >= 0) {
-        const auto cy = static_cast<int32_t>(panel_row / plan->look.scale);
-        if (cy != plan->drawn_camera_row) draw_camera_row(plan, cy);
-        std::memset(row + layout.legend_left * 3, BACKGROUND_COLOUR.r, static_cast<std::size_t>(width - layout.legend_left) * 3);
+        const int64_t band = plan->look.shrink > 1 ? panel_row : panel_row / plan->look.scale;
+        if (band != plan->drawn_band) draw_band(plan, band);
+        std::memcpy(row, plan->band.data(), plan->row.size());
+        for (const panel_plan& p : plan->panels) {
+            for (const mark_box& m : p.marks) {
+                if (panel_row >= m.y && panel_row < m.y + m.height) put(row, p.left + m.x, m.colour, m.width);
+            }
+        }
     } else {
         std::memset(row, BACKGROUND_COLOUR.r, plan->row.size());
-        plan->drawn_camera_row = -1;
     }
     for (const legend_item& item : layout.items) {
         const int64_t dy = int64_t{y} - item.y;
@@ -261,9 +338,18 @@ int make_plan(const view_panel* panels, std::size_t count, const view_look& look
     try {
         plan->look = look;
         plan->row.assign(static_cast<std::size_t>(plan->layout.width) * 3, 0);
+        plan->band.assign(plan->row.size(), 0);
+        int64_t widest = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            plan->panels.push_back(
-                {&panels[i], static_cast<uint64_t>(plan->layout.panel_left[i]), marks_of(panels[i].header)});
+            panel_plan p{&panels[i], plan->layout.panel_left[i], drawn_extent(panels[i].header.CameraWidth, look),
+                         drawn_extent(panels[i].header.CameraHeight, look), {}};
+            p.marks = marks_of(p, look, plan->layout.unit);
+            widest = std::max(widest, p.width);
+            plan->panels.push_back(std::move(p));
+        }
+        if (look.shrink > 1) {
+            plan->sums.assign(static_cast<std::size_t>(widest), 0);
+            plan->counts.assign(static_cast<std::size_t>(widest), 0);
         }
     } catch (const std::bad_alloc&) {
         return ERR_NO_MEM;

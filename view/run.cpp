@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "info/info.h"
 #include "platform/platform.h"
 #include "view/view.h"
 
@@ -39,8 +40,11 @@ constexpr const char* USAGE_HEAD[] = {
 
 constexpr const char* USAGE_OPTIONS[] = {
     "-Scale N",
-    "This option draws each camera pixel as a block of N x N picture pixels.",
-    "N is a whole number from 1 to 16; the default is 1.",
+    "This option draws each camera pixel as a block of N x N picture pixels,",
+    "N a whole number from 1 to 16; -Scale 1/N draws each picture pixel as",
+    "the mean of the valid values of N x N camera pixels, N from 1 to 64.",
+    "The default is 1, or the largest 1/N that keeps the pictures together",
+    "within 2400 pixels wide.",
     "",
     "-Range Lo,Hi",
     "This option makes the colour scale run from Lo to Hi, in the units stored",
@@ -59,16 +63,16 @@ constexpr const char* USAGE_OPTIONS[] = {
 // The usage text: the program's own lines around the shared paragraphs.
 constexpr cli::text_lines USAGE[] = {USAGE_HEAD, cli::OPTIONS_PARAGRAPH, USAGE_OPTIONS, cli::HELP_PARAGRAPH,
                                      cli::EXIT_STATUS_PARAGRAPH};
-static_assert(cli::line_count(USAGE) == 46);
+static_assert(cli::line_count(USAGE) == 49);
 
 // Every input is a regular file, none of them is the output (by file
-// identity, whatever names reach it), and the output may hold a picture: the
-// picture must never replace a data file. An input that cannot be opened
-// here is reported when it is read.
+// identity, whatever names reach it), the output's folder exists and the
+// output may hold a picture: the picture must never replace a data file. An
+// input that cannot be opened here is reported when it is read.
 bool check_file_names(const view_settings& settings, std::string* message) {
     for (const std::string& input : settings.inputs) {
         if (!u_is_regular_file(input)) {
-            *message = "Cannot access input data file " + cli::quoted(input);
+            *message = cli::unreadable_input(input, ERR_CANT_OPEN_FILE);
             return false;
         }
     }
@@ -82,19 +86,27 @@ bool check_file_names(const view_settings& settings, std::string* message) {
             return false;
         }
     }
+    // A pipe or a device is written as it is (the picture target's rule).
+    const std::string reason =
+        u_path_kind(settings.output) == path_kind::other ? std::string() : cli::why_no_new_file(settings.output);
+    if (!reason.empty()) {
+        *message = "Cannot create output PNG file " + cli::quoted(settings.output) + ": " + reason;
+        return false;
+    }
     return check_picture_target(settings.output, message);
 }
 
 // Reads one input: its header and the one block the picture draws, the
-// other skipped. The attributes are checked as the rotation tool checks
-// them, for the block that was read.
+// other skipped; for heights also their peak-to-valley and RMS. The
+// attributes are checked as the rotation tool checks them, for the block
+// that was read.
 bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
     const std::string name = cli::quoted(path);
     intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
     height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
     int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
     if (code != 0) {
-        *message = "Error reading input data file " + name + ": " + error_name(code);
+        *message = cli::unreadable_input(path, code);
         return false;
     }
     std::string reason;
@@ -112,16 +124,19 @@ bool read_panel(const std::string& path, bool intensity, view_panel* panel, std:
         *message = "Input data file " + name + " contains no height data";
         return false;
     }
-    int32_t points = 0;
-    code = matrix_count_valid(&panel->height, nullptr, &points);
+    height_statistics stats;
+    code = measure_heights(panel->height, &stats);
+    if (code == ERR_ALL_BAD_DATA) {
+        *message = "Input data file " + name + " contains no valid height points";
+        return false;
+    }
     if (code != 0) {
         *message = "Input data file " + name + ": " + error_name(code);
         return false;
     }
-    if (points == 0) {
-        *message = "Input data file " + name + " contains no valid height points";
-        return false;
-    }
+    panel->measured = true;
+    panel->peak_to_valley = static_cast<double>(stats.maximum) - stats.minimum;
+    panel->rms = stats.rms;
     return true;
 }
 
@@ -205,14 +220,21 @@ bool run_view(const view_settings& settings, std::string* message) {
         panels[i].name = settings.inputs[i];
         if (!read_panel(settings.inputs[i], settings.intensity, &panels[i], message)) return false;
     }
-    view_look look{settings.scale, settings.intensity, 0, 0};
+    view_look look{settings.scale, settings.intensity, 0, 0, settings.shrink};
+    if (!settings.scale_given) look.shrink = default_shrink(panels.data(), panels.size());
     if (!settle_scale(settings, panels, &look, message)) return false;
     const int code = write_view_picture(settings.output, panels.data(), panels.size(), look);
     if (code != 0) {
-        *message = std::string("Error writing output PNG file: ") + error_name(code);
+        *message = "Error writing output PNG file " + cli::quoted(settings.output) + ": " + error_name(code);
         return false;
     }
     print_scale(settings, panels, look);
+    if (look.shrink > 1 && !settings.scale_given) {
+        std::printf("Drawn at 1/%d size: each picture pixel is the mean of %d x %d camera pixels (-Scale 1 for full "
+                    "size)\n",
+                    look.shrink, look.shrink, look.shrink);
+        std::fflush(stdout);
+    }
     return true;
 }
 

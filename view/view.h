@@ -1,8 +1,17 @@
 // Spinmap View: pictures of measurement data files, so that a rotation can be
 // checked by eye. Each input becomes one panel covering its whole camera
-// frame, one camera pixel drawn as a block of N x N picture pixels; panels
-// stand left to right in command-line order with a gap between them, and all
-// share one colour scale. The picture is an 8-bit RGB PNG.
+// frame; panels stand left to right in command-line order with a gap between
+// them, and all share one colour scale. The picture is an 8-bit RGB PNG.
+//
+// Size: at -Scale N each camera pixel is a block of N x N picture pixels; at
+// -Scale 1/N each picture pixel shows the mean of the valid values of the
+// N x N camera pixels it covers (ragged at the right and bottom edges), or
+// no data where it covers none. Without -Scale, panels that together would
+// be wider than DEFAULT_PANELS_WIDTH pixels are drawn at the largest size
+// 1/N that keeps them within it, and the legend says so. Everything drawn
+// beside the panels (titles, legend, marks, gaps) grows with the panels'
+// width, one text unit for every UNIT_WIDTH pixels, so that the picture
+// fitted to a 1,600-pixel-wide screen stays readable.
 //
 // Colours of a panel:
 // - Height pictures: each valid height goes through HEIGHT_COLOURS (a
@@ -19,16 +28,22 @@
 //   are BACKGROUND_COLOUR.
 //
 // Above each panel stands its title, the file name as given (shortened in
-// the middle to fit the panel); right of the panels the legend: the colour
-// bar with its ticks (nanometres of surface height and, smaller, file units;
-// file units only when the files drawn together disagree on that scale;
-// intensity counts for -Intensity), the fiducial groups present with their
-// marks, and for -Intensity a caption on what the intensity shows. Text is
-// drawn in the viewer's own bitmap font (font.h).
+// the middle to fit), and under it, for heights, the peak-to-valley and RMS
+// of its valid heights in nanometres (file units when it has no height
+// scale); below each panel a scale bar in millimetres from the header's
+// lateral resolution (camera pixels when it has none). Right of the panels
+// the legend: the colour bar with its two ends' values and its ticks
+// (nanometres of surface height and, smaller, file units; file units only
+// when the files drawn together disagree on that scale; intensity counts for
+// -Intensity), the fiducial groups present with their marks, the size when
+// it is not one picture pixel per camera pixel, and for -Intensity a caption
+// on what the intensity shows. Text is drawn in the viewer's own bitmap font
+// (font.h), from UTF-8.
 //
 // The colour scale runs from lo to hi: the -Range values, or the 0.5th and
-// 99.5th percentiles (nearest rank) of the values drawn, over all inputs
-// together. Values beyond the scale take its end colours.
+// 99.5th percentiles (nearest rank) of the values of the files (not of the
+// means drawn), over all inputs together. Values beyond the scale take its
+// end colours.
 //
 // Operations return an error code (errors.h) and pass results through
 // out-parameters; only spinmap_view_main prints. No exception leaves this
@@ -54,17 +69,26 @@ inline constexpr rgb NO_HEIGHT_COLOUR = {60, 60, 60};
 inline constexpr rgb NO_INTENSITY_COLOUR = {36, 48, 84};
 inline constexpr rgb BACKGROUND_COLOUR = {255, 255, 255};
 
-// Picture pixels between two panels (not scaled).
+// Text units between two panels, and around everything.
 inline constexpr int PANEL_GAP = 8;
-// Picture pixels around everything.
 inline constexpr int PICTURE_MARGIN = 8;
+// -Scale N enlarges up to 16 times; -Scale 1/N shrinks up to 64 times.
 inline constexpr int MAX_SCALE = 16;
+inline constexpr int MAX_SHRINK = 64;
+// Without -Scale, panels wider together than this are drawn smaller.
+inline constexpr int64_t DEFAULT_PANELS_WIDTH = 2400;
+// One text unit (picture pixels of one font pixel of the smallest text) for
+// every so many picture pixels of the panels' width, at most MAX_TEXT_UNIT.
+inline constexpr int64_t UNIT_WIDTH = 1000;
+inline constexpr int MAX_TEXT_UNIT = 64;
 
 // Scale index of every value when the scale has no extent (lo == hi).
 inline constexpr int MIDDLE_INDEX = 128;
 
-// A fiducial mark reaches this many camera pixels from its centre pixel
-// each way; with -Scale N each camera pixel is an N x N block.
+// A fiducial mark reaches this many blocks from its centre block each way.
+// A block is one camera pixel's block at -Scale N, or a text unit's square
+// when that is larger; its centre block lies on the picture pixel that
+// shows the fiducial's nearest camera pixel.
 inline constexpr int FIDUCIAL_ARM = 3;
 
 // "+", "x", a hollow square and a hollow diamond.
@@ -105,7 +129,9 @@ constexpr bool mark_covers(mark_shape shape, int dx, int dy, int arm) {
 struct view_settings {
     std::vector<std::string> inputs;  // in command-line order
     std::string output;               // the last file name
-    int scale = 1;
+    bool scale_given = false;         // else a size that fits DEFAULT_PANELS_WIDTH
+    int scale = 1;                    // -Scale N
+    int shrink = 1;                   // -Scale 1/N
     bool has_range = false;
     bool range_in_nm = false;  // -Range Lo nm,Hi nm: nanometres of surface height
     double range_lo = 0;
@@ -156,22 +182,38 @@ inline int colour_index(double value, double lo, double hi) {
 // ---- Panels and the picture ----------------------------------------------------
 
 // One input as drawn: its name as given (the panel's title), its header
-// (camera size, height scale and fiducials) and the one matrix the picture
-// needs, the other left empty. It owns its matrices.
+// (camera size, height scale, lateral resolution and fiducials), the one
+// matrix the picture needs, the other left empty, and, for heights, the
+// peak-to-valley and RMS of its valid heights in file units. It owns its
+// matrices.
 struct view_panel {
     std::string name;
     HeaderRecord header{};
     owned_height height;
     owned_intensity intensity;
+    bool measured = false;  // peak_to_valley and rms hold the heights'
+    double peak_to_valley = 0;
+    double rms = 0;
 };
 
 // What a picture looks like, beyond its panels.
 struct view_look {
-    int scale;       // 1..MAX_SCALE
+    int scale;       // 1..MAX_SCALE picture pixels a camera pixel
     bool intensity;  // draw the first intensity frame, not the heights
     double lo;       // the colour scale
     double hi;
+    int shrink = 1;  // camera pixels a picture pixel, each way; scale is then 1
 };
+
+// Picture pixels of a camera extent: camera_pixels x scale, or
+// ceil(camera_pixels / shrink).
+int64_t drawn_extent(int64_t camera_pixels, const view_look& look);
+
+// The shrink a picture of the panels gets without -Scale: the least N >= 1
+// at which the panels' widths, each ceil(CameraWidth / N), add up to at most
+// DEFAULT_PANELS_WIDTH (a panel is never narrower than one pixel); 1 for
+// panels without a positive camera width.
+int default_shrink(const view_panel* panels, std::size_t count);
 
 // The nanometres of surface height that one height count of every panel
 // stands for: IntfScaleFactor x ObliquityFactor x WavelengthIn / counts per
@@ -185,7 +227,7 @@ bool common_height_scale(const view_panel* panels, std::size_t count, double* nm
 // One thing drawn outside the panels, in picture pixels: a filled box, a
 // line of text (every font pixel a text_scale x text_scale block), a
 // fiducial mark (every mark pixel a block of that size), or the colour bar
-// (top row the last colour of the scale, bottom row the first).
+// (text_scale rows for each colour, the last colour of the scale at the top).
 struct legend_item {
     enum class kind { box, text, mark, bar } what;
     int64_t x;
@@ -194,15 +236,17 @@ struct legend_item {
     int64_t height;
     rgb colour;               // box, text
     std::string text;         // text
-    int text_scale = 1;       // text, mark
+    int text_scale = 1;       // text, mark, bar
     mark_shape shape{};       // mark
 };
 
-// Text width in pixels at a text scale (no trailing blank column).
+// Text width in pixels at a text scale (no trailing blank column), a
+// character being what font.h decodes from the UTF-8 text.
 int64_t text_width(std::string_view text, int text_scale);
 
 // The name shortened in the middle, "head...tail", to at most max_chars
-// characters (at least 5); a name that fits stays as it is.
+// characters (at least 5), never inside a character's bytes; a name that
+// fits stays as it is.
 std::string shortened_name(std::string_view name, std::size_t max_chars);
 
 // The labelled values of a scale from lo to hi: multiples of the largest
@@ -217,22 +261,29 @@ std::vector<double> scale_ticks(double lo, double hi, int min_count, double* ste
 struct picture_layout {
     uint32_t width = 0;
     uint32_t height = 0;
+    int unit = 1;  // picture pixels of one font pixel of the smallest text
     int64_t panel_top = 0;
     std::vector<int64_t> panel_left;
     int64_t legend_left = 0;
-    int64_t bar_top = 0;  // the colour bar: one row per scale index, 255 at the top
+    // The colour bar: `unit` rows per scale index, 255 at the top, its first
+    // column bar_left; a tick is `unit` rows high, from tick_left on.
+    int64_t bar_left = 0;
+    int64_t bar_top = 0;
+    int64_t tick_left = 0;
     std::vector<legend_item> items;
 };
 
 // Lays out the picture of the panels. ERR_DATASET_DIM_TOO_LARGE when a side
 // exceeds the 2^31 - 1 pixels a PNG can hold; ERR_INVALID_PARAM for no
-// panels, a panel without a positive camera size, or a scale that is not
-// finite; ERR_NO_MEM.
+// panels, a panel without a positive camera size, a size out of its range
+// (or both enlarged and shrunk), or a colour scale that is not finite;
+// ERR_NO_MEM.
 int lay_out_picture(const view_panel* panels, std::size_t count, const view_look& look, picture_layout* layout);
 
 // Writes the picture of the panels as an 8-bit RGB PNG, row by row, through
 // a temporary beside the target (platform.h): the target is replaced only
-// when the whole picture was written. ERR_CANT_CREATE_FILE when the output
+// when the whole picture was written. It holds one picture row and, when
+// shrinking, a sum and a count for each pixel of it; never the picture. ERR_CANT_CREATE_FILE when the output
 // cannot be opened, ERR_CANT_WRITE_FILE when writing or committing fails,
 // ERR_NO_MEM, or a code of lay_out_picture(); on failure nothing is left
 // behind.

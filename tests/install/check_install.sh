@@ -27,7 +27,8 @@ for program in "${programs[@]}"; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not installed"
   [ -f "$prefix/share/man/man1/$program.1.gz" ] || fail "the manual page $program.1.gz is not installed"
 done
-for file in share/doc/spinmap/copyright share/doc/spinmap/docs/compare.png include/spinmap/errors/error_codes.def; do
+for file in share/doc/spinmap/copyright share/doc/spinmap/docs/compare.png share/doc/spinmap/docs/large.png \
+  include/spinmap/errors/error_codes.def; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 # Only the public headers: the folders' internal ones stay out.

@@ -83,9 +83,13 @@ inline void write_ramp_file(const std::string& path) {
     f.write(path);
 }
 
-// Where the viewer puts the first panel: below its title, inside the margin.
+// Where the viewer puts the first panel of a picture less than 1000 pixels
+// wide (text unit 1): inside the margin, below its title (8 + 20 + 3) and
+// the line of its statistics (10 + 5); an intensity picture has no such
+// line.
 inline constexpr uint32_t PANEL_LEFT = 8;
-inline constexpr uint32_t PANEL_TOP = 30;
+inline constexpr uint32_t PANEL_TOP = 46;
+inline constexpr uint32_t INTENSITY_PANEL_TOP = 34;
 
 // A decoded picture, 8-bit RGB.
 struct picture {

@@ -53,8 +53,11 @@ const char* const USAGE =
     "Keywords are not case-sensitive.\n"
     "\n"
     "-Scale N\n"
-    "This option draws each camera pixel as a block of N x N picture pixels.\n"
-    "N is a whole number from 1 to 16; the default is 1.\n"
+    "This option draws each camera pixel as a block of N x N picture pixels,\n"
+    "N a whole number from 1 to 16; -Scale 1/N draws each picture pixel as\n"
+    "the mean of the valid values of N x N camera pixels, N from 1 to 64.\n"
+    "The default is 1, or the largest 1/N that keeps the pictures together\n"
+    "within 2400 pixels wide.\n"
     "\n"
     "-Range Lo,Hi\n"
     "This option makes the colour scale run from Lo to Hi, in the units stored\n"
@@ -87,6 +90,11 @@ TEST(ViewRun, FewerThanTwoArgumentsPrintTheUsageText) {
 }
 
 TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
+    const std::string scale_range = ": give N, a whole number from 1 to 16, or 1/N with N from 1 to 64";
+    const std::string reversed = ": Lo must be less than Hi";
+    const std::string mixed = ": Lo and Hi must both be in file units or both in nm, as in -50nm,120nm";
+    const std::string not_numbers =
+        ": Lo and Hi must be numbers within +-3.4e38, with no space between a number and the comma or nm";
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -97,23 +105,28 @@ TEST(ViewRun, BadCommandLinesAreRefusedWithTheirMessage) {
         {{"a.dat", "a.png", "-x"}, "Unknown option \"-x\""},
         {{"a.dat", "a.png", "--scale", "2"}, "Unknown option \"--scale\""},
         {{"a.dat", "a.png", "-Scales", "2"}, "Unknown option \"-Scales\""},
-        {{"-Scale", "0", "a.dat", "a.png"}, "Invalid scale \"0\""},
-        {{"-Scale", "17", "a.dat", "a.png"}, "Invalid scale \"17\""},
-        {{"-Scale", "2.5", "a.dat", "a.png"}, "Invalid scale \"2.5\""},
-        {{"-Scale", "2 ", "a.dat", "a.png"}, "Invalid scale \"2 \""},
-        {{"-Scale", "", "a.dat", "a.png"}, "Invalid scale \"\""},
-        {{"-Scale", "nan", "a.dat", "a.png"}, "Invalid scale \"nan\""},
-        {{"-Scale", "-Intensity", "a.dat", "a.png"}, "Invalid scale \"-Intensity\""},
-        {{"-Range", "5,5", "a.dat", "a.png"}, "Invalid range \"5,5\""},
-        {{"-Range", "6,5", "a.dat", "a.png"}, "Invalid range \"6,5\""},
-        {{"-Range", "1", "a.dat", "a.png"}, "Invalid range \"1\""},
-        {{"-Range", "1,", "a.dat", "a.png"}, "Invalid range \"1,\""},
-        {{"-Range", "1 ,2", "a.dat", "a.png"}, "Invalid range \"1 ,2\""},
-        {{"-Range", "nan,1", "a.dat", "a.png"}, "Invalid range \"nan,1\""},
-        {{"-Range", "0,inf", "a.dat", "a.png"}, "Invalid range \"0,inf\""},
-        {{"-Range", "0,1e39", "a.dat", "a.png"}, "Invalid range \"0,1e39\""},
-        {{"-Range", "-50nm,120", "a.dat", "a.png"}, "Invalid range \"-50nm,120\""},  // one unit for both
-        {{"-Range", "-50 nm,120 nm", "a.dat", "a.png"}, "Invalid range \"-50 nm,120 nm\""},
+        {{"-Scale", "0", "a.dat", "a.png"}, "Invalid scale \"0\"" + scale_range},
+        {{"-Scale", "17", "a.dat", "a.png"}, "Invalid scale \"17\"" + scale_range},
+        {{"-Scale", "2.5", "a.dat", "a.png"}, "Invalid scale \"2.5\"" + scale_range},
+        {{"-Scale", "2 ", "a.dat", "a.png"}, "Invalid scale \"2 \"" + scale_range},
+        {{"-Scale", "", "a.dat", "a.png"}, "Invalid scale \"\"" + scale_range},
+        {{"-Scale", "nan", "a.dat", "a.png"}, "Invalid scale \"nan\"" + scale_range},
+        {{"-Scale", "-Intensity", "a.dat", "a.png"}, "Invalid scale \"-Intensity\"" + scale_range},
+        {{"-Scale", "1/65", "a.dat", "a.png"}, "Invalid scale \"1/65\"" + scale_range},
+        {{"-Scale", "1/0", "a.dat", "a.png"}, "Invalid scale \"1/0\"" + scale_range},
+        {{"-Scale", "2/4", "a.dat", "a.png"}, "Invalid scale \"2/4\"" + scale_range},
+        {{"-Range", "5,5", "a.dat", "a.png"}, "Invalid range \"5,5\"" + reversed},
+        {{"-Range", "6,5", "a.dat", "a.png"}, "Invalid range \"6,5\"" + reversed},
+        {{"-Range", "300nm,-50nm", "a.dat", "a.png"}, "Invalid range \"300nm,-50nm\"" + reversed},
+        {{"-Range", "-50,300nm", "a.dat", "a.png"}, "Invalid range \"-50,300nm\"" + mixed},
+        {{"-Range", "-50nm,120", "a.dat", "a.png"}, "Invalid range \"-50nm,120\"" + mixed},
+        {{"-Range", "1", "a.dat", "a.png"}, "Invalid range \"1\": give Lo,Hi, two numbers separated by a comma"},
+        {{"-Range", "1,", "a.dat", "a.png"}, "Invalid range \"1,\"" + not_numbers},
+        {{"-Range", "1 ,2", "a.dat", "a.png"}, "Invalid range \"1 ,2\"" + not_numbers},
+        {{"-Range", "nan,1", "a.dat", "a.png"}, "Invalid range \"nan,1\"" + not_numbers},
+        {{"-Range", "0,inf", "a.dat", "a.png"}, "Invalid range \"0,inf\"" + not_numbers},
+        {{"-Range", "0,1e39", "a.dat", "a.png"}, "Invalid range \"0,1e39\"" + not_numbers},
+        {{"-Range", "-50 nm,120 nm", "a.dat", "a.png"}, "Invalid range \"-50 nm,120 nm\"" + not_numbers},
         {{"-Scale", "2", "-Intensity"}, "No input data file specified"},
         {{"-Intensity", "a.dat"}, "No output PNG file specified"},
         // The first error ends the run.
@@ -173,16 +186,26 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{good, folder.file("missing.dat"), out}, "Cannot access input data file " + named("missing.dat")},
+        {{good, folder.file("missing.dat"), out},
+         "Cannot access input data file " + named("missing.dat") + ": there is no such file"},
+        {{good, folder.file("no-such-folder/in.dat"), out}, "Cannot access input data file " +
+                                                                named("no-such-folder/in.dat") + ": the folder " +
+                                                                named("no-such-folder") + " does not exist"},
+        {{good, folder.file("folder.png"), out},
+         "Cannot access input data file " + named("folder.png") + ": it is a folder"},
         {{good, folder.file("text.dat"), out},
-         "Error reading input data file " + named("text.dat") + ": ERR_NOT_A_DATA_FILE"},
+         "Input file " + named("text.dat") + " is not a measurement data file: it holds text"},
         {{folder.file("no-heights.dat"), out}, "Input data file " + named("no-heights.dat") + " contains no height data"},
         {{folder.file("all-invalid.dat"), out},
          "Input data file " + named("all-invalid.dat") + " contains no valid height points"},
         {{"-Intensity", good, out}, "Input data file " + named("good.dat") + " contains no intensity data"},
         {{folder.file("too-wide.dat"), out}, "Invalid attribute information in input data file " + named("too-wide.dat") +
                                                  "\nCamera width or height inconsistent with data."},
-        {{good, folder.file("no-such-folder/out.png")}, "Error writing output PNG file: ERR_CANT_CREATE_FILE"},
+        {{good, folder.file("no-such-folder/out.png")}, "Cannot create output PNG file " +
+                                                            named("no-such-folder/out.png") + ": the folder " +
+                                                            named("no-such-folder") + " does not exist"},
+        {{good, folder.file("text.dat/out.png")}, "Cannot create output PNG file " + named("text.dat/out.png") +
+                                                      ": " + named("text.dat") + " is not a folder"},
         {{good, good}, "Output PNG file is an input data file " + named("good.dat")},
         {{folder.file("no-heights.dat"), good, folder.file("hard-link.png")},
          "Output PNG file is an input data file " + named("hard-link.png")},
@@ -201,7 +224,7 @@ TEST(ViewRun, BadInputsWriteNothingAndLoseNothing) {
         {{good, folder.file("old.png")},
          "Output PNG file " + named("old.png") + " exists and is not a PNG picture; it is not replaced"},
         {{good, folder.file("folder.png")},
-         "Output PNG file " + named("folder.png") + " exists and is not a PNG picture; it is not replaced"},
+         "Cannot create output PNG file " + named("folder.png") + ": it is a folder"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -236,7 +259,9 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     picture p;
     read_picture(folder.file("both.png"), &p);
     // (23.5, 9.7) turns about (20, 10) to (19.7, 6.5): drawn about (20, 7).
-    const uint32_t left = 40 + 8;
+    // The first panel's column is as wide as its statistics' line, 149
+    // pixels, the gap 8.
+    const uint32_t left = 149 + 8;
     EXPECT_EQ(p.camera(24, 10), RED);
     EXPECT_EQ(p.camera(left + 24, 10), HEIGHT_COLOURS[141]);  // 1160 from (20, 14): 140.7
     for (const auto& [x, y] : {std::pair{20, 7}, {17, 7}, {23, 7}, {20, 4}, {20, 10}}) {
