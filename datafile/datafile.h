@@ -13,6 +13,7 @@
 // u_swap_bytes and u_copy_file, which report through error_message_hook.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -137,6 +138,13 @@ constexpr const char* phase_resolution_word(int16_t phase_res) {
 inline double nanometres_per_count(const HeaderRecord& h) {
     return static_cast<double>(h.IntfScaleFactor) * static_cast<double>(h.ObliquityFactor) *
            static_cast<double>(h.WavelengthIn) / phase_counts_per_fringe(h.PhaseRes) * 1e9;
+}
+
+// nanometres_per_count when it is a usable scale (finite and above zero),
+// otherwise 0: the header then gives heights in file units only.
+inline double usable_nanometres_per_count(const HeaderRecord& h) {
+    const double k = nanometres_per_count(h);
+    return std::isfinite(k) && k > 0 ? k : 0;
 }
 
 // A header attribute as a report shows it: its key and its value in words

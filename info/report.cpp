@@ -35,12 +35,6 @@ struct file_data {
     owned_intensity intensity;
 };
 
-// The height scale, or 0 when the header gives none that is usable.
-double usable_scale(const HeaderRecord& h) {
-    const double k = nanometres_per_count(h);
-    return std::isfinite(k) && k > 0 ? k : 0;
-}
-
 // A value in file units and, with a scale, in nanometres.
 void line_with_nm(const char* key, double units, double nm_per_count) {
     if (nm_per_count > 0) {
@@ -59,7 +53,7 @@ void report_header(const std::string& path, const HeaderRecord& h) {
     // The calendar text ends its own line.
     line("TimeStamp", "%.*s", time ? static_cast<int>(time->size()) - 1 : 12, time ? time->c_str() : "invalid time");
     for (const attribute_text& a : header_attribute_texts(h)) line(a.key, "%s", a.value.c_str());
-    const double k = usable_scale(h);
+    const double k = usable_nanometres_per_count(h);
     if (k > 0) {
         line("HeightScale", "%g nm per count", k);
     } else {
@@ -100,7 +94,7 @@ bool report_valid_heights(const file_data& d, window* valid) {
     }
     report_window("Valid", *valid);
     line("Valid Points", "%lld", static_cast<long long>(stats.count));
-    const double k = usable_scale(d.header);
+    const double k = usable_nanometres_per_count(d.header);
     line_with_nm("Height Minimum", stats.minimum, k);
     line_with_nm("Height Maximum", stats.maximum, k);
     line_with_nm("Height PeakToValley", static_cast<double>(stats.maximum) - stats.minimum, k);
