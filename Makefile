@@ -6,6 +6,9 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # pkgconf builds against the installed library's pkg-config file; MPFR is the
 # reference of the sine and cosine tests.
 BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev groff-base pkgconf libmpfr-dev
+# pybind11, Python's headers and NumPy build the Python module; pytest runs
+# its tests.
+BUILD_NEEDS += pybind11-dev python3-dev python3-numpy python3-pytest
 # The demonstration needs only the four programs.
 DEMO_NEEDS    = g++ cmake libpng-dev
 DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample
@@ -57,7 +60,7 @@ clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
-# pkg-config file, and the manual pages, under PREFIX.
+# pkg-config file, the manual pages and the Python module, under PREFIX.
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
