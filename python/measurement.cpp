@@ -12,13 +12,6 @@ namespace spinmap::python {
 
 namespace {
 
-// The code's name from the table: error_name() writes one buffer shared by
-// every thread, and Python threads read and write files at the same time.
-std::string code_name(int code) {
-    if (code > 0 && code <= ERROR_COUNT) return error_names[code];
-    return "invalid error number " + std::to_string(code);
-}
-
 std::string quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
 
 outcome library_error(int code, std::string message, std::string_view path) {
@@ -44,6 +37,11 @@ std::size_t element_count(const window& w) {
 }
 
 }  // namespace
+
+std::string code_name(int code) {
+    char name[ERROR_NAME_BUFFER_SIZE];
+    return error_name_into(code, name, sizeof name);
+}
 
 outcome read_measurement(std::string_view path, measurement* m) {
     if (!u_is_regular_file(path)) return not_a_regular_file(path);

@@ -49,6 +49,10 @@ struct outcome {
     std::string path;
 };
 
+// The name of an error code, as error_name() gives it but without its
+// shared buffer, which threads reading and writing at once would overwrite.
+std::string code_name(int code);
+
 // Reads a whole data file into m, as spinmap-info reads one: a path that is
 // no regular file is refused before it is opened. The attributes are not
 // checked: a file the tool would refuse can still be looked at.

@@ -5,11 +5,14 @@
 #include <pybind11/pybind11.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <limits>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "python/measurement.h"
 
@@ -47,8 +50,7 @@ void set_python_error(const outcome& what) {
             return;
         default: {
             const py::object error = py::module_::import("spinmap").attr("Error");
-            const py::str name(what.code > 0 && what.code <= ERROR_COUNT ? error_names[what.code] : "");
-            PyErr_SetObject(error.ptr(), error(file_text(what.message), what.code, name).ptr());
+            PyErr_SetObject(error.ptr(), error(file_text(what.message), what.code, code_name(what.code)).ptr());
             return;
         }
     }
