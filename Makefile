@@ -156,9 +156,10 @@ bench: build
 PKG_BUILD    ?= build-package
 DIST         ?= dist
 PACKAGE_NEEDS = $(BUILD_NEEDS) dpkg-dev file
-# Debian's usual hardening of the packaged programs.
+# Debian's usual hardening of the packaged programs and the Python module.
 PKG_FLAGS     = -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
-                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
+                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" \
+                -DCMAKE_MODULE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
 
 .PHONY: package package-deb package-zip check-package check-deb-fresh
 package: package-deb package-zip
