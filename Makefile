@@ -11,6 +11,9 @@ BUILD_NEEDS = g++ cmake libgtest-dev libpng-dev libtiff-dev groff-base pkgconf l
 # The demonstration needs only the five programs.
 DEMO_NEEDS    = g++ cmake libpng-dev libtiff-dev
 DEMO_PROGRAMS = spinmap spinmap-view spinmap-info spinmap-sample spinmap-export
+# pybind11, Python's headers and NumPy build the Python module; pytest runs
+# its tests.
+BUILD_NEEDS += pybind11-dev python3-dev python3-pytest
 
 # CMake's build runs make inside make: keep its output to the build lines.
 MAKEFLAGS += --no-print-directory
@@ -59,7 +62,7 @@ clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
-# pkg-config file, and the manual pages, under PREFIX.
+# pkg-config file, the manual pages and the Python module, under PREFIX.
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
@@ -156,9 +159,10 @@ bench: build
 PKG_BUILD    ?= build-package
 DIST         ?= dist
 PACKAGE_NEEDS = $(BUILD_NEEDS) dpkg-dev file
-# Debian's usual hardening of the packaged programs.
+# Debian's usual hardening of the packaged programs and the Python module.
 PKG_FLAGS     = -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
-                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
+                -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" \
+                -DCMAKE_MODULE_LINKER_FLAGS="-Wl,-z,relro,-z,now"
 
 .PHONY: package package-deb package-zip check-package check-deb-fresh
 package: package-deb package-zip

@@ -183,5 +183,20 @@ else()
     "This package holds the static data library libspinmap.a that reads and\n"
     "writes the data files and rotates their height data, with its headers,\n"
     "CMake package (find_package(Spinmap)) and pkg-config file.")
+  # python3-spinmap_<version>_<architecture>.deb: the Python module, built
+  # for one Python version (python/CMakeLists.txt).
+  if(SPINMAP_PYTHON_MODULE)
+    list(APPEND CPACK_COMPONENTS_ALL python)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-spinmap)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${SPINMAP_PYTHON_DEPENDS}")
+    string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION
+      "Python module for interferometer measurement data files\n"
+      "${spinmap_about}"
+      "This package holds the Python 3 module spinmap, which reads the data\n"
+      "files into NumPy arrays (header fields, heights with their validity and\n"
+      "nanometre scale, intensity frames, fiducials) and writes them back.")
+  endif()
 endif()
 include(CPack)

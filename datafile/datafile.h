@@ -13,6 +13,7 @@
 // u_swap_bytes and u_copy_file, which report through error_message_hook.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>

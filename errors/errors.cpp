@@ -28,16 +28,18 @@ void message_to_stderr(const char* format, ...) {
 
 message_hook_fn error_message_hook = message_to_stderr;
 
-const char* error_name(int code) {
+const char* error_name_into(int code, char* buffer, std::size_t size) {
     if (code == 0) {
-        std::snprintf(name_buffer, sizeof name_buffer, "NO_ERROR");
+        std::snprintf(buffer, size, "NO_ERROR");
     } else if (code >= 1 && code <= ERROR_COUNT) {
-        std::snprintf(name_buffer, sizeof name_buffer, "%s", error_names[code]);
+        std::snprintf(buffer, size, "%s", error_names[code]);
     } else {
-        std::snprintf(name_buffer, sizeof name_buffer, "invalid error number %d", code);
+        std::snprintf(buffer, size, "invalid error number %d", code);
     }
-    return name_buffer;
+    return buffer;
 }
+
+const char* error_name(int code) { return error_name_into(code, name_buffer, sizeof name_buffer); }
 
 const char* error_text(int code) { return error_name(code); }
 

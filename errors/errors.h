@@ -8,6 +8,7 @@
 // or throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace spinmap {
@@ -34,6 +35,10 @@ inline constexpr int ERROR_NAME_BUFFER_SIZE = 512;
 // "NO_ERROR" for 0, the table's name for 1..ERROR_COUNT, otherwise
 // "invalid error number %d". Returns the shared buffer; not thread-safe.
 const char* error_name(int code);
+
+// The same text in the caller's buffer (ERROR_NAME_BUFFER_SIZE bytes hold
+// any), for callers on several threads; returns the buffer.
+const char* error_name_into(int code, char* buffer, std::size_t size);
 
 // Forwards to error_name().
 const char* error_text(int code);

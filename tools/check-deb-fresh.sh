@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of `make package` (spinmap, libspinmap-dev) on
-# a brand-new minimal Debian with apt-get, as a user would, and runs the
-# programs there from the PATH.
+# Installs the Debian packages of `make package` (spinmap, libspinmap-dev,
+# python3-spinmap) on a brand-new minimal Debian with apt-get, as a user
+# would, and runs the programs there from the PATH and the Python module in
+# the system's python3.
 # The minimal Debian is a debootstrap chroot, made once and kept pristine in
 # BASE (default /tmp/spinmap-fresh/base); each check runs in a copy of it.
 # Needs root (debootstrap, chroot, bind mounts) and the Debian mirror.
@@ -15,10 +16,10 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 shopt -s nullglob
-debs=("$dist"/spinmap_*_*.deb "$dist"/libspinmap-dev_*_*.deb)
+debs=("$dist"/spinmap_*_*.deb "$dist"/libspinmap-dev_*_*.deb "$dist"/python3-spinmap_*_*.deb)
 shopt -u nullglob
-if [ ${#debs[@]} -ne 2 ]; then
-  echo "expected the packages $dist/spinmap_*_*.deb and $dist/libspinmap-dev_*_*.deb, found ${#debs[@]}: run make package" >&2
+if [ ${#debs[@]} -ne 3 ]; then
+  echo "expected the packages $dist/spinmap_*_*.deb, $dist/libspinmap-dev_*_*.deb and $dist/python3-spinmap_*_*.deb, found ${#debs[@]}: run make package" >&2
   exit 1
 fi
 
@@ -69,7 +70,7 @@ debs=$(for deb in '"$deb_names"'; do printf "./%s " "$deb"; done)
 echo "== apt-get install $debs"
 apt-get update -qq
 apt-get install -y -qq $debs >/tmp/apt.log 2>&1 || { cat /tmp/apt.log; exit 1; }
-dpkg-query -W -f="\${Package} \${Version} \${Status}\n" spinmap libspinmap-dev
+dpkg-query -W -f="\${Package} \${Version} \${Status}\n" spinmap libspinmap-dev python3-spinmap
 echo "== command -v spinmap spinmap-sample: $(command -v spinmap) $(command -v spinmap-sample)"
 status=0
 spinmap >/tmp/usage.txt || status=$?
@@ -88,6 +89,8 @@ echo "== spinmap-view /tmp/sample.dat /tmp/rotated.dat /tmp/picture.png"
 spinmap-view /tmp/sample.dat /tmp/rotated.dat /tmp/picture.png
 test -f /usr/share/man/man1/spinmap-view.1.gz
 [ "$(head -c 4 /tmp/picture.png | od -An -tx1 | tr -d " ")" = 89504e47 ]
+echo "== python3: spinmap.read(\"/tmp/rotated.dat\")"
+python3 -c "import spinmap; m = spinmap.read(\"/tmp/rotated.dat\"); print(m, m.height_scale, \"nm per count\")"
 echo "== the package installs and runs on a fresh machine"
 '
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin TERM=dumb \

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks the packages of `make package`:
 # - the Debian packages spinmap (the programs, their compressed manual pages,
-#   README with its picture) and libspinmap-dev (the library, headers, CMake
-#   and pkg-config files): each holds exactly the files expected, has its
-#   compressed changelog and machine-readable copyright file, declares its
-#   dependencies, and lintian reports no error and no warning;
+#   README with its picture), libspinmap-dev (the library, headers, CMake
+#   and pkg-config files) and python3-spinmap (the Python module and its
+#   stub): each holds exactly the files expected, has its compressed
+#   changelog and machine-readable copyright file, declares its
+#   dependencies, and lintian reports no error and no warning; the module
+#   as unpacked reads a sample file;
 # - the Windows zip: it holds exactly the programs, their manual pages as
 #   HTML, README.txt, the licence and the picture; unpacked into a folder
 #   outside the build tree, its programs run there under Wine: the usage
@@ -55,6 +57,7 @@ arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 programs_deb=$(only_file "$dist/spinmap_*_*.deb")
 dev_deb=$(only_file "$dist/libspinmap-dev_*_*.deb")
+python_deb=$(only_file "$dist/python3-spinmap_*_*.deb")
 version=$(dpkg-deb --field "$programs_deb" Version)
 
 program_files=$(
@@ -67,6 +70,11 @@ dev_files=$(
     cmake/Spinmap/SpinmapConfigVersion.cmake cmake/Spinmap/SpinmapTargets.cmake \
     cmake/Spinmap/SpinmapTargets-release.cmake
   printf '/usr/share/doc/libspinmap-dev/%s\n' changelog.gz copyright)
+python=/usr/bin/python3
+python_files=$(
+  printf '/usr/lib/python3/dist-packages/spinmap/%s\n' __init__.py __init__.pyi py.typed \
+    "_spinmap$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')"
+  printf '/usr/share/doc/python3-spinmap/%s\n' changelog.gz copyright)
 
 # check_deb PACKAGE FILE EXPECTED_FILES: name, version, contents and documents.
 check_deb() {
@@ -96,6 +104,7 @@ check_deb() {
 
 check_deb spinmap "$programs_deb" "$program_files"
 check_deb libspinmap-dev "$dev_deb" "$dev_files"
+check_deb python3-spinmap "$python_deb" "$python_files"
 for picture in compare.png large.png; do
   cmp -s "$work/spinmap/usr/share/doc/spinmap/docs/$picture" "$here/docs/$picture" ||
     fail "the README's picture $picture is not beside it"
@@ -111,10 +120,23 @@ names_package() {  # names_package DEB FIELD PACKAGE: the field names the packag
 for field in Depends Pre-Depends Recommends; do
   if names_package "$programs_deb" $field libspinmap-dev; then fail "spinmap's $field names libspinmap-dev"; fi
   if names_package "$dev_deb" $field spinmap; then fail "libspinmap-dev's $field names spinmap"; fi
+  for other in spinmap libspinmap-dev; do
+    if names_package "$python_deb" $field $other; then fail "python3-spinmap's $field names $other"; fi
+  done
 done
+# The module needs its Python version and NumPy.
+for needed in python3 python3-numpy; do
+  names_package "$python_deb" Depends $needed || fail "python3-spinmap's Depends does not name $needed"
+done
+"$linux_build/tools/spinmap-sample" -Camera 320x240 "$work/module-sample.dat"
+shown=$(PYTHONPATH="$work/python3-spinmap/usr/lib/python3/dist-packages" "$python" -c \
+  'import spinmap, sys; m = spinmap.read(sys.argv[1]); print(spinmap.__file__, m.heights.shape)' \
+  "$work/module-sample.dat") || fail "the packaged module cannot read a sample"
+[ "$shown" = "$work/python3-spinmap/usr/lib/python3/dist-packages/spinmap/__init__.py (240, 320)" ] ||
+  fail "the packaged module showed: $shown"
 
-echo "== lintian $(basename "$programs_deb") $(basename "$dev_deb")"
-lintian --fail-on error,warning "$programs_deb" "$dev_deb" ||
+echo "== lintian $(basename "$programs_deb") $(basename "$dev_deb") $(basename "$python_deb")"
+lintian --fail-on error,warning "$programs_deb" "$dev_deb" "$python_deb" ||
   fail "lintian reports an error or a warning"
 
 # ---- The Windows zip -----------------------------------------------------------
@@ -180,4 +202,4 @@ done
 cd /
 
 [ "$failures" -eq 0 ] || exit 1
-echo "== packages checked: $(basename "$programs_deb"), $(basename "$dev_deb"), $(basename "$zip")"
+echo "== packages checked: $(basename "$programs_deb"), $(basename "$dev_deb"), $(basename "$python_deb"), $(basename "$zip")"

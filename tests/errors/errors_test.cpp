@@ -70,6 +70,14 @@ TEST(ErrorName, EachCallOverwritesTheOneBuffer) {
     EXPECT_STREQ(error_text(134), "ERR_CORRUPT_DATA_FILE");
 }
 
+TEST(ErrorName, IntoTheCallersBufferLeavesTheSharedOneAlone) {
+    const char* shared = error_name(27);
+    char mine[ERROR_NAME_BUFFER_SIZE];
+    EXPECT_EQ(error_name_into(463, mine, sizeof mine), mine);
+    EXPECT_STREQ(mine, "invalid error number 463");
+    EXPECT_STREQ(shared, "ERR_ALL_BAD_DATA");
+}
+
 TEST(ErrorTable, HoldsExactlyTheDistinctErrNames) {
     std::set<std::string> seen;
     for (int code = 1; code <= ERROR_COUNT; ++code) {

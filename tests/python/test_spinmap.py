@@ -1,0 +1,204 @@
+"""The Python module spinmap on files made by spinmap-sample.
+
+Run by ctest (tests/python/CMakeLists.txt), which names the module just built
+(PYTHONPATH), the build folder and the programs in the environment.
+"""
+
+import errno
+import gc
+import os
+import pickle
+import re
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import spinmap
+
+BUILD = os.environ["SPINMAP_BUILD"]
+SAMPLE = os.environ["SPINMAP_SAMPLE"]
+INFO = os.environ["SPINMAP_INFO"]
+
+# The module under test is the one just built, for this interpreter.
+assert spinmap.__file__.startswith(os.path.join(BUILD, "python", "spinmap")), spinmap.__file__
+
+
+def make_sample(folder, name, *options):
+    path = folder / name
+    subprocess.run([SAMPLE, *options, str(path)], check=True)
+    return path
+
+
+# The blocks as the file holds them, big-endian after the header.
+def file_blocks(data, header_bytes, frames, window):
+    _, _, width, height = window
+    intensity_count = frames * width * height
+    intensity = np.frombuffer(data, ">u2", intensity_count, header_bytes).reshape(frames, height, width)
+    heights = np.frombuffer(data, ">i4", width * height, header_bytes + 2 * intensity_count)
+    return intensity, heights.reshape(height, width)
+
+
+@pytest.mark.parametrize("file_format, header_bytes, phase_res", [(1, 834, 1), (2, 834, 2), (3, 4096, 1)])
+@pytest.mark.parametrize("frames", [0, 1, 2, 3])
+def test_read_then_write_gives_the_same_bytes(tmp_path, file_format, header_bytes, phase_res, frames):
+    window = (5, 7, 40, 30)
+    source = make_sample(tmp_path, "in.dat", "-Camera", "64x48", "-Window", "5,7,40,30", "-Format",
+                         str(file_format), "-Buckets", str(frames))
+    data = source.read_bytes()
+    m = spinmap.read(source)
+
+    assert m.height_window == window
+    assert m.header["PhaseRes"] == phase_res
+    assert m.header["Format3Mark"] == (3 if file_format == 3 else 0)
+    intensity, heights = file_blocks(data, header_bytes, frames, window)
+    assert m.heights.dtype == np.int32 and m.heights.shape == (30, 40)
+    assert np.array_equal(m.heights, heights)
+    assert np.array_equal(m.valid, heights < 2147483640)
+    if frames == 0:
+        assert m.intensity is None and m.intensity_window is None
+    else:
+        assert m.intensity.dtype == np.uint16 and m.intensity.shape == (frames, 30, 40)
+        assert np.array_equal(m.intensity, intensity)
+        assert m.intensity_window == window
+
+    spinmap.write(tmp_path / "out.dat", m)
+    assert (tmp_path / "out.dat").read_bytes() == data
+
+
+def test_heights_and_header_as_spinmap_info_reports_them(tmp_path):
+    path = make_sample(tmp_path, "part.dat", "-Camera", "96x80", "-Dropouts", "40", "-Fiducials", "4")
+    report = subprocess.run([INFO, str(path)], check=True, capture_output=True, text=True).stdout
+    value = dict(re.findall(r"^(.*?) *= (.*)$", report, re.MULTILINE))
+    m = spinmap.read(path)
+    valid = m.valid
+    nm = m.heights_nm()
+
+    assert valid.sum() == int(value["Valid Points"])
+    rows, columns = np.nonzero(valid)
+    x, y = m.height_window[:2]
+    assert (x + columns.min(), y + rows.min(), columns.max() - columns.min() + 1, rows.max() - rows.min() + 1) == tuple(
+        int(value["Valid Window" + k]) for k in ("X", "Y", "Width", "Height"))
+    assert "%.10g (%g nm)" % (m.heights[valid].min(), np.nanmin(nm)) == value["Height Minimum"]
+    assert "%.10g (%g nm)" % (m.heights[valid].max(), np.nanmax(nm)) == value["Height Maximum"]
+    assert np.array_equal(np.isnan(nm), ~valid)
+    assert "%g nm per count" % m.height_scale == value["HeightScale"]
+
+    h = m.header
+    assert "%d %d %g um %g um %g um %g %g nm %g" % (
+        h["CameraWidth"], h["CameraHeight"], h["PixelWidth"] * 1e6, h["PixelHeight"] * 1e6, h["CameraRes"] * 1e6,
+        h["IntfScaleFactor"], h["WavelengthIn"] * 1e9, h["ObliquityFactor"]) == " ".join(
+        value[k] for k in ("CameraWidth", "CameraHeight", "PixelWidth", "PixelHeight", "CameraRes",
+                           "IntfScaleFactor", "WavelengthIn", "ObliquityFactor"))
+    assert h["TimeStamp"] == 1700000000
+    for group, count in (("A", 4), ("B", 3)):
+        points = m.fiducials["ABCD".index(group)]
+        assert h["Fiducial" + "Count" + group] == count
+        assert "%d points: %s" % (count, " ".join("(%g, %g)" % tuple(p) for p in points[:count])) == \
+            value["Fiducials Group " + group]
+        assert np.isnan(points[count:]).all()
+    assert np.isnan(m.fiducials[2:]).all()
+
+
+def test_changed_heights_are_written(tmp_path):
+    source = make_sample(tmp_path, "in.dat", "-Camera", "32x24", "-Surface", "coords", "-Aperture", "rect",
+                         "-Dropouts", "0")
+    m = spinmap.read(source)
+    m.heights = np.flipud(m.heights)
+    m.heights[0, 0] = 2147483640
+    with pytest.raises(ValueError, match="24 rows by 32 columns"):
+        m.heights = np.zeros((32, 24), np.int32)
+    spinmap.write(source, m, overwrite=True)
+
+    again = spinmap.read(source)
+    expected = np.arange(32) + 1000 * np.arange(24)[::-1, None]
+    expected[0, 0] = 2147483640
+    assert np.array_equal(again.heights, expected)
+    assert not again.valid[0, 0]
+
+
+def test_arrays_outlive_their_measurement(tmp_path):
+    m = spinmap.read(make_sample(tmp_path, "a.dat", "-Camera", "64x48", "-Buckets", "2"))
+    heights, intensity = m.heights, m.intensity
+    assert np.shares_memory(heights, m.heights) and np.shares_memory(intensity, m.intensity)
+    kept_heights, kept_intensity = heights.copy(), intensity.copy()
+    del m
+    gc.collect()
+    # Another file of the same size takes the memory of any block released.
+    other = spinmap.read(make_sample(tmp_path, "b.dat", "-Camera", "64x48", "-Buckets", "2", "-Surface", "plane"))
+    assert not np.array_equal(other.heights, kept_heights)
+    assert np.array_equal(heights, kept_heights) and np.array_equal(intensity, kept_intensity)
+
+
+def damaged(data):
+    return {
+        "empty": b"",
+        "bad magic": b"\x6f\x03\x1b\x88" + data[4:],
+        "cut in the header": data[:600],
+        "cut in the heights": data[:-10],
+    }
+
+
+@pytest.mark.parametrize("case, code, name", [
+    ("empty", 353, "ERR_PREMATURE_EOF"),
+    ("bad magic", 328, "ERR_NOT_A_DATA_FILE"),
+    ("cut in the header", 353, "ERR_PREMATURE_EOF"),
+    ("cut in the heights", 134, "ERR_CORRUPT_DATA_FILE"),
+])
+def test_a_damaged_file_raises_the_library_error(tmp_path, case, code, name):
+    path = tmp_path / "damaged.dat"
+    path.write_bytes(damaged(make_sample(tmp_path, "good.dat", "-Camera", "32x24").read_bytes())[case])
+    with pytest.raises(spinmap.Error) as raised:
+        spinmap.read(path)
+    e = raised.value
+    assert (e.code, e.name, str(e)) == (code, name, 'Error reading input data file "%s": %s' % (path, name))
+    again = pickle.loads(pickle.dumps(e))
+    assert (type(again), again.code, again.name, str(again)) == (spinmap.Error, code, name, str(e))
+
+
+def test_failures_of_the_files_themselves(tmp_path):
+    missing = tmp_path / "missing.dat"
+    with pytest.raises(FileNotFoundError) as raised:
+        spinmap.read(missing)
+    assert (raised.value.errno, raised.value.filename) == (errno.ENOENT, str(missing))
+
+    with pytest.raises(spinmap.Error) as raised:
+        spinmap.read(tmp_path)
+    assert (raised.value.name, str(raised.value)) == ("ERR_CANT_OPEN_FILE", 'Cannot access input data file "%s"' % tmp_path)
+
+    m = spinmap.read(make_sample(tmp_path, "in.dat", "-Camera", "32x24"))
+    existing = tmp_path / "existing.dat"
+    existing.write_bytes(b"keep me")
+    with pytest.raises(FileExistsError):
+        spinmap.write(existing, m)
+    assert existing.read_bytes() == b"keep me"
+
+    with pytest.raises(spinmap.Error) as raised:
+        spinmap.write(tmp_path / "no folder" / "out.dat", m)
+    assert raised.value.name == "ERR_CANT_CREATE_FILE"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["existing.dat", "in.dat"]
+
+
+# make install: where the module goes under a prefix, and that it works from
+# there.
+@pytest.mark.parametrize("prefix, folder", [
+    ("/usr", "lib/python3/dist-packages"),
+    ("/opt/spinmap", "lib/python%d.%d/dist-packages" % sys.version_info[:2]),
+])
+def test_installed_module(tmp_path, prefix, folder):
+    root = tmp_path / "root"
+    # CMake is no program of ours: the sanitizer runtimes a sanitizer build
+    # preloads into the interpreter stay out of it.
+    cmake_environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix, "--component", "python"], check=True,
+                   capture_output=True, env=dict(cmake_environment, DESTDIR=str(root)))
+    package = root / (prefix + "/" + folder).lstrip("/") / "spinmap"
+    assert sorted(p.name for p in package.iterdir()) == sorted(
+        ["__init__.py", "__init__.pyi", "py.typed", os.path.basename(spinmap._spinmap.__file__)])
+    sample = make_sample(tmp_path, "s.dat", "-Camera", "32x24")
+    shown = subprocess.run(
+        [sys.executable, "-c", "import spinmap, sys; print(spinmap.__file__, spinmap.read(sys.argv[1]).heights.shape)",
+         str(sample)], check=True, capture_output=True, text=True,
+        env=dict(os.environ, PYTHONPATH=str(package.parent))).stdout
+    assert shown == "%s (24, 32)\n" % (package / "__init__.py")
