@@ -61,10 +61,8 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     if (plan.refusal != rotation_refusal::none) return fail("plan", ERR_INVALID_PARAM);
     ms[1] = ms_since(&t);
 
-    px = plan.pivot_x;
-    py = plan.pivot_y;
     const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
-    code = matrix_rotate(&height, &camera_frame, &px, &py, angle, plan.mode);
+    code = matrix_rotate_by_plan(&height, camera_frame, plan);
     if (code != 0) return fail("rotate", code);
     ms[2] = ms_since(&t);
 
@@ -72,7 +70,7 @@ int run(const char* in, const char* out, double angle, bool no_interp) {
     if (code != 0) return fail("trim", code);
     ms[3] = ms_since(&t);
 
-    rotate_fiducials(&header, px, py, angle, run_report(false));
+    rotate_fiducials(&header, plan.pivot_x, plan.pivot_y, angle, run_report(false));
     ms[4] = ms_since(&t);
 
     output_file file;
