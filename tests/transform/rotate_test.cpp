@@ -369,7 +369,8 @@ TEST(MatrixRotateByPlan, CarriesOutThePlanWithoutPlanningAgain) {
 
     const rotation_plan move{rotation_method::move_values, rotation_refusal::none, 4, 5, false, 90};
     rotation_plan off_grid = move, no_quarter = move, refused = move, whole = move;
-    off_grid.pivot_x = 4.25;
+    off_grid.turn = 180;  // about (4.75, 5), which would turn the window onto itself
+    off_grid.pivot_x = 4.75;
     no_quarter.turn = 45;
     refused.method = rotation_method::refused;
     whole.method = rotation_method::unchanged;
@@ -381,7 +382,7 @@ TEST(MatrixRotateByPlan, CarriesOutThePlanWithoutPlanningAgain) {
     } unchanged[] = {
         {"a whole number of turns", whole, frame, 0},
         {"a refusal", refused, frame, ERR_INVALID_PARAM},
-        {"values moved about a pivot off the half-pixel grid", off_grid, frame, ERR_INVALID_PARAM},
+        {"values moved about a pivot off the half-pixel grid", off_grid, own, ERR_INVALID_PARAM},
         {"values moved by 45 degrees", no_quarter, frame, ERR_INVALID_PARAM},
         {"an output window without elements", move, {0, 0, 12, 0}, ERR_PARAM_OUT_OF_RANGE},
         {"an output window beyond the 16-bit walk", move, {32000, 0, 800, 1}, ERR_IMPROPER_WINDOW},
