@@ -88,18 +88,24 @@ __m128i reversed4(__m128i v) { return _mm_shuffle_epi32(v, _MM_SHUFFLE(0, 1, 2, 
 
 // The same move for ranges of whole 4 x 4 blocks: each block is loaded as
 // four source rows, transposed in registers and stored as four result rows
-// (reversed within each row when the result columns run backwards).
+// (reversed within each row when the result columns run backwards). The
+// four loads are unrolled and the four stores stay a loop: on the processor
+// measured (4096 x 4096) a quarter turn took a fifth longer both with the
+// loads left a loop and with the stores unrolled.
 template <int DI, int DJ>
 void move_quarter_blocks(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
                          index_range columns, int64_t c0, int64_t r0) {
     for_each_tile(rows, columns, [&](index_range tile_rows, index_range tile_columns) {
         for (int i = tile_rows.lo; i < tile_rows.hi; i += 4) {
+            const int32_t* const block_rows[4] = {source_rows[i], source_rows[i + 1], source_rows[i + 2],
+                                                  source_rows[i + 3]};
             // Result columns c0 + DI*i .. c0 + DI*(i+3), lowest first.
             const int64_t first_column = DI > 0 ? c0 + i : c0 - i - 3;
             for (int j = tile_columns.lo; j < tile_columns.hi; j += 4) {
                 __m128i block[4], column[4];
+#pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k) {
-                    block[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source_rows[i + k] + j));
+                    block[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block_rows[k] + j));
                 }
                 transpose4(block, column);
                 for (int k = 0; k < 4; ++k) {
@@ -270,6 +276,7 @@ struct block4 {
 block4 load_block(const int32_t* a, std::ptrdiff_t n, std::ptrdiff_t bi, std::ptrdiff_t bj) {
     const int32_t* p = a + 4 * bi * n + 4 * bj;
     block4 b;
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) b.row[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k * n));
     return b;
 }
