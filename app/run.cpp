@@ -26,8 +26,6 @@ struct run_data {
     window input_window{};  // the valid points' before the rotation
     rotation_plan plan{};
     run_losses losses;
-    double pivot_x = 0;  // as matrix_rotate hands it back
-    double pivot_y = 0;
 };
 
 // Prints "Spinmap", then "ERROR: " and the message, to standard error.
@@ -132,12 +130,10 @@ bool count_losses(const run_settings& settings, run_data* d) {
     return true;
 }
 
-// Onto the whole camera frame, whatever window the input had.
-bool rotate(const run_settings& settings, run_data* d) {
-    d->pivot_x = d->plan.pivot_x;
-    d->pivot_y = d->plan.pivot_y;
+// By the plan, onto the whole camera frame, whatever window the input had.
+bool rotate(run_data* d) {
     const window camera_frame{0, 0, d->header.CameraWidth, d->header.CameraHeight};
-    const int code = matrix_rotate(&d->height, &camera_frame, &d->pivot_x, &d->pivot_y, settings.angle, d->plan.mode);
+    const int code = matrix_rotate_by_plan(&d->height, camera_frame, d->plan);
     if (code != 0) return fail_with_code(code);
     return true;
 }
@@ -190,9 +186,9 @@ bool run_rotation(const run_settings& settings, run_losses* losses) {
     if (!check_input(&data, report)) return false;
     if (!plan(settings, &data, report)) return false;
     if (!count_losses(settings, &data)) return false;
-    if (!rotate(settings, &data)) return false;
+    if (!rotate(&data)) return false;
     if (!trim(&data, report)) return false;
-    rotate_fiducials(&data.header, data.pivot_x, data.pivot_y, settings.angle, report);
+    rotate_fiducials(&data.header, data.plan.pivot_x, data.plan.pivot_y, settings.angle, report);
     if (!write(settings, &data, report)) return false;
     std::fflush(stdout);
     if (losses != nullptr) *losses = data.losses;

@@ -170,8 +170,7 @@ prediction predict(const file_data& d, const window& valid, double angle, double
     p.copy_error = matrix_alloc(&turned);
     if (p.copy_error == 0) p.copy_error = matrix_copy_window(&d.height, &turned);
     if (p.copy_error != 0) return p;
-    double x = p.plan.pivot_x, y = p.plan.pivot_y;
-    p.rotate_error = matrix_rotate(&turned, &camera_frame, &x, &y, angle, p.plan.mode);
+    p.rotate_error = matrix_rotate_by_plan(&turned, camera_frame, p.plan);
     if (p.rotate_error != 0) return p;
     p.trim_error = matrix_trim(&turned);
     if (p.trim_error != 0) return p;
