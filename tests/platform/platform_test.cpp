@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -43,16 +44,29 @@ TEST(IsWidePath, NeedsEitherByteOrderMark) {
 using test::scratch_folder;
 using test::wide_path;
 
-TEST(UIsRegularFile, OnlyExistingRegularFiles) {
+TEST(UFileKind, TellsWhatAPathNamesWithoutOpeningIt) {
     const scratch_folder folder;
     const std::string file = folder.path() + "/f.dat";
+    const std::string fifo = folder.path() + "/fifo";
     std::fclose(std::fopen(file.c_str(), "wb"));
-    EXPECT_TRUE(u_is_regular_file(file));
-    EXPECT_TRUE(u_is_regular_file(wide_path(file)));
-    EXPECT_FALSE(u_is_regular_file(folder.path()));
-    EXPECT_FALSE(u_is_regular_file(folder.path() + "/missing.dat"));
-    EXPECT_FALSE(u_is_regular_file(""));
-    EXPECT_FALSE(u_is_regular_file(std::string("\xFF\xFE\x00\xDC", 4)));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // opening it for reading would wait for a writer
+    const struct {
+        std::string path;
+        file_kind kind;
+    } cases[] = {
+        {file, file_kind::regular},
+        {wide_path(file), file_kind::regular},
+        {folder.path(), file_kind::folder},
+        {fifo, file_kind::other},
+        {"/dev/null", file_kind::other},
+        {folder.path() + "/missing.dat", file_kind::missing},
+        {"", file_kind::missing},
+        {std::string("\xFF\xFE\x00\xDC", 4), file_kind::missing},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(u_file_kind(c.path), c.kind) << c.path;
+        EXPECT_EQ(u_is_regular_file(c.path), c.kind == file_kind::regular) << c.path;
+    }
 }
 
 TEST(UIsSameFile, ComparesTheFileNotTheName) {
