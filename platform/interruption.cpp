@@ -56,26 +56,27 @@ void remove_registered() {
 
 #ifdef _WIN32
 
-// A commit under way, and an interruption that began: whichever comes first
-// decides, so each side sets its own flag before it looks at the other's.
-std::atomic<bool> committing{false};
-std::atomic<bool> interrupting{false};
+// Whether a commit is under way, or an interruption is ending the program;
+// whichever comes first decides: a commit never begins once an
+// interruption is ending the program, and an interruption waits for a
+// commit under way.
+enum commit_phase : int { IDLE, COMMITTING, ENDING };
+std::atomic<int> phase{IDLE};
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    interrupting.store(true);
-    bool waited = false;
-    while (committing.load()) {
-        waited = true;
-        Sleep(1);
+    for (;;) {
+        int expected = IDLE;
+        if (phase.compare_exchange_strong(expected, ENDING)) {
+            remove_registered();
+            return FALSE;  // the next handler, the system's own, ends the program as the event does
+        }
+        if (expected == ENDING) return FALSE;  // another event is ending it already
+        while (phase.load() == COMMITTING) Sleep(1);
+        // The commit went through and the program goes on to report it;
+        // closing the console ends it all the same.
+        if (event != CTRL_CLOSE_EVENT) return TRUE;
     }
-    if (waited && event != CTRL_CLOSE_EVENT) {
-        // The commit went through: the program goes on to report it.
-        interrupting.store(false);
-        return TRUE;
-    }
-    remove_registered();
-    return FALSE;  // the next handler, the system's own, ends the program as the event does
 }
 
 void install_handlers() {
@@ -148,14 +149,13 @@ interruptions_held::interruptions_held() = default;
 interruptions_held::~interruptions_held() = default;
 
 commit_held::commit_held() {
-    committing.store(true);
-    if (!interrupting.load()) return;
-    // The interruption came first: its handler removes the temporary and
+    int expected = IDLE;
+    if (phase.compare_exchange_strong(expected, COMMITTING)) return;
+    // An interruption came first: its handler removes the temporary and
     // ends the program, which waits here for it.
-    committing.store(false);
     for (;;) Sleep(INFINITE);
 }
-commit_held::~commit_held() { committing.store(false); }
+commit_held::~commit_held() { phase.store(IDLE); }
 
 bool ignore_file_size_signal() { return false; }
 void restore_file_size_signal() {}
