@@ -266,7 +266,8 @@ std::optional<std::string> read_fifo_while(const std::string& path, const std::f
 
 // A child setup that limits the size of files the child writes to `bytes`,
 // with SIGXFSZ at its default action: a write past the limit ends a program
-// that does not guard against it.
+// that does not guard against it. (While the tool is a Windows program,
+// which knows no such signal, the signal is ignored for Wine's sake.)
 std::function<void()> limit_file_size(std::uint64_t bytes);
 
 }  // namespace spinmap::test
