@@ -170,13 +170,13 @@ bool open_named(const std::string& pattern, output_file* out) {
 bool open_posix(std::string_view path, output_file* out) {
     const std::optional<std::string> name = native_name(path);
     if (!name || name->empty() || name->back() == '/') return false;
-    switch (u_file_kind(*name)) {
-        case file_kind::folder:
+    switch (u_path_kind(*name)) {
+        case path_kind::folder:
             return false;
-        case file_kind::other:
+        case path_kind::other:
             return open_in_place(*name, out);
-        case file_kind::missing:
-        case file_kind::regular:
+        case path_kind::missing:
+        case path_kind::regular_file:
             break;
     }
     const std::optional<std::string> target = final_name(*name);

@@ -224,30 +224,24 @@ std::FILE* u_open_file(std::string_view path, bool write) {
 #endif
 }
 
-file_kind u_file_kind(std::string_view path) {
+path_kind u_path_kind(std::string_view path) {
     constexpr unsigned FILE_TYPE_MASK = 0xF000;
     constexpr unsigned REGULAR_FILE = 0x8000;
     constexpr unsigned FOLDER = 0x4000;
 #ifdef _WIN32
     struct _stat64i32 status {};
     const std::optional<std::wstring> name = windows_name(path);
-    if (!name || _wstat64i32(name->c_str(), &status) != 0) return file_kind::missing;
+    if (!name || _wstat64i32(name->c_str(), &status) != 0) return path_kind::missing;
 #else
     const std::optional<std::string> name = native_name(path);
     struct stat status {};
-    if (!name || stat(name->c_str(), &status) != 0) return file_kind::missing;
+    if (!name || stat(name->c_str(), &status) != 0) return path_kind::missing;
 #endif
-    switch (static_cast<unsigned>(status.st_mode) & FILE_TYPE_MASK) {
-        case REGULAR_FILE:
-            return file_kind::regular;
-        case FOLDER:
-            return file_kind::folder;
-        default:
-            return file_kind::other;
-    }
+    const unsigned type = static_cast<unsigned>(status.st_mode) & FILE_TYPE_MASK;
+    return type == REGULAR_FILE ? path_kind::regular_file : type == FOLDER ? path_kind::folder : path_kind::other;
 }
 
-bool u_is_regular_file(std::string_view path) { return u_file_kind(path) == file_kind::regular; }
+bool u_is_regular_file(std::string_view path) { return u_path_kind(path) == path_kind::regular_file; }
 
 #ifdef _WIN32
 namespace {

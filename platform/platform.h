@@ -67,9 +67,15 @@ struct file_closer {
 };
 using owned_file = std::unique_ptr<std::FILE, file_closer>;
 
-// True when the path names an existing regular file (file type bits 0x8000
-// of the status mode); false for anything missing, any other kind of entry,
-// and a malformed wide path.
+// What a path names, by the file type bits of its status mode (0xF000):
+// a regular file (0x8000), a folder (0x4000), another kind of entry (a
+// device, a pipe), or nothing that can be queried (missing, a malformed
+// wide path, a folder on the way that cannot be searched).
+enum class path_kind { missing, regular_file, folder, other };
+path_kind u_path_kind(std::string_view path);
+
+// True when the path names an existing regular file; false for anything
+// missing, any other kind of entry, and a malformed wide path.
 bool u_is_regular_file(std::string_view path);
 
 // An output file written whole or not at all. A regular file (or a name
@@ -178,10 +184,6 @@ struct file_state {
 // followed); nullopt when it cannot be queried (a missing file, say).
 std::optional<file_state> u_file_state(std::FILE* stream);
 std::optional<file_state> u_file_state(std::string_view path);
-
-// What a path names, links followed, without opening it.
-enum class file_kind { missing, regular, folder, other };
-file_kind u_file_kind(std::string_view path);
 
 // True when the path names the file that the open stream reads or writes
 // (the same file reached by any name); false when either cannot be queried.

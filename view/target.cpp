@@ -34,14 +34,14 @@ enum class existing { none, replaceable, unreadable, not_a_picture };
 // or anything else. Only a regular file is opened, so that a FIFO without a
 // writer never holds the check up.
 existing what_is_there(std::string_view path) {
-    switch (u_file_kind(path)) {
-        case file_kind::missing:
+    switch (u_path_kind(path)) {
+        case path_kind::missing:
             return existing::none;
-        case file_kind::folder:
+        case path_kind::folder:
             return existing::not_a_picture;
-        case file_kind::other:
+        case path_kind::other:
             return existing::replaceable;
-        case file_kind::regular:
+        case path_kind::regular_file:
             break;
     }
     std::FILE* stream = u_open_file(path, false);

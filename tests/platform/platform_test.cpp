@@ -44,28 +44,35 @@ TEST(IsWidePath, NeedsEitherByteOrderMark) {
 using test::scratch_folder;
 using test::wide_path;
 
-TEST(UFileKind, TellsWhatAPathNamesWithoutOpeningIt) {
+TEST(UPathKind, RegularFilesFoldersAndNothing) {
     const scratch_folder folder;
     const std::string file = folder.path() + "/f.dat";
-    const std::string fifo = folder.path() + "/fifo";
     std::fclose(std::fopen(file.c_str(), "wb"));
+#ifndef _WIN32
+    const std::string fifo = folder.path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // opening it for reading would wait for a writer
+#endif
     const struct {
         std::string path;
-        file_kind kind;
+        path_kind kind;
     } cases[] = {
-        {file, file_kind::regular},
-        {wide_path(file), file_kind::regular},
-        {folder.path(), file_kind::folder},
-        {fifo, file_kind::other},
-        {"/dev/null", file_kind::other},
-        {folder.path() + "/missing.dat", file_kind::missing},
-        {"", file_kind::missing},
-        {std::string("\xFF\xFE\x00\xDC", 4), file_kind::missing},
+        {file, path_kind::regular_file},
+        {wide_path(file), path_kind::regular_file},
+        {folder.path(), path_kind::folder},
+        {folder.path() + "/missing.dat", path_kind::missing},
+        // A file is no folder on the way.
+        {file + "/x.dat", path_kind::missing},
+        {"", path_kind::missing},
+        {std::string("\xFF\xFE\x00\xDC", 4), path_kind::missing},
+#ifndef _WIN32
+        {"/dev/null", path_kind::other},
+        {fifo, path_kind::other},
+#endif
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(u_file_kind(c.path), c.kind) << c.path;
-        EXPECT_EQ(u_is_regular_file(c.path), c.kind == file_kind::regular) << c.path;
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(u_path_kind(c.path), c.kind);
+        EXPECT_EQ(u_is_regular_file(c.path), c.kind == path_kind::regular_file);
     }
 }
 
