@@ -21,6 +21,8 @@ struct run_data {
     // The intensity block is passed on unchanged: it stays in the input,
     // which is open until the output is written.
     owned_file input;
+    std::optional<file_state> input_state;  // as the input stood when it was opened
+    bool input_changed = false;             // found so when the output was written
     carried_intensity intensity;
     owned_height height;
     window input_window{};  // the valid points' before the rotation
@@ -76,6 +78,7 @@ void report_attributes(const run_report& report, const HeaderRecord& h) {
 
 bool read_input(const run_settings& settings, run_data* d) {
     d->input.reset(u_open_file(settings.input_path, false));
+    if (d->input != nullptr) d->input_state = u_file_state(d->input.get());
     const int code = d->input == nullptr ? ERR_CANT_OPEN_FILE
                                          : read_data_carrying_intensity(d->input.get(), &d->info, &d->header,
                                                                         &d->intensity, &d->height);
@@ -149,16 +152,33 @@ bool trim(run_data* d, const run_report& report) {
     return true;
 }
 
+// True unless the input path names another file now, or the file was
+// written, truncated or touched since it was opened. An input whose state
+// could not be had when it was opened is taken as it is.
+bool input_unchanged(const run_settings& settings, const run_data& d) {
+    if (!d.input_state) return true;
+    const std::optional<file_state> now = u_file_state(settings.input_path);
+    return now && *now == *d.input_state;
+}
+
 // Writes the output through a temporary that replaces the target only when
 // complete, so a failed write leaves every existing file as it was. An output
 // that is the input itself (the one-file form, or another name for it) is the
 // only copy of the measurement, so its replacement must survive a crash too.
-// The input is closed before the output is committed: Windows cannot replace
-// a file that is open.
+// The intensity block is copied from the input only now: an input changed
+// since it was read would give an output that mixes two states of it (or,
+// in the one-file form, replace the newer file), so the output is then
+// discarded. The input is closed before the output is committed: Windows
+// cannot replace a file that is open.
 int write_output(const run_settings& settings, run_data* d) {
     const bool durable = u_names_same_file(settings.input_path, settings.output_path);
     return u_write_output(settings.output_path, durable, [&](std::FILE* stream) {
-        const int code = write_data_carrying_intensity(stream, &d->info, &d->header, d->intensity, &d->height);
+        int code = write_data_carrying_intensity(stream, &d->info, &d->header, d->intensity, &d->height);
+        // A copy that ran out of input comes from a change too, as a rule.
+        if ((code == 0 || code == ERR_CORRUPT_DATA_FILE) && !input_unchanged(settings, *d)) {
+            d->input_changed = true;
+            code = ERR_CORRUPT_DATA_FILE;
+        }
         d->intensity.input = nullptr;
         d->input.reset();
         return code;
@@ -167,6 +187,9 @@ int write_output(const run_settings& settings, run_data* d) {
 
 bool write(const run_settings& settings, run_data* d, const run_report& report) {
     const int code = write_output(settings, d);
+    if (d->input_changed) return fail("Input data file changed during the run; no output was written\n");
+    // Only the copy from the input reports a block that ends early.
+    if (code == ERR_CORRUPT_DATA_FILE) return fail("Error reading input data file: %s\n", error_name(code));
     if (code != 0) return fail("Error writing output data file: %s\n", error_name(code));
     report.text("\n");
     report.text("Wrote file \"" + settings.output_path + "\"\n");
