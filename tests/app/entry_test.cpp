@@ -406,6 +406,7 @@ TEST(ToolRunner, ChangesTheInheritedEnvironmentAndSetsTheWorkingDirectory) {
 }
 
 TEST(ToolRunner, AFileSizeLimitEndsAnUnguardedWriterBySigxfsz) {
+    if (tool_is_windows()) GTEST_SKIP() << "a Windows program is run with SIGXFSZ ignored, as Windows fails the write";
     scratch_folder dir;
     run_options options;
     options.working_directory = dir.path();
