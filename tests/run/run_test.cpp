@@ -27,12 +27,18 @@ TEST(RotateDataFile, WritesAndSaysWhatTheProgramDoes) {
         std::vector<std::string> sample;
         double angle, px, py;
         bool no_interp;
+        int code;
+        const char* message;
+        int32_t outside;
     } cases[] = {
-        {"quarter turn about the valid centre", {"-Fiducials", "3", "-Buckets", "2"}, 90, NO_PIVOT, NO_PIVOT, false},
-        {"interpolated, points off the frame", {"-Camera", "200x60"}, 30, 10, 10, false},
-        {"half turn with a half-pixel pivot", {"-Format", "1"}, 180, 100.5, 80.5, true},
-        {"NoInterp refused", {}, 45, NO_PIVOT, NO_PIVOT, true},
-        {"everything off the frame", {"-Camera", "64x64"}, 90, 1000, 1000, false},
+        {"quarter turn about the valid centre", {"-Fiducials", "3", "-Buckets", "2"}, 90, NO_PIVOT, NO_PIVOT, false,
+         0, "", 0},
+        {"interpolated, points off the frame", {"-Camera", "200x60"}, 30, 10, 10, false, 0, "", 2395},
+        {"half turn with a half-pixel pivot", {"-Format", "1"}, 180, 100.5, 80.5, true, 0, "", 172032},
+        {"NoInterp refused", {}, 45, NO_PIVOT, NO_PIVOT, true, ERR_INVALID_PARAM,
+         "The NoInterp option is disallowed because the rotation angle is not a multiple of 90", 0},
+        {"everything off the frame", {"-Camera", "64x64"}, 90, 1000, 1000, false, ERR_ALL_BAD_DATA,
+         "Result contains no valid data", 3225},
     };
     for (const auto& c : cases) {
         scratch_folder dir;
@@ -54,7 +60,10 @@ TEST(RotateDataFile, WritesAndSaysWhatTheProgramDoes) {
         setenv("TZ", "UTC", 1);
         const int code = rotate_data_file(run, [&](std::string_view t) { report += t; }, &result);
 
-        EXPECT_EQ(code, result.code) << c.name;
+        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_EQ(result.code, c.code) << c.name;
+        EXPECT_EQ(result.message, c.message) << c.name;
+        EXPECT_EQ(result.points_outside, c.outside) << c.name;
         EXPECT_EQ(read_file(by_library), read_file(by_tool)) << c.name;
         std::string printed = tool.out;
         if (code == 0) {
