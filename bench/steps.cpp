@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app.h"
-#include "datafile/datafile.h"
-#include "platform/platform.h"
-#include "transform/transform.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/platform/platform.h>
+#include <spinmap/run/run.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {
@@ -79,7 +79,7 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     if (code != 0) return fail("trim", code);
     ms[4] = ms_since(&t);
 
-    rotate_fiducials(&header, plan.pivot_x, plan.pivot_y, angle, run_report(false));
+    rotate_fiducials(&header, plan.pivot_x, plan.pivot_y, angle, report_sink());
     ms[5] = ms_since(&t);
 
     output_file file;

@@ -11,8 +11,8 @@
 // spinmap's.
 //
 // Report lines go to standard output as "key = value" with the key in 22
-// characters (spinmap's verbose report has 20, which the longest keys here
-// overrun); errors go to standard error as
+// characters (spinmap's verbose report has REPORT_KEY_WIDTH, 20, which the
+// longest keys here overrun); errors go to standard error as
 // "Spinmap Info" on one line and "ERROR: ..." on the next. A file that cannot
 // be read is reported and the others are still shown; the exit status is 1
 // when any file failed.
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 
@@ -32,15 +32,12 @@ inline constexpr const char* INFO_TOOL_NAME = "Spinmap Info";
 // "Intensity WindowHeight".
 inline constexpr int INFO_KEY_WIDTH = 22;
 
-// A pivot coordinate holding this value means that no pivot was given.
-inline constexpr double INFO_NO_PIVOT = 3.4028234663852886e38;
-
 struct info_settings {
     std::vector<std::string> inputs;  // in command-line order
     bool has_angle = false;
     double angle = 0;
-    double pivot_x = INFO_NO_PIVOT;
-    double pivot_y = INFO_NO_PIVOT;
+    double pivot_x = NO_PIVOT;
+    double pivot_y = NO_PIVOT;
     bool aligning = false;  // -AlignTo: the inputs are aligned to the reference
     std::string reference;
 };
@@ -65,20 +62,5 @@ bool report_file(const info_settings& settings, const std::string& path, std::st
 // fiducials onto the reference's, with spinmap's command line; returns the
 // exit status (1 when the reference or any input cannot be read or aligned).
 int align_files(const info_settings& settings);
-
-// Statistics of the valid heights of a matrix, in file units: the RMS is
-// taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the
-// sum each formed in one pass in double.
-struct height_statistics {
-    int64_t count = 0;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
-    double mean = 0;
-    double rms = 0;
-};
-
-// ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix
-// without elements or whose window needs more than it holds.
-int measure_heights(const height_matrix& height, height_statistics* stats);
 
 }  // namespace spinmap

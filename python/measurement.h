@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 
 namespace spinmap::python {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "view/view.h"
 
 namespace spinmap {
@@ -44,12 +44,11 @@ existing what_is_there(std::string_view path) {
         case path_kind::regular_file:
             break;
     }
-    std::FILE* stream = u_open_file(path, false);
+    const owned_file stream(u_open_file(path, false));
     if (stream == nullptr) return existing::unreadable;
     std::array<unsigned char, PNG_SIGNATURE.size()> head{};
-    const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
-    const bool failed = std::ferror(stream) != 0;
-    std::fclose(stream);
+    const std::size_t got = std::fread(head.data(), 1, head.size(), stream.get());
+    const bool failed = std::ferror(stream.get()) != 0;
     if (failed) return existing::not_a_picture;
     if (got == 0) return existing::replaceable;
     return got == head.size() && head == PNG_SIGNATURE ? existing::replaceable : existing::not_a_picture;
