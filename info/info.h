@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "datafile/datafile.h"
+#include "transform/transform.h"
 
 namespace spinmap {
 
@@ -66,6 +67,11 @@ bool report_file(const info_settings& settings, const std::string& path, std::st
 // exit status (1 when the reference or any input cannot be read or aligned).
 int align_files(const info_settings& settings);
 
+// The spinmap command line that carries out an alignment of the file at
+// path: the angle and pivot as the shortest texts that read back as the same
+// doubles, the output the input's name with "_aligned" before its extension.
+std::string alignment_command(const std::string& path, const fiducial_alignment& a);
+
 // Statistics of the valid heights of a matrix, in file units: the RMS is
 // taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the
 // sum each formed in one pass in double.
@@ -80,5 +86,26 @@ struct height_statistics {
 // ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix
 // without elements or whose window needs more than it holds.
 int measure_heights(const height_matrix& height, height_statistics* stats);
+
+// What spinmap would do with heights that have valid points in the window
+// `valid`, turned by angle degrees about the pivot (INFO_NO_PIVOT: the
+// centre of `valid`), worked out on a copy by the run's plan and library
+// calls. The texts are the report's words.
+struct rotation_forecast {
+    bool pivot_given = false;
+    double pivot_x = 0;  // the pivot the run turns about, after any adjustment
+    double pivot_y = 0;
+    rotation_method method = rotation_method::refused;
+    std::string rotation;    // the method, a moved pivot, and how the run would fail
+    std::string failure;     // how the run would fail after planning ("then fails with ..."); empty otherwise
+    bool succeeds = false;   // the run would write a file
+    int32_t outside = 0;     // valid points turned off the camera frame
+    window output{};         // when it succeeds: the output height window
+    int32_t output_points = 0;
+    std::string with_no_interp;  // what -NoInterp would do, with any points lost
+};
+
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, const window& valid,
+                                    double angle, double pivot_x, double pivot_y);
 
 }  // namespace spinmap

@@ -157,18 +157,18 @@ struct prediction {
     int32_t output_points = 0;
 };
 
-prediction predict(const file_data& d, const window& valid, double angle, double px, double py,
-                   rotation_choice choice) {
+prediction predict(const HeaderRecord& header, const height_matrix& height, const window& valid, double angle,
+                   double px, double py, rotation_choice choice) {
     prediction p;
     p.plan = plan_rotation({angle, px, py, choice, rotation_rule::tool, false});
     if (p.plan.refusal != rotation_refusal::none) return p;
-    const window camera_frame{0, 0, d.header.CameraWidth, d.header.CameraHeight};
+    const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
     int32_t of_valid = 0;
-    matrix_count_outside(&d.height, &valid, camera_frame, p.plan.pivot_x, p.plan.pivot_y, angle, &p.outside, &of_valid);
+    matrix_count_outside(&height, &valid, camera_frame, p.plan.pivot_x, p.plan.pivot_y, angle, &p.outside, &of_valid);
     owned_height turned;
-    turned.window = d.height.window;
+    turned.window = height.window;
     p.copy_error = matrix_alloc(&turned);
-    if (p.copy_error == 0) p.copy_error = matrix_copy_window(&d.height, &turned);
+    if (p.copy_error == 0) p.copy_error = matrix_copy_window(&height, &turned);
     if (p.copy_error != 0) return p;
     double x = p.plan.pivot_x, y = p.plan.pivot_y;
     p.rotate_error = matrix_rotate(&turned, &camera_frame, &x, &y, angle, p.plan.mode);
@@ -213,6 +213,30 @@ std::string verdict(const prediction& p, bool with_losses) {
     return words;
 }
 
+}  // namespace
+
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, const window& valid,
+                                    double angle, double pivot_x, double pivot_y) {
+    rotation_forecast f;
+    f.pivot_given = pivot_x != INFO_NO_PIVOT && pivot_y != INFO_NO_PIVOT;
+    double px = pivot_x, py = pivot_y;
+    if (!f.pivot_given) wn_center(valid, &px, &py);
+    const prediction run = predict(header, height, valid, angle, px, py, rotation_choice::automatic);
+    f.pivot_x = run.plan.pivot_x;
+    f.pivot_y = run.plan.pivot_y;
+    f.method = run.plan.method;
+    f.rotation = verdict(run, false);
+    f.outside = run.outside;
+    f.failure = failure_of(run);
+    f.succeeds = run.plan.refusal == rotation_refusal::none && f.failure.empty();
+    f.output = run.output;
+    f.output_points = run.output_points;
+    f.with_no_interp = verdict(predict(header, height, valid, angle, px, py, rotation_choice::no_interp), true);
+    return f;
+}
+
+namespace {
+
 // What spinmap would do with the angle: its pivot, its plan, the valid
 // points it would turn off the camera frame and the output window, or its
 // failure; and what -NoInterp would change. A file without valid heights is
@@ -225,21 +249,18 @@ void report_rotation(const info_settings& settings, const file_data& d, bool has
         line("Rotation", "refused: the file holds no valid height points");
         return;
     }
-    double px = settings.pivot_x, py = settings.pivot_y;
-    const bool given = px != INFO_NO_PIVOT && py != INFO_NO_PIVOT;
-    if (!given) wn_center(valid, &px, &py);
-    const prediction run = predict(d, valid, settings.angle, px, py, rotation_choice::automatic);
-    line("PivotX", "%g", run.plan.pivot_x);
-    line("PivotY", "%g", run.plan.pivot_y);
-    line("Pivot", "%s", given ? "as given" : "centre of the valid points' window");
-    line("Rotation", "%s", verdict(run, false).c_str());
-    line("Points Outside", "%d of %d valid points would fall outside the camera frame", run.outside, valid_points);
-    if (failure_of(run).empty()) {
-        report_window("Output", run.output);
-        line("Output Points", "%d", run.output_points);
+    const rotation_forecast f =
+        forecast_rotation(d.header, d.height, valid, settings.angle, settings.pivot_x, settings.pivot_y);
+    line("PivotX", "%g", f.pivot_x);
+    line("PivotY", "%g", f.pivot_y);
+    line("Pivot", "%s", f.pivot_given ? "as given" : "centre of the valid points' window");
+    line("Rotation", "%s", f.rotation.c_str());
+    line("Points Outside", "%d of %d valid points would fall outside the camera frame", f.outside, valid_points);
+    if (f.failure.empty()) {
+        report_window("Output", f.output);
+        line("Output Points", "%d", f.output_points);
     }
-    const prediction strict = predict(d, valid, settings.angle, px, py, rotation_choice::no_interp);
-    line("With NoInterp", "%s", verdict(strict, true).c_str());
+    line("With NoInterp", "%s", f.with_no_interp.c_str());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "info/info.h"
 #include "python/measurement.h"
 
 namespace py = pybind11;
@@ -240,6 +242,159 @@ void write_file(const py::bytes& path, const measurement& m, bool overwrite) {
     raise_on_failure(std::move(result));
 }
 
+// ---- What spinmap-info shows, as values ---------------------------------------------
+
+
+py::object nanometres_or_none(double units, double nm_per_count) {
+    return nm_per_count > 0 ? py::object(py::float_(units * nm_per_count)) : py::object(py::none());
+}
+
+void add_statistics(py::dict& values, const height_statistics& s, double k) {
+    const struct {
+        const char* key;
+        double units;
+    } rows[] = {
+        {"Height Minimum", static_cast<double>(s.minimum)},
+        {"Height Maximum", static_cast<double>(s.maximum)},
+        {"Height PeakToValley", static_cast<double>(s.maximum) - s.minimum},
+        {"Height Mean", s.mean},
+        {"Height RMS", s.rms},
+    };
+    for (const auto& r : rows) {
+        values[r.key] = r.units;
+        values[py::str(std::string(r.key) + " nm")] = nanometres_or_none(r.units, k);
+    }
+}
+
+// The points each group holds, up to its room, as (x, y) pairs.
+void add_fiducials(py::dict& values, const HeaderRecord& h) {
+    const struct {
+        const char* key;
+        int16_t count;
+        const float* coordinates;
+    } groups[] = {
+        {"Fiducials Group A", h.FiducialCountA, h.FiducialCoordsA},
+        {"Fiducials Group B", h.FiducialCountB, h.FiducialCoordsB},
+        {"Fiducials Group C", h.FiducialCountC, h.FiducialCoordsC},
+        {"Fiducials Group D", h.FiducialCountD, h.FiducialCoordsD},
+    };
+    for (const auto& g : groups) {
+        py::list points;
+        for (int i = 0; i < std::min<int>(g.count, FIDUCIAL_ROOM); ++i) {
+            points.append(py::make_tuple(static_cast<double>(g.coordinates[2 * i]),
+                                         static_cast<double>(g.coordinates[2 * i + 1])));
+        }
+        values[g.key] = points;
+    }
+}
+
+const char* method_name(rotation_method method) {
+    switch (method) {
+        case rotation_method::unchanged: return "unchanged";
+        case rotation_method::move_values: return "move values";
+        case rotation_method::interpolate: return "interpolate";
+        case rotation_method::refused: break;
+    }
+    return "refused";
+}
+
+void add_forecast(py::dict& values, const measurement& m, bool has_valid, const window& valid, double angle,
+                  double pivot_x, double pivot_y) {
+    values["Angle"] = angle;
+    if (!has_valid) {
+        values["Rotation"] = "refused: the file holds no valid height points";
+        values["Method"] = "refused";
+        return;
+    }
+    rotation_forecast f;
+    {
+        const py::gil_scoped_release unlocked;
+        f = forecast_rotation(m.header, *m.height, valid, angle, pivot_x, pivot_y);
+    }
+    values["PivotX"] = f.pivot_x;
+    values["PivotY"] = f.pivot_y;
+    values["Pivot"] = f.pivot_given ? "as given" : "centre of the valid points' window";
+    values["Method"] = method_name(f.method);
+    values["Rotation"] = f.rotation;
+    values["Points Outside"] = f.outside;
+    values["Output Window"] = window_tuple(f.output, f.failure.empty());
+    values["Output Points"] = f.failure.empty() ? py::object(py::int_(f.output_points)) : py::object(py::none());
+    values["Failure"] = f.failure.empty() ? py::object(py::none()) : py::object(py::str(f.failure));
+    values["With NoInterp"] = f.with_no_interp;
+}
+
+py::dict info_of(const py::bytes& path, bool has_angle, double angle, double pivot_x, double pivot_y) {
+    measurement m = read_file(path);
+    std::string reason;
+    const int code = check_data_attributes(&m.header, m.intensity.get(), m.height.get(), true, &reason);
+    if (code != 0) {
+        throw failed_outcome{{outcome_kind::library_error, code,
+                              "Invalid attribute information in input data file \"" + m.source + "\"\n" + reason,
+                              m.source}};
+    }
+    const HeaderRecord& h = m.header;
+    const double k = usable_nanometres_per_count(h);
+    py::dict values;
+    values["InputFile"] = file_text(m.source);
+    values["TimeStamp"] = h.TimeStamp;
+    values["CameraWidth"] = h.CameraWidth;
+    values["CameraHeight"] = h.CameraHeight;
+    values["PixelWidth"] = static_cast<double>(h.PixelWidth) * 1e6;
+    values["PixelHeight"] = static_cast<double>(h.PixelHeight) * 1e6;
+    values["CameraRes"] = static_cast<double>(h.CameraRes) * 1e6;
+    values["IntfScaleFactor"] = static_cast<double>(h.IntfScaleFactor);
+    values["WavelengthIn"] = static_cast<double>(h.WavelengthIn) * 1e9;
+    values["ObliquityFactor"] = static_cast<double>(h.ObliquityFactor);
+    values["PhaseRes"] = phase_resolution_word(h.PhaseRes);
+    values["PryxRes"] = phase_counts_per_fringe(h.PhaseRes);
+    values["HeightScale"] = k > 0 ? py::object(py::float_(k)) : py::object(py::none());
+    values["Height Window"] = window_tuple(m.height->window, has_heights(m));
+    values["Intensity Window"] = window_tuple(m.intensity->window, has_intensity(m));
+    values["Intensity Frames"] = has_intensity(m) ? m.intensity->n_buckets : 0;
+    window valid{};
+    height_statistics stats;
+    bool has_valid = false;
+    if (has_heights(m)) {
+        const py::gil_scoped_release unlocked;
+        has_valid = matrix_valid_window(m.height.get(), nullptr, &valid) == 0 && measure_heights(*m.height, &stats) == 0;
+    }
+    values["Valid Window"] = window_tuple(valid, has_valid);
+    values["Valid Points"] = has_valid ? stats.count : 0;
+    if (has_valid) add_statistics(values, stats, k);
+    add_fiducials(values, h);
+    if (has_angle) add_forecast(values, m, has_valid, valid, angle, pivot_x, pivot_y);
+    return values;
+}
+
+// ---- Alignment by the fiducials -----------------------------------------------------
+
+py::dict align_of(const measurement& m, const measurement& reference) {
+    const fiducial_alignment a = align_fiducials(m.header, reference.header);
+    const rigid_fit& fit = a.fit;
+    if (fit.refusal != alignment_refusal::none) {
+        const std::string what = m.source.empty() ? std::string("the measurement") : "\"" + m.source + "\"";
+        const std::string to = reference.source.empty() ? std::string("the reference") : "\"" + reference.source + "\"";
+        throw py::value_error("Cannot align " + what + " to " + to + ": " + alignment_refusal_text(fit));
+    }
+    py::dict pairs;
+    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
+        if (a.per_group[g] > 0) pairs[py::str(std::string(1, char('A' + g)))] = a.per_group[g];
+    }
+    const bool metric = a.metres_per_pixel > 0;
+    py::dict values;
+    values["angle"] = fit.angle;
+    values["pivot"] = py::make_tuple(fit.pivot_x, fit.pivot_y);
+    values["pairs"] = fit.pairs;
+    values["pairs_per_group"] = pairs;
+    values["rms_px"] = fit.rms;
+    values["largest_px"] = fit.largest;
+    values["rms_um"] = metric ? py::object(py::float_(a.rms_um)) : py::object(py::none());
+    values["largest_um"] = metric ? py::object(py::float_(a.largest_um)) : py::object(py::none());
+    values["shift"] = py::make_tuple(fit.shift_x, fit.shift_y);
+    values["command"] = m.source.empty() ? py::object(py::none()) : py::object(file_text(alignment_command(m.source, a)));
+    return values;
+}
+
 }  // namespace
 
 }  // namespace spinmap::python
@@ -321,4 +476,9 @@ pixels; NaN beyond the group's count (FiducialCountA .. D of the header).)")
     module.def("read", &read_file, py::arg("path"), "Reads a data file; see spinmap.read.");
     module.def("write", &write_file, py::arg("path"), py::arg("measurement"), py::arg("overwrite"),
                "Writes a data file; see spinmap.write.");
+    module.def("info", &info_of, py::arg("path"), py::arg("has_angle"), py::arg("angle"), py::arg("pivot_x"),
+               py::arg("pivot_y"), "What spinmap-info shows of a file; see spinmap.info.");
+    module.def("align", &align_of, py::arg("measurement"), py::arg("reference"),
+               "The turn that aligns the fiducials; see spinmap.align.");
+    module.attr("NO_PIVOT") = spinmap::INFO_NO_PIVOT;
 }

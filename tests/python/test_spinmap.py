@@ -202,3 +202,87 @@ def test_installed_module(tmp_path, prefix, folder):
          str(sample)], check=True, capture_output=True, text=True,
         env=dict(os.environ, PYTHONPATH=str(package.parent))).stdout
     assert shown == "%s (24, 32)\n" % (package / "__init__.py")
+
+
+# spinmap.info against spinmap-info's printed report: every value printed
+# back in the report's format gives the report's text.
+@pytest.mark.parametrize("angle, pivot", [(None, None), (30, (10, 20)), (90, (10, 20.5)), (45, (5000, 5000))])
+def test_info_gives_the_values_spinmap_info_prints(tmp_path, angle, pivot):
+    path = make_sample(tmp_path, "part.dat", "-Camera", "96x80", "-Dropouts", "40", "-Fiducials", "4")
+    options = [] if angle is None else ["-Angle", str(angle)] + ([] if pivot is None else ["-Pivot", "%g,%g" % pivot])
+    report = subprocess.run([INFO, *options, str(path)], check=True, capture_output=True, text=True).stdout
+    printed = dict(re.findall(r"^(.*?) *= (.*)$", report, re.MULTILINE))
+    v = spinmap.info(path, angle, pivot)
+
+    shown = {
+        "InputFile": '"%s"' % v["InputFile"],
+        "CameraWidth": "%d" % v["CameraWidth"], "CameraHeight": "%d" % v["CameraHeight"],
+        "PixelWidth": "%g um" % v["PixelWidth"], "PixelHeight": "%g um" % v["PixelHeight"],
+        "CameraRes": "%g um" % v["CameraRes"], "IntfScaleFactor": "%g" % v["IntfScaleFactor"],
+        "WavelengthIn": "%g nm" % v["WavelengthIn"], "ObliquityFactor": "%g" % v["ObliquityFactor"],
+        "PhaseRes": v["PhaseRes"], "PryxRes": "1/%g fr" % v["PryxRes"],
+        "HeightScale": "%g nm per count" % v["HeightScale"],
+        "Valid Points": "%d" % v["Valid Points"], "Intensity Frames": "%d" % v["Intensity Frames"],
+    }
+    for prefix in ("Height", "Intensity", "Valid") + (("Output",) if angle is not None and v["Failure"] is None else ()):
+        shown.update(zip((prefix + " Window" + k for k in ("X", "Y", "Width", "Height")),
+                         ("%d" % n for n in v[prefix + " Window"])))
+    for key in ("Minimum", "Maximum", "PeakToValley", "Mean", "RMS"):
+        shown["Height " + key] = "%.10g (%g nm)" % (v["Height " + key], v["Height %s nm" % key])
+    for group in "AB":
+        points = v["Fiducials Group " + group]
+        shown["Fiducials Group " + group] = "%d points: %s" % (len(points), " ".join("(%g, %g)" % p for p in points))
+    assert v["Fiducials Group C"] == v["Fiducials Group D"] == []
+    if angle is not None:
+        shown.update({"Angle": "%g" % v["Angle"], "PivotX": "%g" % v["PivotX"], "PivotY": "%g" % v["PivotY"],
+                      "Pivot": v["Pivot"], "Rotation": v["Rotation"], "With NoInterp": v["With NoInterp"],
+                      "Points Outside": "%d of %d valid points would fall outside the camera frame" % (
+                          v["Points Outside"], v["Valid Points"])})
+        if v["Failure"] is None:
+            shown["Output Points"] = "%d" % v["Output Points"]
+        else:
+            assert v["Output Window"] is None and v["Failure"] in v["Rotation"]
+    assert shown == {k: printed[k] for k in shown} and set(printed) - set(shown) == {"TimeStamp"}
+    assert v["TimeStamp"] == 1700000000
+    assert (angle, v.get("Method")) in ((None, None), (30, "interpolate"), (90, "interpolate"), (45, "interpolate"))
+
+
+@pytest.mark.parametrize("angle, pivot, message", [
+    (float("nan"), None, 'Invalid angle "nan"'),
+    (float("inf"), None, 'Invalid angle "inf"'),
+    (1e39, None, 'Invalid angle "1e+39"'),
+    (30, (1, float("nan")), 'Invalid pivot coordinates "1,nan"'),
+    (30, (1, 2, 3), 'Invalid pivot coordinates "(1, 2, 3)"'),
+    (None, (1, 2), "The pivot needs an angle"),
+])
+def test_bad_angles_and_pivots_raise_value_error(tmp_path, angle, pivot, message):
+    path = make_sample(tmp_path, "part.dat", "-Camera", "32x24")
+    with pytest.raises(ValueError) as raised:
+        spinmap.info(path, angle, pivot)
+    assert str(raised.value) == message
+
+
+# spinmap turns a sample by a known angle about a known pivot; aligning the
+# result to the original recovers the inverse turn about the same pivot.
+@pytest.mark.parametrize("angle, pivot", [(17, (30, 40)), (-90, (47.5, 39.5)), (123.25, (10, 70))])
+def test_align_recovers_a_known_turn(tmp_path, angle, pivot):
+    original = make_sample(tmp_path, "ref.dat", "-Camera", "96x80", "-Fiducials", "4")
+    turned = tmp_path / "turned.dat"
+    subprocess.run([os.path.join(BUILD, "app", "spinmap"), "-Angle", str(angle), "-Pivot", "%g,%g" % pivot,
+                    str(original), str(turned)], check=True, capture_output=True)
+    a = spinmap.align(spinmap.read(turned), spinmap.read(original))
+    assert a["angle"] == pytest.approx(-angle, abs=1e-5)
+    assert a["pivot"] == pytest.approx(pivot, abs=1e-4)
+    assert (a["pairs"], a["pairs_per_group"]) == (7, {"A": 4, "B": 3})
+    assert a["largest_px"] < 1e-4 and a["rms_um"] == pytest.approx(a["rms_px"] * 12.5, rel=1e-6)
+    # The suggested run, carried out, brings the fiducials onto the reference's.
+    words = a["command"].split()
+    assert words[:5] == ["spinmap", "-Angle", repr(a["angle"]).removesuffix(".0"), "-Pivot", "%r,%r" % a["pivot"]]
+    assert words[5:] == ['"%s"' % turned, '"%s"' % (tmp_path / "turned_aligned.dat")]
+    subprocess.run([os.path.join(BUILD, "app", "spinmap"), *words[1:5], str(turned), str(tmp_path / "back.dat")],
+                   check=True, capture_output=True)
+    back, reference = spinmap.read(tmp_path / "back.dat").fiducials, spinmap.read(original).fiducials
+    assert np.nanmax(np.abs(back - reference)) < 0.01
+
+    with pytest.raises(ValueError, match='Cannot align "%s" to "%s": ' % (original, original)):
+        spinmap.align(spinmap.read(original), spinmap.read(original))
