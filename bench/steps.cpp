@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app.h"
+#include "run/run.h"
 #include "datafile/datafile.h"
 #include "platform/platform.h"
 #include "transform/transform.h"
@@ -80,7 +80,7 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     if (code != 0) return fail("trim", code);
     ms[4] = ms_since(&t);
 
-    rotate_fiducials(&header, px, py, angle, run_report(false));
+    rotate_fiducials(&header, px, py, angle, report_sink());
     ms[5] = ms_since(&t);
 
     output_file file;

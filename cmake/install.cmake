@@ -29,7 +29,8 @@ set(SPINMAP_PUBLIC_HEADERS
   matrix/matrix.h
   platform/platform.h
   datafile/datafile.h
-  transform/transform.h)
+  transform/transform.h
+  run/run.h)
 
 # ---- Where things go -------------------------------------------------------
 # Windows users unzip one folder and run the programs from it, so programs and

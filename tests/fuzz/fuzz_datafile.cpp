@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
+#include "run/run.h"
 #include "datafile/datafile.h"
 #include "matrix/matrix.h"
 #include "transform/transform.h"
@@ -160,7 +160,7 @@ void rotate_like_the_tool(file_data* f, const rotation& r) {
     const window camera_frame{0, 0, f->header.CameraWidth, f->header.CameraHeight};
     if (matrix_rotate(&f->height, &camera_frame, &px, &py, r.angle, r.mode) != 0) return;
     if (matrix_trim(&f->height) != 0) return;
-    rotate_fiducials(&f->header, px, py, r.angle, run_report(false));
+    rotate_fiducials(&f->header, px, py, r.angle, report_sink());
     check_round_trip(*f);
 }
 

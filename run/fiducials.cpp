@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <string>
 
-#include "app/app.h"
-#include "transform/transform.h"
+#include "run/run.h"
 
 namespace spinmap {
 
@@ -25,7 +25,7 @@ float to_float(double v) {
 
 }  // namespace
 
-void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle, const run_report& report) {
+void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle, const report_sink& sink) {
     const int top_row = int{header->CameraHeight} - 1;
     struct group {
         const char* name;
@@ -40,13 +40,13 @@ void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, doub
     };
     for (const group& g : groups) {
         if (g.count <= 0) continue;
-        rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, report);
+        rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, sink);
     }
 }
 
 void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
-                           double pivot_y, double angle, const run_report& report) {
-    report.line(name, "%d coord pairs\n", count);
+                           double pivot_y, double angle, const report_sink& sink) {
+    if (sink) sink(report_line(name, std::to_string(count) + " coord pairs\n"));
 
     // Rotate in a y-up frame: flip the pivot and every point about the top row.
     const double cx = pivot_x;

@@ -5,12 +5,17 @@
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
+#include "run/run.h"
 
 namespace spinmap {
 namespace {
 
-const run_report quiet(false);
+const report_sink quiet;
+
+// A sink that keeps the report's text.
+report_sink into(std::string* text) {
+    return [text](std::string_view piece) { text->append(piece); };
+}
 
 // A float with a bit pattern no rotation produces, to show untouched pairs.
 float marker(int k) {
@@ -89,13 +94,13 @@ TEST(RotateFiducials, AHeaderWithoutFiducialsIsUnchangedAndSilent) {
     header.CameraHeight = 480;
     fill_markers(header.FiducialCoordsA);
     const HeaderRecord before = header;
-    testing::internal::CaptureStdout();
-    rotate_fiducials(&header, 100, 100, 33, run_report(true));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    std::string report;
+    rotate_fiducials(&header, 100, 100, 33, into(&report));
+    EXPECT_EQ(report, "");
     EXPECT_EQ(std::memcmp(&header, &before, sizeof header), 0);
 }
 
-TEST(RotateFiducialGroup, PrintsTheStoredCountOnlyWhenVerbose) {
+TEST(RotateFiducialGroup, ReportsTheStoredCountOnlyWithASink) {
     const struct {
         bool verbose;
         const char* name;
@@ -108,9 +113,9 @@ TEST(RotateFiducialGroup, PrintsTheStoredCountOnlyWhenVerbose) {
     };
     for (const auto& c : cases) {
         float coordinates[14] = {};
-        testing::internal::CaptureStdout();
-        rotate_fiducial_group(c.name, c.count, coordinates, 479, 0, 0, 90, run_report(c.verbose));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.expected);
+        std::string report;
+        rotate_fiducial_group(c.name, c.count, coordinates, 479, 0, 0, 90, c.verbose ? into(&report) : quiet);
+        EXPECT_EQ(report, c.expected);
     }
 }
 
