@@ -242,6 +242,45 @@ void write_file(const py::bytes& path, const measurement& m, bool overwrite) {
     raise_on_failure(std::move(result));
 }
 
+// ---- The rotation -------------------------------------------------------------------
+
+const char* method_name(rotation_method method);
+
+measurement rotate_of(const measurement& m, double angle, double pivot_x, double pivot_y, bool no_interp) {
+    measurement turned;
+    outcome result;
+    {
+        const py::gil_scoped_release unlocked;
+        result = rotate_copy(m, angle, pivot_x, pivot_y, no_interp, &turned);
+    }
+    raise_on_failure(std::move(result));
+    return turned;
+}
+
+// What the run did, beside its report's text.
+py::dict rotate_file_of(const py::bytes& input, const py::bytes& output, double angle, double pivot_x, double pivot_y,
+                        bool no_interp, bool overwrite) {
+    const std::string in = input, out = output;
+    std::string report;
+    rotation_run_result run;
+    outcome result;
+    {
+        const py::gil_scoped_release unlocked;
+        result = rotate_data(in, out, angle, pivot_x, pivot_y, no_interp, overwrite, &report, &run);
+    }
+    raise_on_failure(std::move(result));
+    py::dict values;
+    values["points_in"] = run.points_in;
+    values["points_out"] = run.points_out;
+    values["points_outside"] = run.points_outside;
+    values["pivot"] = py::make_tuple(run.plan.pivot_x, run.plan.pivot_y);
+    values["method"] = method_name(run.plan.method);
+    values["input_window"] = window_tuple(run.input_window, true);
+    values["output_window"] = window_tuple(run.output_window, true);
+    values["report"] = file_text(report);
+    return values;
+}
+
 // ---- What spinmap-info shows, as values ---------------------------------------------
 
 
@@ -476,9 +515,14 @@ pixels; NaN beyond the group's count (FiducialCountA .. D of the header).)")
     module.def("read", &read_file, py::arg("path"), "Reads a data file; see spinmap.read.");
     module.def("write", &write_file, py::arg("path"), py::arg("measurement"), py::arg("overwrite"),
                "Writes a data file; see spinmap.write.");
+    module.def("rotate", &rotate_of, py::arg("measurement"), py::arg("angle"), py::arg("pivot_x"), py::arg("pivot_y"),
+               py::arg("no_interp"), "Turns a measurement; see spinmap.rotate.");
+    module.def("rotate_file", &rotate_file_of, py::arg("input"), py::arg("output"), py::arg("angle"),
+               py::arg("pivot_x"), py::arg("pivot_y"), py::arg("no_interp"), py::arg("overwrite"),
+               "The tool's run on files; see spinmap.rotate_file.");
     module.def("info", &info_of, py::arg("path"), py::arg("has_angle"), py::arg("angle"), py::arg("pivot_x"),
                py::arg("pivot_y"), "What spinmap-info shows of a file; see spinmap.info.");
     module.def("align", &align_of, py::arg("measurement"), py::arg("reference"),
                "The turn that aligns the fiducials; see spinmap.align.");
-    module.attr("NO_PIVOT") = spinmap::INFO_NO_PIVOT;
+    module.attr("NO_PIVOT") = spinmap::NO_PIVOT;
 }

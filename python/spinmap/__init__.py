@@ -7,6 +7,11 @@ byte as read unless its arrays were changed. The arrays are views of the
 file's data in memory, not copies. Reading and writing let go of the
 interpreter's lock, so threads work on files in parallel.
 
+rotate(measurement, angle) turns a measurement's heights and fiducials as
+the spinmap tool does, and rotate_file(input, output, angle=...) is the
+tool's whole run on files; rotate_files(paths, angle=...) rotates many
+files on a local pool of processes or on a Dask cluster.
+
 info(path) gives what spinmap-info shows of a file as values, and
 align(measurement, reference) the turn about a pivot that brings a
 measurement's fiducials onto a reference's, with the spinmap command line
@@ -20,8 +25,10 @@ name; a missing input raises FileNotFoundError and an output that exists
 import math as _math
 import numbers as _numbers
 import os as _os
+import sys as _sys
 
-__all__ = ["Error", "INVALID_HEIGHT", "Measurement", "align", "info", "read", "write"]
+__all__ = ["Error", "INVALID_HEIGHT", "Measurement", "align", "info", "read", "rotate", "rotate_file", "rotate_files",
+           "write"]
 
 
 class Error(Exception):
@@ -181,3 +188,197 @@ def align(measurement, reference):
     turn at all (a shift only), and the like.
     """
     return _spinmap.align(measurement, reference)
+
+
+def rotate(measurement, angle, pivot=None, interpolate=True):
+    """Turns a measurement's heights and fiducials as the spinmap tool does.
+
+    measurement: the Measurement to turn; it is left as it is.
+    angle: degrees, counter-clockwise positive as the image is seen with row
+        0 at the top (spinmap -Angle).
+    pivot: (x, y) in camera pixels, (0, 0) the centre of the upper-left
+        camera pixel, x to the right and y downward (spinmap -Pivot); None
+        turns about the centre of the valid points' window.
+    interpolate: True lets spinmap choose: values move exactly for multiples
+        of 90 degrees about a pivot on whole or half pixels, and are
+        interpolated otherwise. False is spinmap -NoInterp: values only move,
+        the pivot is moved half a pixel where one coordinate is whole and the
+        other half, and any other angle or pivot raises spinmap.Error.
+
+    Returns a new Measurement: the heights turned onto the camera frame and
+    trimmed to their valid points (new memory), the fiducials turned in its
+    header, the intensity frames the same as the measurement's (shared, not
+    turned, as the tool carries them) and the rest of the header as read.
+    spinmap.write of it gives the bytes spinmap writes. Valid points turned
+    off the camera frame are lost, as with spinmap. Raises spinmap.Error with
+    spinmap's message when the tool would fail (no valid heights, a result
+    without valid data, a refused -NoInterp), ValueError for an angle or a
+    pivot that is not a finite number. The interpreter's lock is released
+    while the heights turn.
+    """
+    angle = _angle(angle)
+    x, y = _pivot(pivot)
+    return _spinmap.rotate(measurement, angle, x, y, not interpolate)
+
+
+def rotate_file(input, output=None, *, angle, pivot=None, interpolate=True, overwrite=False):
+    """The spinmap tool's whole run on a file: read, turn, trim, write.
+
+    input: the data file to turn (str, bytes or os.PathLike).
+    output: the file to write; None replaces the input (spinmap's one-file
+        form), which needs overwrite=True as the tool needs -Overwrite.
+    angle: degrees, counter-clockwise positive (spinmap -Angle).
+    pivot: (x, y) in camera pixels (spinmap -Pivot); None for the centre of
+        the valid points' window.
+    interpolate: False is spinmap -NoInterp (see spinmap.rotate).
+    overwrite: whether an existing output may be replaced. There is no
+        question as on the console: without it an existing output raises
+        FileExistsError and nothing is written.
+
+    The output holds the bytes spinmap writes; it is written to a temporary
+    beside it that replaces it only when complete (flushed to the disk when
+    it replaces the input), so a failure leaves no output and every existing
+    file as it was.
+
+    Returns the verbose report as a dict: each keyed line of spinmap
+    -Verbose by its key ("InputFile", "CameraWidth", "PixelWidth", "Angle",
+    "PivotX", "Output Points", "Fiducials Group A", ...) with its value as
+    printed (a whole number as int, a plain number as float, else the text,
+    units included, paths without their quotes); and beside them
+    "points_in", "points_out" and "points_outside" (valid points before,
+    after, and turned off the camera frame), "pivot" ((x, y) turned about,
+    after any adjustment), "method" ("unchanged", "move values" or
+    "interpolate"), "input_window" and "output_window" ((x, y, width,
+    height) of the valid points before, and of the heights written) and
+    "report" (the report's text).
+
+    Raises FileNotFoundError for a missing input, FileExistsError as above,
+    spinmap.Error with spinmap's message and error code for every failure of
+    the run, and ValueError for an angle or pivot that is not a finite
+    number.
+    """
+    angle = _angle(angle)
+    x, y = _pivot(pivot)
+    source = _os.fsencode(input)
+    target = source if output is None else _os.fsencode(output)
+    result = _spinmap.rotate_file(source, target, angle, x, y, not interpolate, bool(overwrite))
+    return _report_values(result)
+
+
+def _report_value(text):
+    if len(text) >= 2 and text[0] == text[-1] == '"':
+        return text[1:-1]
+    for kind in (int, float):
+        try:
+            return kind(text)
+        except ValueError:
+            pass
+    return text
+
+
+def _report_values(result):
+    values = {}
+    for line in result["report"].splitlines():
+        key, equals, value = line.partition(" = ")
+        if equals and key.strip():
+            values[key.strip()] = _report_value(value.strip())
+    values.update(result)
+    return values
+
+
+def _rotate_one(input, output, angle, pivot, interpolate, overwrite):
+    """One file of rotate_files: None, or why it failed. Never raises."""
+    try:
+        rotate_file(input, output, angle=angle, pivot=pivot, interpolate=interpolate, overwrite=overwrite)
+        return None
+    except (Error, OSError, ValueError) as e:
+        return str(e) if not isinstance(e, OSError) or e.filename is None else "%s: %s" % (e.strerror, e.filename)
+
+
+def rotate_files(paths, *, angle, pivot=None, interpolate=True, output_dir=None, overwrite=False, client=None,
+                 progress=None, workers=None):
+    """Turns many data files as spinmap does, on a local pool or a Dask cluster.
+
+    paths: the data files (str, bytes or os.PathLike each).
+    angle, pivot, interpolate: as for spinmap.rotate_file: degrees
+        counter-clockwise; (x, y) in camera pixels or None for each file's
+        centre of its valid points; False for spinmap -NoInterp.
+    output_dir: the folder the results are written to, each under its
+        input's file name (the folder is made when missing); None replaces
+        every file in place (spinmap's one-file form), which needs
+        overwrite=True.
+    overwrite: whether existing outputs may be replaced; without it an
+        existing output is a failure of that file.
+    client: a distributed.Client; the files are turned on its workers (each
+        worker must be able to import spinmap and reach the files). None
+        turns them on a local pool of processes.
+    progress: True shows a progress bar on standard error, False shows
+        none; None shows one when standard error is a terminal.
+    workers: the number of local processes (None: one per processor); not
+        used with a client.
+
+    Every file is turned on its own: one that fails is reported and the rest
+    go on, and a failed file leaves no output (each is written whole or not
+    at all). Returns {"rotated": [...], "failed": {path: message}}, the
+    paths as given (as str) in their order. Raises ValueError at once for a
+    bad angle or pivot, for in-place work without overwrite=True, and when
+    two inputs would write the same output.
+    """
+    angle = _angle(angle)
+    if pivot is not None:
+        pivot = _pivot(pivot)
+    if output_dir is None and not overwrite:
+        raise ValueError("Replacing the files in place needs overwrite=True")
+    inputs = [_os.fsdecode(p) for p in paths]
+    if output_dir is None:
+        outputs = [None] * len(inputs)
+    else:
+        outputs = [_os.path.join(_os.fsdecode(output_dir), _os.path.basename(p)) for p in inputs]
+        seen = {}
+        for source, target in zip(inputs, outputs):
+            if seen.setdefault(target, source) != source:
+                raise ValueError('"%s" and "%s" would both be written to "%s"' % (seen[target], source, target))
+    if output_dir is not None:
+        _os.makedirs(output_dir, exist_ok=True)
+    show = _sys.stderr.isatty() if progress is None else bool(progress)
+    bar = None
+    if show:
+        import tqdm
+        bar = tqdm.tqdm(total=len(inputs), unit="file", desc="spinmap", file=_sys.stderr)
+    failed = {}
+    try:
+        for index, message in _run_all(inputs, outputs, (angle, pivot, interpolate, bool(overwrite)), client,
+                                       workers):
+            if message is not None:
+                failed[inputs[index]] = message
+            if bar is not None:
+                bar.update(1)
+    finally:
+        if bar is not None:
+            bar.close()
+    return {"rotated": [p for p in inputs if p not in failed],
+            "failed": {p: failed[p] for p in inputs if p in failed}}
+
+
+def _run_all(inputs, outputs, settings, client, workers):
+    """(index, None or message) for each file, as each is done."""
+    if client is not None:
+        from distributed import as_completed
+        futures = client.map(_rotate_one, inputs, outputs, *([s] * len(inputs) for s in settings), pure=False)
+        index = {f.key: i for i, f in enumerate(futures)}
+        for future in as_completed(futures):
+            yield index[future.key], _outcome(future)
+        return
+    from concurrent.futures import ProcessPoolExecutor, as_completed
+    with ProcessPoolExecutor(max_workers=workers) as pool:
+        futures = {pool.submit(_rotate_one, i, o, *settings): n for n, (i, o) in enumerate(zip(inputs, outputs))}
+        for future in as_completed(futures):
+            yield futures[future], _outcome(future)
+
+
+def _outcome(future):
+    """The file's message; a worker lost on the way is a failure of its file."""
+    try:
+        return future.result()
+    except Exception as e:  # noqa: BLE001 - any failure of one file is reported with it
+        return "%s: %s" % (type(e).__name__, e)
