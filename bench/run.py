@@ -382,6 +382,16 @@ def kept_notes(results):
     return earlier[at:] if at >= 0 else ""
 
 
+def update_section(results, section, heading):
+    """One section of RESULTS_MD written anew, the rest kept."""
+    with open(results) as f:
+        text = f.read()
+    with open(results, "w") as f:
+        f.write(splice_section(text, section, heading))
+    print()
+    print(section)
+
+
 def main():
     tool_build, bench_build, out_dir, results = sys.argv[1:5]
     os.makedirs(out_dir, exist_ok=True)
@@ -390,23 +400,11 @@ def main():
     files = make_samples(tool_build, out_dir)
     if "--replace-only" in sys.argv[5:]:
         print("Replacing the input", flush=True)
-        section = replace_section(replace_runs(tool_build, out_dir, files))
-        with open(results) as f:
-            text = f.read()
-        with open(results, "w") as f:
-            f.write(splice_section(text, section))
-        print()
-        print(section)
+        update_section(results, replace_section(replace_runs(tool_build, out_dir, files)), REPLACE_HEADING)
         return
     if "--python-only" in sys.argv[5:]:
         print("The Python module", flush=True)
-        section = python_section(python_runs(tool_build, out_dir, files))
-        with open(results) as f:
-            text = f.read()
-        with open(results, "w") as f:
-            f.write(splice_section(text, section, PYTHON_HEADING))
-        print()
-        print(section)
+        update_section(results, python_section(python_runs(tool_build, out_dir, files)), PYTHON_HEADING)
         return
     print("Whole runs", flush=True)
     rows = whole_runs(tool_build, out_dir, files)

@@ -322,7 +322,7 @@ def rotate_files(paths, *, angle, pivot=None, interpolate=True, output_dir=None,
     at all). Returns {"rotated": [...], "failed": {path: message}}, the
     paths as given (as str) in their order. Raises ValueError at once for a
     bad angle or pivot, for in-place work without overwrite=True, and when
-    two inputs would write the same output.
+    two inputs would write the same output (a file given twice included).
     """
     angle = _angle(angle)
     if pivot is not None:
@@ -334,10 +334,11 @@ def rotate_files(paths, *, angle, pivot=None, interpolate=True, output_dir=None,
         outputs = [None] * len(inputs)
     else:
         outputs = [_os.path.join(_os.fsdecode(output_dir), _os.path.basename(p)) for p in inputs]
-        seen = {}
-        for source, target in zip(inputs, outputs):
-            if seen.setdefault(target, source) != source:
-                raise ValueError('"%s" and "%s" would both be written to "%s"' % (seen[target], source, target))
+    seen = {}
+    for n, (source, target) in enumerate(zip(inputs, outputs)):
+        target = source if target is None else target
+        if seen.setdefault(target, n) != n:
+            raise ValueError('"%s" and "%s" would both be written to "%s"' % (inputs[seen[target]], source, target))
     if output_dir is not None:
         _os.makedirs(output_dir, exist_ok=True)
     show = _sys.stderr.isatty() if progress is None else bool(progress)

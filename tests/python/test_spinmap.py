@@ -396,6 +396,8 @@ def test_bad_arguments_of_the_rotation(tmp_path):
         spinmap.rotate(m, 30, (float("inf"), 2))
     with pytest.raises(ValueError, match="needs overwrite=True"):
         spinmap.rotate_files([source], angle=30)
+    with pytest.raises(ValueError, match='^"%s" and "%s" would both be written to "%s"$' % ((source,) * 3)):
+        spinmap.rotate_files([source, str(source)], angle=30, overwrite=True)
     with pytest.raises(FileNotFoundError):
         spinmap.rotate_file(tmp_path / "missing.dat", tmp_path / "o.dat", angle=30)
     assert sorted(p.name for p in tmp_path.iterdir()) == ["in.dat"]
