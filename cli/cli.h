@@ -33,7 +33,8 @@
 //   allocation failure (std::bad_alloc) is an error like any other.
 //
 // Library diagnostics (errors.h) keep the same order of the two streams.
-// Only the programs include this header; it needs errors/ and platform/.
+// Only the programs include this header; it needs errors/, platform/ and
+// run/ (for the loader's failures).
 #pragma once
 
 #include <cstddef>
@@ -44,6 +45,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "run/run.h"
 
 namespace spinmap::cli {
 
@@ -172,6 +175,12 @@ std::string why_no_new_file(std::string_view path);
 // text), one cut short or damaged. The error code's name where words can
 // say no more.
 std::string unreadable_input(std::string_view path, int code);
+
+// The message for a measurement the loader (run/) did not give: the reading
+// steps as unreadable_input() says them, then "Invalid attribute information
+// in input data file \"x\"" with the check's reason on the next line, or
+// "Input data file \"x\" contains no height data".
+std::string unloadable_input(std::string_view path, const load_failure& failure);
 
 // ---- Keywords and numbers ----------------------------------------------------------
 

@@ -133,4 +133,13 @@ std::string unreadable_input(std::string_view path, int code) {
     return "Error reading input data file " + name + ": " + error_name(code);
 }
 
+std::string unloadable_input(std::string_view path, const load_failure& failure) {
+    switch (failure.step) {
+        case load_step::attributes:
+            return "Invalid attribute information in input data file " + quoted(path) + "\n" + failure.reason;
+        case load_step::heights: return "Input data file " + quoted(path) + " contains no height data";
+        default: return unreadable_input(path, failure.code);
+    }
+}
+
 }  // namespace spinmap::cli

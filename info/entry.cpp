@@ -113,7 +113,7 @@ bool parse_info_arguments(const std::vector<std::string>& args, info_settings* s
         *message = "No input data file specified";
         return false;
     }
-    if (!settings->has_angle && settings->pivot_x != INFO_NO_PIVOT) {
+    if (!settings->has_angle && settings->pivot_x != NO_PIVOT) {
         *message = "The Pivot option needs the Angle option";
         return false;
     }

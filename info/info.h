@@ -11,8 +11,8 @@
 // spinmap's.
 //
 // Report lines go to standard output as "key = value" with the key in 22
-// characters (spinmap's verbose report has 20, which the longest keys here
-// overrun); errors go to standard error as
+// characters (spinmap's verbose report has REPORT_KEY_WIDTH, 20, which the
+// longest keys here overrun); errors go to standard error as
 // "Spinmap Info" on one line and "ERROR: ..." on the next. A file that cannot
 // be read is reported and the others are still shown; the exit status is 1
 // when any file failed.
@@ -22,8 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "transform/transform.h"
+#include "run/run.h"
 
 namespace spinmap {
 
@@ -33,15 +32,12 @@ inline constexpr const char* INFO_TOOL_NAME = "Spinmap Info";
 // "Intensity WindowHeight".
 inline constexpr int INFO_KEY_WIDTH = 22;
 
-// A pivot coordinate holding this value means that no pivot was given.
-inline constexpr double INFO_NO_PIVOT = 3.4028234663852886e38;
-
 struct info_settings {
     std::vector<std::string> inputs;  // in command-line order
     bool has_angle = false;
     double angle = 0;
-    double pivot_x = INFO_NO_PIVOT;
-    double pivot_y = INFO_NO_PIVOT;
+    double pivot_x = NO_PIVOT;
+    double pivot_y = NO_PIVOT;
     bool aligning = false;  // -AlignTo: the inputs are aligned to the reference
     std::string reference;
 };
@@ -72,40 +68,24 @@ int align_files(const info_settings& settings);
 // doubles, the output the input's name with "_aligned" before its extension.
 std::string alignment_command(const std::string& path, const fiducial_alignment& a);
 
-// Statistics of the valid heights of a matrix, in file units: the RMS is
-// taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the
-// sum each formed in one pass in double.
-struct height_statistics {
-    int64_t count = 0;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
-    double mean = 0;
-    double rms = 0;
-};
-
-// ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix
-// without elements or whose window needs more than it holds.
-int measure_heights(const height_matrix& height, height_statistics* stats);
-
-// What spinmap would do with heights that have valid points in the window
-// `valid`, turned by angle degrees about the pivot (INFO_NO_PIVOT: the
-// centre of `valid`), worked out on a copy by the run's plan and library
-// calls. The texts are the report's words.
+// What spinmap would do with the heights turned by angle degrees about the
+// pivot (NO_PIVOT: the centre of the valid points' window), worked out by
+// rotate_measurement on a copy. The texts are the report's words. The
+// heights must hold valid points.
 struct rotation_forecast {
     bool pivot_given = false;
     double pivot_x = 0;  // the pivot the run turns about, after any adjustment
     double pivot_y = 0;
     rotation_method method = rotation_method::refused;
-    std::string rotation;    // the method, a moved pivot, and how the run would fail
-    std::string failure;     // how the run would fail after planning ("then fails with ..."); empty otherwise
-    bool succeeds = false;   // the run would write a file
-    int32_t outside = 0;     // valid points turned off the camera frame
-    window output{};         // when it succeeds: the output height window
-    int32_t output_points = 0;
+    std::string rotation;        // the method, a moved pivot, and how the run would fail
+    std::string failure;         // how the run would fail ("then fails with ..."); empty when it succeeds
+    int32_t outside = 0;         // valid points turned off the camera frame
+    window output{};             // when it succeeds: the output height window
+    int32_t output_points = 0;   // and its valid points
     std::string with_no_interp;  // what -NoInterp would do, with any points lost
 };
 
-rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, const window& valid,
-                                    double angle, double pivot_x, double pivot_y);
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, double angle,
+                                    double pivot_x, double pivot_y);
 
 }  // namespace spinmap

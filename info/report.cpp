@@ -26,12 +26,9 @@ __attribute__((format(printf, 2, 3))) void line(const char* key, const char* for
     std::printf("\n");
 }
 
-// What one file holds; the matrices release themselves.
-struct file_data {
-    HeaderRecord header{};
-    owned_height height;
-    owned_intensity intensity;
-};
+// What one file holds, its intensity frames loaded; the matrices release
+// themselves.
+using file_data = loaded_measurement;
 
 // A value in file units and, with a scale, in nanometres.
 void line_with_nm(const char* key, double units, double nm_per_count) {
@@ -73,9 +70,9 @@ void report_data_windows(const file_data& d) {
     } else {
         line("Height Data", "none");
     }
-    if (d.intensity.matrix != nullptr) {
-        report_window("Intensity", d.intensity.window);
-        line("Intensity Frames", "%d", d.intensity.n_buckets);
+    if (d.intensity.frames.matrix != nullptr) {
+        report_window("Intensity", d.intensity.frames.window);
+        line("Intensity Frames", "%d", d.intensity.frames.n_buckets);
     } else {
         line("Intensity Data", "none");
     }
@@ -148,51 +145,37 @@ const char* method_words(rotation_method method) {
 // copy of the heights by the same library calls as the run (rotation onto
 // the camera frame, trim), so that even an interpolated result is known.
 struct prediction {
-    rotation_plan plan{};
-    int32_t outside = 0;  // valid points the rotation carries off the camera frame
-    int copy_error = 0;   // the copy of the heights could not be made: nothing known
-    int rotate_error = 0;
-    int trim_error = 0;
-    window output{};  // the result's window after the trim
+    int copy_error = 0;  // the copy of the heights could not be made: nothing known
+    rotation_run_result run;  // the plan, the points outside, the output window or the run's failure
     int32_t output_points = 0;
 };
 
-prediction predict(const HeaderRecord& header, const height_matrix& height, const window& valid, double angle,
-                   double px, double py, rotation_choice choice) {
+prediction predict(const HeaderRecord& h, const height_matrix& height, double angle, double px, double py,
+                   bool no_interp) {
     prediction p;
-    p.plan = plan_rotation({angle, px, py, choice, rotation_rule::tool, false});
-    if (p.plan.refusal != rotation_refusal::none) return p;
-    const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
-    int32_t of_valid = 0;
-    matrix_count_outside(&height, &valid, camera_frame, p.plan.pivot_x, p.plan.pivot_y, angle, &p.outside, &of_valid);
     owned_height turned;
     turned.window = height.window;
     p.copy_error = matrix_alloc(&turned);
     if (p.copy_error == 0) p.copy_error = matrix_copy_window(&height, &turned);
     if (p.copy_error != 0) return p;
-    double x = p.plan.pivot_x, y = p.plan.pivot_y;
-    p.rotate_error = matrix_rotate(&turned, &camera_frame, &x, &y, angle, p.plan.mode);
-    if (p.rotate_error != 0) return p;
-    p.trim_error = matrix_trim(&turned);
-    if (p.trim_error != 0) return p;
-    p.output = turned.window;
-    matrix_count_valid(&turned, nullptr, &p.output_points);
+    HeaderRecord header = h;
+    if (rotate_measurement(&header, &turned, angle, px, py, no_interp, report_sink(), &p.run) == 0) {
+        matrix_count_valid(&turned, nullptr, &p.output_points);
+    }
     return p;
 }
 
 // How the run would end, as spinmap words its failures; empty when it would
-// succeed.
+// succeed (or refuse to plan, which the verdict says).
 std::string failure_of(const prediction& p) {
     if (p.copy_error != 0) return std::string("cannot be worked out here: ") + error_name(p.copy_error);
-    const int code = p.rotate_error != 0 ? p.rotate_error : p.trim_error;
-    if (code == 0) return "";
-    if (p.rotate_error == 0 && code == ERR_ALL_BAD_DATA) return "then fails with \"Result contains no valid data\"";
-    return std::string("then fails with \"") + error_name(code) + "\"";
+    if (p.run.code == 0 || p.run.plan.refusal != rotation_refusal::none) return "";
+    return "then fails with \"" + p.run.message + "\"";
 }
 
 // The method, the pivot when it was moved, and a failure or the points lost.
 std::string verdict(const prediction& p, bool with_losses) {
-    const rotation_plan& plan = p.plan;
+    const rotation_plan& plan = p.run.plan;
     if (plan.refusal == rotation_refusal::angle_not_quarter) {
         return "refused: the rotation angle is not a multiple of 90";
     }
@@ -207,31 +190,28 @@ std::string verdict(const prediction& p, bool with_losses) {
     }
     const std::string failure = failure_of(p);
     if (!failure.empty()) return words + ", " + failure;
-    if (with_losses && p.outside > 0) {
-        words += "; " + std::to_string(p.outside) + " valid points would fall outside the camera frame";
+    if (with_losses && p.run.points_outside > 0) {
+        words += "; " + std::to_string(p.run.points_outside) + " valid points would fall outside the camera frame";
     }
     return words;
 }
 
 }  // namespace
 
-rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, const window& valid,
-                                    double angle, double pivot_x, double pivot_y) {
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, double angle,
+                                    double pivot_x, double pivot_y) {
+    const prediction run = predict(header, height, angle, pivot_x, pivot_y, false);
     rotation_forecast f;
-    f.pivot_given = pivot_x != INFO_NO_PIVOT && pivot_y != INFO_NO_PIVOT;
-    double px = pivot_x, py = pivot_y;
-    if (!f.pivot_given) wn_center(valid, &px, &py);
-    const prediction run = predict(header, height, valid, angle, px, py, rotation_choice::automatic);
-    f.pivot_x = run.plan.pivot_x;
-    f.pivot_y = run.plan.pivot_y;
-    f.method = run.plan.method;
+    f.pivot_given = pivot_given(pivot_x, pivot_y);
+    f.pivot_x = run.run.plan.pivot_x;
+    f.pivot_y = run.run.plan.pivot_y;
+    f.method = run.run.plan.method;
     f.rotation = verdict(run, false);
-    f.outside = run.outside;
     f.failure = failure_of(run);
-    f.succeeds = run.plan.refusal == rotation_refusal::none && f.failure.empty();
-    f.output = run.output;
+    f.outside = run.run.points_outside;
+    f.output = run.run.output_window;
     f.output_points = run.output_points;
-    f.with_no_interp = verdict(predict(header, height, valid, angle, px, py, rotation_choice::no_interp), true);
+    f.with_no_interp = verdict(predict(header, height, angle, pivot_x, pivot_y, true), true);
     return f;
 }
 
@@ -241,16 +221,15 @@ namespace {
 // points it would turn off the camera frame and the output window, or its
 // failure; and what -NoInterp would change. A file without valid heights is
 // refused by spinmap.
-void report_rotation(const info_settings& settings, const file_data& d, bool has_valid, const window& valid,
-                     int32_t valid_points) {
+void report_rotation(const info_settings& settings, const file_data& d, bool has_valid, int32_t valid_points) {
     std::printf("\n");
     line("Angle", "%g", settings.angle);
     if (!has_valid) {
         line("Rotation", "refused: the file holds no valid height points");
         return;
     }
-    const rotation_forecast f =
-        forecast_rotation(d.header, d.height, valid, settings.angle, settings.pivot_x, settings.pivot_y);
+    const rotation_forecast f = forecast_rotation(d.header, d.height, settings.angle, settings.pivot_x,
+                                                  settings.pivot_y);
     line("PivotX", "%g", f.pivot_x);
     line("PivotY", "%g", f.pivot_y);
     line("Pivot", "%s", f.pivot_given ? "as given" : "centre of the valid points' window");
@@ -265,47 +244,11 @@ void report_rotation(const info_settings& settings, const file_data& d, bool has
 
 }  // namespace
 
-int measure_heights(const height_matrix& height, height_statistics* stats) {
-    const window& w = height.window;
-    if (height.matrix == nullptr || w.width < 0 || w.height < 0) return ERR_INVALID_PARAM;
-    const std::size_t n = static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height);
-    if (n > height.size) return ERR_INVALID_PARAM;
-    height_statistics s;
-    double sum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t v = height.matrix[i];
-        if (!is_valid_height(v)) continue;
-        if (s.count == 0 || v < s.minimum) s.minimum = v;
-        if (s.count == 0 || v > s.maximum) s.maximum = v;
-        sum += v;
-        ++s.count;
-    }
-    if (s.count == 0) return ERR_ALL_BAD_DATA;
-    s.mean = sum / static_cast<double>(s.count);
-    double squares = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t v = height.matrix[i];
-        if (!is_valid_height(v)) continue;
-        const double d = v - s.mean;
-        squares += d * d;
-    }
-    s.rms = std::sqrt(squares / static_cast<double>(s.count));
-    *stats = s;
-    return 0;
-}
-
 bool report_file(const info_settings& settings, const std::string& path, std::string* message) {
     file_data d;
-    int code = u_is_regular_file(path) ? read_data_file(path, nullptr, &d.header, &d.intensity, &d.height)
-                                       : ERR_CANT_OPEN_FILE;
-    if (code != 0) {
-        *message = cli::unreadable_input(path, code);
-        return false;
-    }
-    std::string reason;
-    code = check_data_attributes(&d.header, &d.intensity, &d.height, true, &reason);
-    if (code != 0) {
-        *message = "Invalid attribute information in input data file " + cli::quoted(path) + "\n" + reason;
+    load_failure failure;
+    if (load_measurement(path, {intensity_use::load, true, false}, &d, &failure) != 0) {
+        *message = cli::unloadable_input(path, failure);
         return false;
     }
     report_header(path, d.header);
@@ -314,7 +257,7 @@ bool report_file(const info_settings& settings, const std::string& path, std::st
     int32_t valid_points = 0;
     const bool has_valid = report_valid_heights(d, &valid, &valid_points);
     report_fiducials(d.header);
-    if (settings.has_angle) report_rotation(settings, d, has_valid, valid, valid_points);
+    if (settings.has_angle) report_rotation(settings, d, has_valid, valid_points);
     std::fflush(stdout);
     return true;
 }

@@ -226,4 +226,20 @@ int matrix_copy_window(const height_matrix* source, height_matrix* destination);
 // matrix_valid_window refuses) the matrix is unchanged.
 int matrix_trim(height_matrix* m);
 
+// Statistics of the valid heights of a matrix, in file units: the RMS is
+// taken about the mean, sqrt(sum (v - mean)^2 / count), with the mean and the
+// sum each formed in one pass in double. The inspector and the viewer report
+// these same figures.
+struct height_statistics {
+    int64_t count = 0;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    double mean = 0;
+    double rms = 0;
+};
+
+// ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix
+// without elements or whose window needs more than it holds.
+int measure_heights(const height_matrix& height, height_statistics* stats);
+
 }  // namespace spinmap

@@ -1,6 +1,7 @@
 // Operations on the valid points of height matrices: counting them, the
 // minimum window enclosing them and its centre, copying a sub-window, and
-// trimming a matrix to its valid points.
+// trimming a matrix to its valid points, and their statistics.
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -207,6 +208,35 @@ int matrix_trim(height_matrix* m) {
         std::memmove(m->matrix + r * valid.width, first + r * stride, row_bytes);
     }
     m->window = valid;
+    return 0;
+}
+
+int measure_heights(const height_matrix& height, height_statistics* stats) {
+    const window& w = height.window;
+    if (height.matrix == nullptr || w.width < 0 || w.height < 0) return ERR_INVALID_PARAM;
+    const std::size_t n = static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height);
+    if (n > height.size) return ERR_INVALID_PARAM;
+    height_statistics s;
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t v = height.matrix[i];
+        if (!is_valid_height(v)) continue;
+        if (s.count == 0 || v < s.minimum) s.minimum = v;
+        if (s.count == 0 || v > s.maximum) s.maximum = v;
+        sum += v;
+        ++s.count;
+    }
+    if (s.count == 0) return ERR_ALL_BAD_DATA;
+    s.mean = sum / static_cast<double>(s.count);
+    double squares = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int32_t v = height.matrix[i];
+        if (!is_valid_height(v)) continue;
+        const double d = v - s.mean;
+        squares += d * d;
+    }
+    s.rms = std::sqrt(squares / static_cast<double>(s.count));
+    *stats = s;
     return 0;
 }
 

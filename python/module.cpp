@@ -334,8 +334,8 @@ const char* method_name(rotation_method method) {
     return "refused";
 }
 
-void add_forecast(py::dict& values, const measurement& m, bool has_valid, const window& valid, double angle,
-                  double pivot_x, double pivot_y) {
+void add_forecast(py::dict& values, const measurement& m, bool has_valid, double angle, double pivot_x,
+                  double pivot_y) {
     values["Angle"] = angle;
     if (!has_valid) {
         values["Rotation"] = "refused: the file holds no valid height points";
@@ -345,7 +345,7 @@ void add_forecast(py::dict& values, const measurement& m, bool has_valid, const 
     rotation_forecast f;
     {
         const py::gil_scoped_release unlocked;
-        f = forecast_rotation(m.header, *m.height, valid, angle, pivot_x, pivot_y);
+        f = forecast_rotation(m.header, *m.height, angle, pivot_x, pivot_y);
     }
     values["PivotX"] = f.pivot_x;
     values["PivotY"] = f.pivot_y;
@@ -398,7 +398,7 @@ py::dict info_of(const py::bytes& path, bool has_angle, double angle, double piv
     values["Valid Points"] = has_valid ? stats.count : 0;
     if (has_valid) add_statistics(values, stats, k);
     add_fiducials(values, h);
-    if (has_angle) add_forecast(values, m, has_valid, valid, angle, pivot_x, pivot_y);
+    if (has_angle) add_forecast(values, m, has_valid, angle, pivot_x, pivot_y);
     return values;
 }
 

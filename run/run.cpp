@@ -207,12 +207,10 @@ int write(const rotation_run_settings& settings, loaded_measurement* m, const ru
 
 }  // namespace
 
-bool choose_pivot(const window& valid, double pivot_x, double pivot_y, double* x, double* y) {
-    const bool given = pivot_x != NO_PIVOT && pivot_y != NO_PIVOT;
+void choose_pivot(const window& valid, double pivot_x, double pivot_y, double* x, double* y) {
     *x = pivot_x;
     *y = pivot_y;
-    if (!given) wn_center(valid, x, y);
-    return given;
+    if (!pivot_given(pivot_x, pivot_y)) wn_center(valid, x, y);
 }
 
 std::string report_line(std::string_view key, std::string_view value) {

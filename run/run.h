@@ -29,10 +29,12 @@ namespace spinmap {
 // window.
 inline constexpr double NO_PIVOT = 3.4028234663852886e38;
 
+// True when both coordinates of a pivot were given.
+constexpr bool pivot_given(double pivot_x, double pivot_y) { return pivot_x != NO_PIVOT && pivot_y != NO_PIVOT; }
+
 // The pivot a run turns about before the plan adjusts it: the given one, or,
-// when either coordinate is NO_PIVOT, the centre of the valid points'
-// window. True when the pivot was given.
-bool choose_pivot(const window& valid, double pivot_x, double pivot_y, double* x, double* y);
+// without one, the centre of the valid points' window.
+void choose_pivot(const window& valid, double pivot_x, double pivot_y, double* x, double* y);
 
 // ---- The report ---------------------------------------------------------------------
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "info/info.h"
 #include "platform/platform.h"
 #include "view/view.h"
 
@@ -102,30 +101,24 @@ bool check_file_names(const view_settings& settings, std::string* message) {
 // that was read.
 bool read_panel(const std::string& path, bool intensity, view_panel* panel, std::string* message) {
     const std::string name = cli::quoted(path);
-    intensity_matrix* const wanted_intensity = intensity ? &panel->intensity : nullptr;
-    height_matrix* const wanted_height = intensity ? nullptr : &panel->height;
-    int code = read_data_file(path, nullptr, &panel->header, wanted_intensity, wanted_height);
-    if (code != 0) {
-        *message = cli::unreadable_input(path, code);
+    const load_request request = intensity ? load_request{intensity_use::load, false, false}
+                                           : load_request{intensity_use::skip, true, true};
+    loaded_measurement m;
+    load_failure failure;
+    if (load_measurement(path, request, &m, &failure) != 0) {
+        *message = cli::unloadable_input(path, failure);
         return false;
     }
-    std::string reason;
-    code = check_data_attributes(&panel->header, wanted_intensity, wanted_height, true, &reason);
-    if (code != 0) {
-        *message = "Invalid attribute information in input data file " + name + "\n" + reason;
-        return false;
-    }
+    panel->header = m.header;
+    panel->height = std::move(m.height);
+    panel->intensity = std::move(m.intensity.frames);
     if (intensity) {
         if (panel->intensity.matrix != nullptr) return true;
         *message = "Input data file " + name + " contains no intensity data";
         return false;
     }
-    if (panel->height.matrix == nullptr) {
-        *message = "Input data file " + name + " contains no height data";
-        return false;
-    }
     height_statistics stats;
-    code = measure_heights(panel->height, &stats);
+    const int code = measure_heights(panel->height, &stats);
     if (code == ERR_ALL_BAD_DATA) {
         *message = "Input data file " + name + " contains no valid height points";
         return false;
