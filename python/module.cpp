@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "info/info.h"
+#include "platform/platform.h"
 #include "python/measurement.h"
 
 namespace py = pybind11;
@@ -440,6 +441,10 @@ PYBIND11_MODULE(_spinmap, module) {
     module.doc() = "The compiled half of the spinmap module; use spinmap itself.";
     module.attr("INVALID_HEIGHT") = spinmap::INVALID_HEIGHT;
     module.attr("__version__") = SPINMAP_VERSION;
+    // Large matrices on huge pages where the system offers them, as the
+    // programs allocate them: a 4096 x 4096 frame then costs hundreds of page
+    // faults instead of tens of thousands.
+    spinmap::malloc_hook = spinmap::u_allocate_large;
 
     py::register_exception_translator([](std::exception_ptr p) {
         try {
