@@ -22,7 +22,6 @@ name; a missing input raises FileNotFoundError and an output that exists
 (without overwrite=True) FileExistsError.
 """
 
-import math as _math
 import numbers as _numbers
 import os as _os
 import sys as _sys
@@ -96,8 +95,8 @@ _FLOAT_LIMIT = 3.4028234663852886e38
 
 
 def _finite_number(value):
-    return (isinstance(value, _numbers.Real) and not isinstance(value, bool)
-            and _math.isfinite(value) and abs(value) <= _FLOAT_LIMIT)
+    # NaN and the infinities fail the bound too.
+    return isinstance(value, _numbers.Real) and not isinstance(value, bool) and abs(value) <= _FLOAT_LIMIT
 
 
 def _angle(angle):
