@@ -40,14 +40,17 @@ sanitize: needs
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-# The matrix and transform tests of a build compiled without any vector path,
-# so that the plain kernels stay compiled and tested.
-PLAIN_BUILD ?= build-plain
+# The tests of every library folder that has a vector path (it names
+# SPINMAP_SSE2, from matrix/vector_paths.h), in a build compiled without any,
+# so that the plain paths stay compiled and tested: the byte reversal of the
+# data files, the valid-point scans and both rotation kernels.
+PLAIN_BUILD   ?= build-plain
+PLAIN_FOLDERS  = $(sort $(foreach f,$(shell grep -rl SPINMAP_SSE2 errors matrix platform datafile transform),$(firstword $(subst /, ,$(f)))))
 test-plain: needs
 	cmake -S . -B $(PLAIN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_VECTOR=OFF
-	cmake --build $(PLAIN_BUILD) -j $(JOBS) --target test_matrix test_transform
-	$(PLAIN_BUILD)/tests/matrix/test_matrix --gtest_brief=1
-	$(PLAIN_BUILD)/tests/transform/test_transform --gtest_brief=1
+	cmake --build $(PLAIN_BUILD) -j $(JOBS) --target $(addprefix test_,$(PLAIN_FOLDERS))
+	@set -e; for folder in $(PLAIN_FOLDERS); do \
+	  echo "plain paths: $$folder"; $(PLAIN_BUILD)/tests/$$folder/test_$$folder --gtest_brief=1; done
 
 # Builds only the programs; a new build folder is configured without the
 # tests (make test adds them later).

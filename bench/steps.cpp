@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/run.h"
 #include "datafile/datafile.h"
 #include "platform/platform.h"
+#include "run/run.h"
 #include "transform/transform.h"
 
 namespace spinmap {
@@ -64,15 +64,14 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     if (plan.refusal != rotation_refusal::none) return fail("plan", ERR_INVALID_PARAM);
     ms[1] = ms_since(&t);
 
-    px = plan.pivot_x;
-    py = plan.pivot_y;
     const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
     int32_t outside = 0, valid = 0;
-    code = matrix_count_outside(&height, &input_window, camera_frame, px, py, angle, &outside, &valid);
+    code = matrix_count_outside(&height, &input_window, camera_frame, plan.pivot_x, plan.pivot_y, angle, &outside,
+                                &valid);
     if (code != 0) return fail("outside", code);
     ms[2] = ms_since(&t);
 
-    code = matrix_rotate(&height, &camera_frame, &px, &py, angle, plan.mode);
+    code = matrix_rotate_by_plan(&height, camera_frame, plan);
     if (code != 0) return fail("rotate", code);
     ms[3] = ms_since(&t);
 
@@ -80,7 +79,7 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     if (code != 0) return fail("trim", code);
     ms[4] = ms_since(&t);
 
-    rotate_fiducials(&header, px, py, angle, report_sink());
+    rotate_fiducials(&header, plan.pivot_x, plan.pivot_y, angle, report_sink());
     ms[5] = ms_since(&t);
 
     output_file file;

@@ -161,9 +161,9 @@ int read_height_block(std::FILE* stream, height_matrix* height) {
     return 0;
 }
 
-// Every step of reading; on failure the caller releases the matrices. With
-// `carried_offset`, the intensity block may stay in the stream (see
-// read_intensity_block).
+// Every step of reading; on failure the caller's matrices_being_read
+// releases the matrices. With `carried_offset`, the intensity block may stay
+// in the stream (see read_intensity_block).
 int read_stream_steps(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
                       int64_t* carried_offset, height_matrix* height) {
     header_image image{};
@@ -203,10 +203,30 @@ int read_stream_steps(std::FILE* stream, InfoBlock* info, HeaderRecord* header, 
     return 0;
 }
 
-void release_matrices(intensity_matrix* intensity, height_matrix* height) {
-    if (intensity != nullptr) matrix_free(intensity);
-    if (height != nullptr) matrix_free(height);
-}
+// The caller's matrices while a read fills them: released on the way out
+// unless the read succeeded.
+class matrices_being_read {
+public:
+    matrices_being_read(intensity_matrix* intensity, height_matrix* height) : intensity_(intensity), height_(height) {}
+    matrices_being_read(const matrices_being_read&) = delete;
+    matrices_being_read& operator=(const matrices_being_read&) = delete;
+    ~matrices_being_read() {
+        if (read_) return;
+        if (intensity_ != nullptr) matrix_free(intensity_);
+        if (height_ != nullptr) matrix_free(height_);
+    }
+
+    // The read's code; 0 leaves the matrices to the caller as they are.
+    int settle(int code) {
+        read_ = code == 0;
+        return code;
+    }
+
+private:
+    intensity_matrix* intensity_;
+    height_matrix* height_;
+    bool read_ = false;
+};
 
 // ---- Writing ----------------------------------------------------------------
 
@@ -288,20 +308,15 @@ int write_header(const header_image& image, int length, std::FILE* stream) {
 // and no copy of the whole block is ever made.
 template <typename Element>
 int write_big_endian(std::span<const Element> elements, std::size_t chunk_elements, std::FILE* stream) {
-    auto* scratch = static_cast<Element*>(malloc_hook(chunk_elements * sizeof(Element)));
+    const hook_buffer<Element> scratch = hook_allocate<Element>(chunk_elements);
     if (scratch == nullptr) return ERR_NO_MEM;
-    int code = 0;
     for (std::size_t done = 0; done < elements.size();) {
         const std::size_t n = std::min(elements.size() - done, chunk_elements);
-        big_endian_copy(elements.data() + done, n, scratch);
-        if (std::fwrite(scratch, sizeof(Element), n, stream) != n) {
-            code = ERR_CANT_WRITE_FILE;
-            break;
-        }
+        big_endian_copy(elements.data() + done, n, scratch.get());
+        if (std::fwrite(scratch.get(), sizeof(Element), n, stream) != n) return ERR_CANT_WRITE_FILE;
         done += n;
     }
-    free_hook(scratch);
-    return code;
+    return 0;
 }
 
 int write_height_block(std::span<const int32_t> elements, std::FILE* stream) {
@@ -343,41 +358,36 @@ int write_stream_steps(std::FILE* stream, const InfoBlock* info, const HeaderRec
 // the failing call, or 0.
 int copy_stream(std::FILE* source, std::FILE* target) {
     constexpr std::size_t COPY_BUFFER_BYTES = 65536;
-    auto* buffer = static_cast<uint8_t*>(malloc_hook(COPY_BUFFER_BYTES));
+    const hook_buffer<uint8_t> buffer = hook_allocate<uint8_t>(COPY_BUFFER_BYTES);
     if (buffer == nullptr) return ENOMEM;
-    int error = 0;
-    while (error == 0) {
-        const std::size_t got = std::fread(buffer, 1, COPY_BUFFER_BYTES, source);
-        if (got < COPY_BUFFER_BYTES && std::ferror(source)) error = u_last_system_error();
-        if (error == 0 && got > 0 && std::fwrite(buffer, 1, got, target) != got) error = u_last_system_error();
-        if (got < COPY_BUFFER_BYTES) break;
+    for (;;) {
+        const std::size_t got = std::fread(buffer.get(), 1, COPY_BUFFER_BYTES, source);
+        if (got < COPY_BUFFER_BYTES && std::ferror(source)) return u_last_system_error();
+        if (got > 0 && std::fwrite(buffer.get(), 1, got, target) != got) return u_last_system_error();
+        if (got < COPY_BUFFER_BYTES) return 0;
     }
-    free_hook(buffer);
-    return error;
+}
+
+// Closes a file that was written; false when that fails, as a write the
+// stream only buffered still can then.
+bool close_written(owned_file* stream) {
+    errno = 0;
+    return std::fclose(stream->release()) == 0;
 }
 
 // The system error number of a failed copy, or 0.
 int copy_file_contents(std::string_view from, std::string_view to) {
     errno = 0;
-    std::FILE* source = u_open_file(from, false);
+    owned_file source(u_open_file(from, false));
     if (source == nullptr) return u_last_system_error();
     // Truncating the target would destroy a source that is the same file.
-    if (u_is_same_file(source, to)) {
-        std::fclose(source);
-        return EINVAL;
-    }
+    if (u_is_same_file(source.get(), to)) return EINVAL;
     errno = 0;
-    std::FILE* target = u_open_file(to, true);
-    if (target == nullptr) {
-        const int error = u_last_system_error();
-        std::fclose(source);
-        return error;
-    }
-    int error = copy_stream(source, target);
-    std::fclose(source);
-    errno = 0;
-    // Buffered bytes reach the file only when it is closed.
-    if (std::fclose(target) != 0 && error == 0) error = u_last_system_error();
+    owned_file target(u_open_file(to, true));
+    if (target == nullptr) return u_last_system_error();
+    const int error = copy_stream(source.get(), target.get());
+    source.reset();
+    if (!close_written(&target) && error == 0) return u_last_system_error();
     return error;
 }
 
@@ -387,18 +397,15 @@ int copy_file_contents(std::string_view from, std::string_view to) {
 
 int read_data_file(std::string_view path, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
                    height_matrix* height) {
-    std::FILE* stream = u_open_file(path, false);
+    const owned_file stream(u_open_file(path, false));
     if (stream == nullptr) return ERR_CANT_OPEN_FILE;
-    const int code = read_data_stream(stream, info, header, intensity, height);
-    std::fclose(stream);
-    return code;
+    return read_data_stream(stream.get(), info, header, intensity, height);
 }
 
 int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, intensity_matrix* intensity,
                      height_matrix* height) {
-    const int code = read_stream_steps(stream, info, header, intensity, nullptr, height);
-    if (code != 0) release_matrices(intensity, height);
-    return code;
+    matrices_being_read reading(intensity, height);
+    return reading.settle(read_stream_steps(stream, info, header, intensity, nullptr, height));
 }
 
 int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRecord* header,
@@ -407,11 +414,10 @@ int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRe
     block_counts counts{};
     int code = count_block_elements(present(intensity), present(height), &counts);
     if (code != 0) return code;
-    std::FILE* stream = u_open_file(path, true);
+    owned_file stream(u_open_file(path, true));
     if (stream == nullptr) return ERR_CANT_CREATE_FILE;
-    code = write_data_stream(stream, info, header, intensity, height);
-    // A write the stream only buffered can still fail when it is closed.
-    if (std::fclose(stream) != 0 && code == 0) code = ERR_CANT_WRITE_FILE;
+    code = write_data_stream(stream.get(), info, header, intensity, height);
+    if (!close_written(&stream) && code == 0) return ERR_CANT_WRITE_FILE;
     return code;
 }
 
@@ -432,11 +438,10 @@ int read_data_carrying_intensity(std::FILE* stream, InfoBlock* info, HeaderRecor
                                  carried_intensity* intensity, height_matrix* height) {
     intensity->input = nullptr;
     intensity->offset = -1;
-    const int code = read_stream_steps(stream, info, header, &intensity->frames, &intensity->offset, height);
-    if (code != 0) {
-        release_matrices(&intensity->frames, height);
-        return code;
-    }
+    matrices_being_read reading(&intensity->frames, height);
+    const int code =
+        reading.settle(read_stream_steps(stream, info, header, &intensity->frames, &intensity->offset, height));
+    if (code != 0) return code;
     if (intensity->frames.matrix == nullptr && intensity->offset >= 0) intensity->input = stream;
     return 0;
 }

@@ -136,7 +136,10 @@ int matrix_free(height_matrix* m) {
     return 0;
 }
 
-void matrix_free(intensity_matrix* m) { free_record(m); }
+int matrix_free(intensity_matrix* m) {
+    free_record(m);
+    return 0;
+}
 
 void matrix_fill(height_matrix* m, int32_t value) { fill_elements(m, value); }
 
@@ -149,13 +152,6 @@ uint16_t* matrix_element(const intensity_matrix* m, const window& w) { return el
 void matrix_rows(const height_matrix* m, const window* w, int32_t** rows) {
     const window& area = w != nullptr ? *w : m->window;
     rows[0] = matrix_element(m, area);
-    for (int i = 1; i < area.height; ++i) rows[i] = rows[i - 1] + m->window.width;
-}
-
-void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, uint16_t** rows) {
-    const window& area = w != nullptr ? *w : m->window;
-    const std::ptrdiff_t frame = static_cast<std::ptrdiff_t>(bucket) * m->window.width * m->window.height;
-    rows[0] = matrix_element(m, area) + frame;
     for (int i = 1; i < area.height; ++i) rows[i] = rows[i - 1] + m->window.width;
 }
 

@@ -15,8 +15,11 @@
 //
 // Every element array and scratch buffer of the program is obtained through
 // malloc_hook (or calloc_hook) and released through free_hook. Static
-// initialisation points them at the standard allocator; tests may replace
-// them, the program never does.
+// initialisation points them at the standard allocator. spinmap's entry
+// then points malloc_hook at u_allocate_large (platform.h), whose blocks the
+// standard free releases, before anything is allocated; the tests replace
+// the hooks to count and fail allocations. A replacement must release every
+// block the hooks handed out, those from before it included.
 //
 // Operations that can fail return an error code (errors.h) and pass results
 // through out-parameters. Nothing here prints except the diagnostic dump.
@@ -25,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "errors/errors.h"
 
@@ -41,6 +45,22 @@ extern malloc_fn malloc_hook;
 extern realloc_fn realloc_hook;
 extern calloc_fn calloc_hook;
 extern free_fn free_hook;
+
+// An array of T from malloc_hook, released through free_hook when its owner
+// goes.
+struct hook_release {
+    void operator()(void* block) const { free_hook(block); }
+};
+template <typename T>
+using hook_buffer = std::unique_ptr<T[], hook_release>;
+
+// A buffer of `count` elements (uninitialised); null when the hook refuses
+// it or its byte size does not fit a size_t.
+template <typename T>
+hook_buffer<T> hook_allocate(std::size_t count) {
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
+    return hook_buffer<T>(static_cast<T*>(malloc_hook(count * sizeof(T))));
+}
 
 // ---- Records ----------------------------------------------------------------
 
@@ -88,9 +108,10 @@ int matrix_alloc(height_matrix* m);
 int matrix_alloc(intensity_matrix* m);
 
 // Releases the array (if any) and zeroes size, width and height (and
-// n_buckets); x and y keep their values. Harmless on an empty record.
+// n_buckets); x and y keep their values. Harmless on an empty record. Cannot
+// fail: always 0.
 int matrix_free(height_matrix* m);
-void matrix_free(intensity_matrix* m);
+int matrix_free(intensity_matrix* m);
 
 // Stores value into each of the width x height elements (every frame for
 // intensity); stores nothing for a zero extent or a missing array.
@@ -106,9 +127,6 @@ uint16_t* matrix_element(const intensity_matrix* m, const window& w);
 // matrix's own window when w is null); the stride is the matrix's width.
 // rows[0] is written even when w.height is 0 or 1.
 void matrix_rows(const height_matrix* m, const window* w, int32_t** rows);
-
-// The same for frame `bucket` of an intensity matrix.
-void matrix_frame_rows(const intensity_matrix* m, int bucket, const window* w, uint16_t** rows);
 
 // Gives the record the window w (and bucket count), keeping the array and its
 // contents when the new count equals size, or is smaller and keep is true;
@@ -138,6 +156,14 @@ struct matrix_owner : Matrix {
     }
     matrix_owner(const matrix_owner&) = delete;
     matrix_owner& operator=(const matrix_owner&) = delete;
+
+    // Moves the matrix into a plain record, whose own array is released
+    // first; this owner keeps none.
+    void move_to(Matrix* record) {
+        matrix_free(record);
+        *record = *this;
+        disown();
+    }
 
 private:
     void disown() {

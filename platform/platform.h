@@ -171,11 +171,11 @@ int u_copy_range(std::FILE* from, int64_t offset, int64_t bytes, std::FILE* to);
 // Windows error code), never 0: an unknown cause gives EIO.
 int u_last_system_error();
 
-// A block of bytes from std::malloc (release it with std::free). A whole-frame
-// array is touched page by page right after allocation; on Linux a block of
-// 4 MiB or more is advised to use huge pages, which turns some 16000 page
-// faults per 64 MiB into a few dozen. The advice changes no contents and a
-// refusal changes nothing.
+// A block of bytes from std::malloc (release it with std::free). On Linux
+// the whole huge pages inside a block of 4 MiB or more are advised to be
+// backed by huge pages, so that the first touches of a 64 MiB frame fault
+// a few dozen times instead of some 16000. The advice changes no contents
+// and a refusal changes nothing.
 void* u_allocate_large(std::size_t bytes);
 
 // Seconds since 1970-01-01 00:00 UTC, now.

@@ -131,11 +131,10 @@ int count_outside(const HeaderRecord& header, const height_matrix& height, doubl
     return 0;
 }
 
-// Onto the whole camera frame, whatever window the input had.
-int rotate(const HeaderRecord& header, height_matrix* height, double angle, rotation_run_result* result) {
-    double px = result->plan.pivot_x, py = result->plan.pivot_y;
+// By the plan, onto the whole camera frame, whatever window the input had.
+int rotate(const HeaderRecord& header, height_matrix* height, rotation_run_result* result) {
     const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
-    const int code = matrix_rotate(height, &camera_frame, &px, &py, angle, result->plan.mode);
+    const int code = matrix_rotate_by_plan(height, camera_frame, result->plan);
     if (code != 0) return fail_with_code(result, code);
     return 0;
 }
@@ -159,7 +158,7 @@ int rotate_checked(HeaderRecord* header, height_matrix* height, double angle, do
     if (check_heights(*header, *height, report, result) != 0) return result->code;
     if (plan(angle, pivot_x, pivot_y, no_interp, report, result) != 0) return result->code;
     if (count_outside(*header, *height, angle, result) != 0) return result->code;
-    if (rotate(*header, height, angle, result) != 0) return result->code;
+    if (rotate(*header, height, result) != 0) return result->code;
     if (trim(height, report, result) != 0) return result->code;
     rotate_fiducials(header, result->plan.pivot_x, result->plan.pivot_y, angle, report.sink());
     return 0;

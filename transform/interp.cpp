@@ -3,6 +3,7 @@
 // inverse-rotated position.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "matrix/vector_paths.h"
 #include "transform/interp_lanes.h"
@@ -22,6 +23,47 @@ int32_t prefetch_lead(double s, double c, int32_t width) {
     return static_cast<int32_t>(down) * width + static_cast<int32_t>(across);
 }
 
+bool runs_everywhere() { return true; }
+
+#if defined(SPINMAP_WIDE_LANES)
+// The checks include the system's support for the wider registers.
+bool runs_avx2() { return __builtin_cpu_supports("avx2"); }
+bool runs_avx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2"); }
+#endif
+
+// The row kernels, by interp_lanes, narrowest first: the name, the kernel
+// (null where the build leaves it out), the points it evaluates at once and
+// whether this processor runs it.
+struct interp_variant {
+    const char* name;
+    row_kernel kernel;
+    int lanes;
+    bool (*runs_here)();
+};
+
+constexpr interp_variant VARIANTS[] = {
+    {"plain", evaluate_row_plain, 1, runs_everywhere},
+#if defined(SPINMAP_SSE2)
+    {"SSE2", evaluate_row_sse2, 2, runs_everywhere},
+#else
+    {"SSE2", nullptr, 2, nullptr},
+#endif
+#if defined(SPINMAP_WIDE_LANES)
+    {"AVX2", evaluate_row_avx2, 4, runs_avx2},
+    {"AVX-512", evaluate_row_avx512, 8, runs_avx512},
+#else
+    {"AVX2", nullptr, 4, nullptr},
+    {"AVX-512", nullptr, 8, nullptr},
+#endif
+};
+constexpr int VARIANT_COUNT = static_cast<int>(std::size(VARIANTS));
+static_assert(VARIANT_COUNT == static_cast<int>(interp_lanes::avx512) + 1);
+
+const interp_variant* variant_of(interp_lanes lanes) {
+    const int index = static_cast<int>(lanes);
+    return index >= 0 && index < VARIANT_COUNT ? &VARIANTS[index] : nullptr;
+}
+
 // Maps every result point (X, Y) back into the source and evaluates it there:
 //   a = c(X - px) - s(Y - py) + px - source x
 //   b = s(X - px) + c(Y - py) + py - source y
@@ -29,10 +71,11 @@ int32_t prefetch_lead(double s, double c, int32_t width) {
 // band, each band row by row, each row strip by strip from the left) does
 // not change a bit. The products c(X - px) and s(X - px) depend on the
 // column alone and s(Y - py) and c(Y - py) on the row alone: each is
-// computed once and gives the same double as in the expression above. A
-// source without elements has no position inside it: every point is
-// invalid.
-void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const window& source_window,
+// computed once and gives the same double as in the expression above. The
+// variant's kernel takes the whole groups of its lanes of each strip row,
+// the plain kernel the points left over. A source without elements has no
+// position inside it: every point is invalid.
+void resample_rows(const interp_variant& variant, int32_t* const* source_rows, const window& source_window,
                    int32_t* const* result_rows, const window& result_window, double px, double py, double s,
                    double c) {
     if (source_window.width == 0 || source_window.height == 0) {
@@ -57,86 +100,34 @@ void resample_rows(row_kernel evaluate_row, int32_t* const* source_rows, const w
             t.s_y = s * y_offset;
             t.c_y = c * y_offset;
             for (int k = 0; k < band_width; k += STRIP) {
-                evaluate_row(source_rows, c_x + k, s_x + k, std::min(STRIP, band_width - k), t,
-                             result_rows[row] + column0 + k);
+                const int points = std::min(STRIP, band_width - k), whole = points / variant.lanes * variant.lanes;
+                int32_t* const out = result_rows[row] + column0 + k;
+                if (whole > 0) variant.kernel(source_rows, c_x + k, s_x + k, whole, t, out);
+                if (whole < points) {
+                    evaluate_row_plain(source_rows, c_x + k + whole, s_x + k + whole, points - whole, t, out + whole);
+                }
             }
         }
     }
 }
 
-row_kernel kernel_of(interp_lanes lanes) {
-    switch (lanes) {
-#if defined(SPINMAP_SSE2)
-        case interp_lanes::sse2:
-            return evaluate_row_sse2;
-#endif
-#if defined(SPINMAP_WIDE_LANES)
-        case interp_lanes::avx2:
-            return evaluate_row_avx2;
-        case interp_lanes::avx512:
-            return evaluate_row_avx512;
-#endif
-        default:
-            return evaluate_row_plain;
-    }
-}
-
 }  // namespace
 
-// The n points of one strip row, one at a time: positions, then values.
-void evaluate_row_plain(int32_t* const* source_rows, const double* c_x, const double* s_x, int n, const row_terms& t,
-                        int32_t* out) {
-    double a[STRIP], b[STRIP];
-    for (int k = 0; k < n; ++k) {
-        a[k] = c_x[k] - t.s_y + t.px - t.sx;
-        b[k] = s_x[k] + t.c_y + t.py - t.sy;
-    }
-    for (int k = 0; k < n; k += PREFETCH_EVERY) {
-        if (a[k] >= 0 && a[k] <= t.last_column && b[k] >= 0 && b[k] <= t.last_row) {
-            prefetch_ahead(source_rows[0], static_cast<int32_t>(b[k]) * t.width + static_cast<int32_t>(a[k]), t);
-        }
-    }
-    for (int k = 0; k < n; ++k) out[k] = plane_value(source_rows, a[k], b[k], t.last_column, t.last_row);
-}
-
 bool has_interp_lanes(interp_lanes lanes) {
-    switch (lanes) {
-        case interp_lanes::plain:
-            return true;
-#if defined(SPINMAP_SSE2)
-        case interp_lanes::sse2:
-            return true;
-#endif
-#if defined(SPINMAP_WIDE_LANES)
-        // The checks include the system's support for the wider registers.
-        case interp_lanes::avx2:
-            return __builtin_cpu_supports("avx2");
-        case interp_lanes::avx512:
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
-#endif
-        default:
-            return false;
-    }
+    const interp_variant* variant = variant_of(lanes);
+    return variant != nullptr && variant->kernel != nullptr && variant->runs_here();
 }
 
 interp_lanes widest_interp_lanes() {
-    for (const interp_lanes lanes : {interp_lanes::avx512, interp_lanes::avx2, interp_lanes::sse2}) {
-        if (has_interp_lanes(lanes)) return lanes;
+    for (int index = VARIANT_COUNT - 1; index > 0; --index) {
+        if (has_interp_lanes(static_cast<interp_lanes>(index))) return static_cast<interp_lanes>(index);
     }
     return interp_lanes::plain;
 }
 
 const char* interp_lanes_name(interp_lanes lanes) {
-    switch (lanes) {
-        case interp_lanes::sse2:
-            return "SSE2";
-        case interp_lanes::avx2:
-            return "AVX2";
-        case interp_lanes::avx512:
-            return "AVX-512";
-        default:
-            return "plain";
-    }
+    const interp_variant* variant = variant_of(lanes);
+    return variant != nullptr ? variant->name : "plain";
 }
 
 void matrix_interp_point(int32_t* const* rows, double a, double b, const window& source_window, int32_t* value) {
@@ -156,7 +147,7 @@ int resample_interp_with(interp_lanes lanes, const height_matrix* source, height
     const double theta = std::fmod(angle, 360) / DEGREES_PER_RADIAN;
     const double s = rounded_sin(theta);
     const double c = rounded_cos(theta);
-    resample_rows(kernel_of(lanes), tables.source(), source->window, tables.result(), result->window, px, py, s, c);
+    resample_rows(*variant_of(lanes), tables.source(), source->window, tables.result(), result->window, px, py, s, c);
     return 0;
 }
 

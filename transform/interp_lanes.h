@@ -1,5 +1,9 @@
 // The row kernels of interpolating resampling and the choice between them.
-// Internal to transform/ (the tests and the benchmark force each variant).
+// Each kernel has a source file of its own (interp_plain.cpp, interp_sse2.cpp,
+// interp_avx2.cpp, interp_avx512.cpp); the vector ones share their lane
+// arithmetic (plane_lanes.h), and interp.cpp holds the table that names them
+// and says which this processor runs. Internal to transform/ (the tests and
+// the benchmark force each variant).
 #pragma once
 
 #include <algorithm>
@@ -121,8 +125,9 @@ __attribute__((always_inline)) inline void prefetch_ahead(const int32_t* source,
 }
 
 // One strip row: the n points whose column products are c_x[k] and s_x[k]
-// (k < n <= STRIP), written to out[0 .. n-1]. The source rows are contiguous
-// (source_rows[0] addresses the whole array) and its window has elements.
+// (k < n <= STRIP), written to out[0 .. n-1]; for a vector kernel n is a
+// whole number of its lanes. The source rows are contiguous (source_rows[0]
+// addresses the whole array) and its window has elements.
 using row_kernel = void (*)(int32_t* const* source_rows, const double* c_x, const double* s_x, int n,
                             const row_terms& t, int32_t* out);
 

@@ -1,6 +1,7 @@
 // Argument checks and row tables shared by the rotation kernels.
 #include "transform/kernel_support.h"
 
+#include <cmath>
 #include <cstddef>
 
 namespace spinmap {
@@ -9,12 +10,20 @@ namespace {
 
 constexpr int32_t COORDINATE_MAX = 32767;
 
-int32_t** allocate_row_table(const window& w) {
-    const std::size_t entries = w.height > 0 ? static_cast<std::size_t>(w.height) : 1;
-    return static_cast<int32_t**>(malloc_hook(entries * sizeof(int32_t*)));
+hook_buffer<int32_t*> allocate_row_table(const window& w) {
+    return hook_allocate<int32_t*>(w.height > 0 ? static_cast<std::size_t>(w.height) : 1);
 }
 
 }  // namespace
+
+std::optional<exact_turn> exact_turn_of(double degrees) {
+    if (degrees == 90) return exact_turn::counter_clockwise;
+    if (degrees == -90) return exact_turn::clockwise;
+    if (degrees == 180) return exact_turn::half;
+    return std::nullopt;
+}
+
+bool on_half_pixels(double p) { return std::fmod(p, 0.5) == 0; }
 
 bool holds_its_window(const height_matrix& m) {
     if (m.matrix == nullptr || m.window.width < 0 || m.window.height < 0) return false;
@@ -35,18 +44,13 @@ int check_kernel_matrices(const height_matrix* source, const height_matrix* resu
     return 0;
 }
 
-row_tables::~row_tables() {
-    if (result_ != nullptr) free_hook(result_);
-    if (source_ != nullptr) free_hook(source_);
-}
-
 int row_tables::build(const height_matrix* source, const height_matrix* result) {
     source_ = allocate_row_table(source->window);
     if (source_ == nullptr) return ERR_NO_MEM;
     result_ = allocate_row_table(result->window);
     if (result_ == nullptr) return ERR_NO_MEM;
-    matrix_rows(source, nullptr, source_);
-    matrix_rows(result, nullptr, result_);
+    matrix_rows(source, nullptr, source_.get());
+    matrix_rows(result, nullptr, result_.get());
     return 0;
 }
 

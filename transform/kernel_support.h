@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "matrix/matrix.h"
 
@@ -26,6 +27,20 @@ bool is_walkable_window(const window& w);
 // ERR_IMPROPER_WINDOW for a result window that cannot be walked.
 int check_kernel_matrices(const height_matrix* source, const height_matrix* result);
 
+// The turns that move values: a quarter turn either way, or a half turn.
+enum class exact_turn {
+    counter_clockwise,  // 90 degrees
+    clockwise,          // -90 degrees
+    half,               // 180 degrees
+};
+
+// The turn of 90, -90 or 180 degrees; nullopt for any other angle.
+std::optional<exact_turn> exact_turn_of(double degrees);
+
+// True when the coordinate is a multiple of 0.5, compared exactly (a NaN is
+// not).
+bool on_half_pixels(double p);
+
 // Result columns col_lo .. col_hi-1 and rows row_lo .. row_hi-1 (indices
 // within the result window); empty when a range is.
 struct landing_area {
@@ -39,35 +54,30 @@ struct landing_area {
 // writes: every element of this rectangle receives a source element, and no
 // element outside it is written. Empty when nothing lands.
 landing_area exact_landing_area(const window& source_window, const window& result_window, double px, double py,
-                                int turn);
+                                exact_turn turn);
 
 // matrix_rotate_exact of the matrix onto its own window, done in its own
 // array, when the turn carries the window exactly onto itself: a half turn
 // about the window's centre, or a quarter turn of a square window about its
 // centre. False, with nothing changed, when it does not (or the matrix is
 // unusable or empty); the caller then rotates into a new array.
-bool rotate_exact_in_place(height_matrix* m, double px, double py, int turn);
+bool rotate_exact_in_place(height_matrix* m, double px, double py, exact_turn turn);
 
 // The source and result row tables of one kernel call, obtained through
 // malloc_hook and released through free_hook when the holder goes.
 class row_tables {
 public:
-    row_tables() = default;
-    row_tables(const row_tables&) = delete;
-    row_tables& operator=(const row_tables&) = delete;
-    ~row_tables();
-
     // Allocates the source table, then the result table (one entry per window
     // row, at least one since matrix_rows always writes the first), and fills
     // both. ERR_NO_MEM when either allocation fails.
     int build(const height_matrix* source, const height_matrix* result);
 
-    int32_t* const* source() const { return source_; }
-    int32_t* const* result() const { return result_; }
+    int32_t* const* source() const { return source_.get(); }
+    int32_t* const* result() const { return result_.get(); }
 
 private:
-    int32_t** source_ = nullptr;
-    int32_t** result_ = nullptr;
+    hook_buffer<int32_t*> source_;
+    hook_buffer<int32_t*> result_;
 };
 
 }  // namespace spinmap

@@ -2,6 +2,7 @@
 // tool and for matrix_rotate alike.
 #include <cmath>
 
+#include "transform/kernel_support.h"
 #include "transform/transform.h"
 
 namespace spinmap {
@@ -12,7 +13,6 @@ namespace {
 // a remainder that is not a number fails them.
 bool is_quarter_turn(double angle) { return std::fmod(angle, 90) == 0; }
 bool is_half_turn(double angle) { return std::fmod(angle, 180) == 0; }
-bool on_half_pixels(double p) { return std::fmod(p, 0.5) == 0; }
 
 // Fraction of a pivot coordinate, compared by magnitude so that -0.5 and 0.5
 // both count as half and -1 and 0 both as whole.
@@ -26,22 +26,15 @@ double normalise_angle(double r) {
     return r;
 }
 
-int mode_of(rotation_choice choice) {
-    if (choice == rotation_choice::interpolate) return ROT_INTERP | ROT_WIN_GIVEN;
-    if (choice == rotation_choice::no_interp) return ROT_NO_INTERP | ROT_WIN_GIVEN;
-    return ROT_WIN_GIVEN;
-}
-
 rotation_plan refusal(const rotation_request& request, rotation_refusal why) {
-    return {rotation_method::refused, why, request.pivot_x, request.pivot_y, false, 0, 0};
+    return {rotation_method::refused, why, request.pivot_x, request.pivot_y, false, 0};
 }
 
 // matrix_rotate's rule. A computed centre is made both whole or both half
 // so that a quarter turn about it moves values to their true places: a half
 // x is raised by 0.5, a whole x lowered by 0.5.
 rotation_plan library_plan(const rotation_request& request) {
-    rotation_plan plan{rotation_method::unchanged, rotation_refusal::none, request.pivot_x, request.pivot_y, false, 0,
-                       mode_of(request.choice)};
+    rotation_plan plan{rotation_method::unchanged, rotation_refusal::none, request.pivot_x, request.pivot_y, false, 0};
     const double r = std::fmod(request.angle, 360);
     if (r == 0) return plan;
     plan.turn = normalise_angle(r);
@@ -60,8 +53,8 @@ rotation_plan library_plan(const rotation_request& request) {
     return plan;
 }
 
-// The tool's rule settles the mode it hands matrix_rotate, whose own rule
-// then gives the method. It differs from the library's automatic choice in
+// The tool's rule settles what it asks of the library's rule, which then
+// gives the method. It differs from the library's automatic choice in
 // two places, both kept as they are: a quarter turn about a pivot with one
 // whole and one half coordinate is interpolated by the tool, while the
 // library moves the values (they land half a pixel from the true rotation);

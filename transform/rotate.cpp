@@ -3,6 +3,7 @@
 // interpolating, and hands the result to the caller.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "transform/kernel_support.h"
 #include "transform/transform.h"
@@ -198,6 +199,52 @@ void fill_outside(height_matrix* result, const landing_area& area) {
     std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
 }
 
+// True, with *code set, for a plan that rotates nothing: a whole number of
+// turns (0) or a refusal (ERR_INVALID_PARAM).
+bool settled_without_rotating(const rotation_plan& plan, int* code) {
+    if (plan.method == rotation_method::unchanged) {
+        *code = 0;
+        return true;
+    }
+    if (plan.method == rotation_method::refused) {
+        *code = ERR_INVALID_PARAM;
+        return true;
+    }
+    return false;
+}
+
+// Rotates a usable matrix by a plan that moves values (a checked turn and
+// pivot) or interpolates, onto a checked output window, and replaces the
+// matrix with the result; on failure the matrix is as it was.
+int carry_out(height_matrix* matrix, const window& out, const rotation_plan& plan) {
+    const double px = plan.pivot_x, py = plan.pivot_y;
+    const std::optional<exact_turn> turn = exact_turn_of(plan.turn);
+    const bool moves = plan.method == rotation_method::move_values && turn.has_value();
+
+    // A turn that carries the window onto itself needs no second array.
+    if (moves && wn_compare(out, matrix->window) == WN_EQUAL && rotate_exact_in_place(matrix, px, py, *turn)) {
+        return 0;
+    }
+
+    owned_height result;
+    result.window = out;
+    int error = matrix_alloc(&result);
+    if (error != 0) return error;
+
+    // The result starts as INVALID_HEIGHT everywhere. The interpolating
+    // kernel writes every point itself; the exact one only where values
+    // land, and only the rest is filled beforehand.
+    if (moves) {
+        fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, *turn));
+        error = matrix_rotate_exact(matrix, &result, px, py, static_cast<int>(plan.turn));
+    } else {
+        error = matrix_resample_interp(matrix, &result, px, py, plan.turn);
+    }
+    if (error != 0) return error;
+    result.move_to(matrix);
+    return 0;
+}
+
 }  // namespace
 
 void rotate_point(double* x, double* y, double cx, double cy, double radians) {
@@ -225,54 +272,37 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
     rotation_request request{angle, 0, 0, choice_of(mode), rotation_rule::library, false};
     const int pivot_error = settle_pivot(*matrix, pivot_x, pivot_y, mode, &request);
     const rotation_plan plan = plan_rotation(request);
-    if (plan.method == rotation_method::unchanged) return 0;
-    if (plan.method == rotation_method::refused) return ERR_INVALID_PARAM;
+    int error = 0;
+    if (settled_without_rotating(plan, &error)) return error;
     if (pivot_error != 0) return pivot_error;
-    const double px = plan.pivot_x, py = plan.pivot_y;
 
     window out{};
-    int error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, plan.turn, px, py, &out);
+    error = settle_output_window(*matrix, out_window, mode & ROT_WIN_MASK, plan.turn, plan.pivot_x, plan.pivot_y,
+                                 &out);
     if (error != 0) return error;
-    const auto finish = [&](height_matrix* rotated) {
-        if ((mode & ROT_WIN_MASK) == ROT_WIN_BOUNDING_ORIGIN) {
-            rotated->window.x = 0;
-            rotated->window.y = 0;
-        }
-        if (pivot_x != nullptr) *pivot_x = px;
-        if (pivot_y != nullptr) *pivot_y = py;
-        return 0;
-    };
-
-    // A turn that carries the window onto itself needs no second array.
-    if (plan.method == rotation_method::move_values && wn_compare(out, matrix->window) == WN_EQUAL &&
-        rotate_exact_in_place(matrix, px, py, static_cast<int>(plan.turn))) {
-        return finish(matrix);
-    }
-
-    height_matrix result;
-    matrix_clear(&result);
-    result.window = out;
-    error = matrix_alloc(&result);
+    error = carry_out(matrix, out, plan);
     if (error != 0) return error;
-
-    // The result starts as INVALID_HEIGHT everywhere. The interpolating
-    // kernel writes every point itself; the exact one only where values
-    // land, and only the rest is filled beforehand.
-    if (plan.method == rotation_method::interpolate) {
-        error = matrix_resample_interp(matrix, &result, px, py, plan.turn);
-    } else {
-        const int turn = static_cast<int>(plan.turn);
-        fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, turn));
-        error = matrix_rotate_exact(matrix, &result, px, py, turn);
+    if ((mode & ROT_WIN_MASK) == ROT_WIN_BOUNDING_ORIGIN) {
+        matrix->window.x = 0;
+        matrix->window.y = 0;
     }
-    if (error != 0) {
-        matrix_free(&result);
-        return error;
-    }
+    if (pivot_x != nullptr) *pivot_x = plan.pivot_x;
+    if (pivot_y != nullptr) *pivot_y = plan.pivot_y;
+    return 0;
+}
 
-    matrix_free(matrix);
-    *matrix = result;
-    return finish(matrix);
+int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan) {
+    if (matrix == nullptr || !is_usable_matrix(*matrix)) return ERR_INVALID_PARAM;
+    int error = 0;
+    if (settled_without_rotating(plan, &error)) return error;
+    if (plan.method == rotation_method::move_values &&
+        (!exact_turn_of(plan.turn) || !on_half_pixels(plan.pivot_x) || !on_half_pixels(plan.pivot_y))) {
+        return ERR_INVALID_PARAM;
+    }
+    window out{};
+    error = check_output_window(to_rect(out_window), &out);
+    if (error != 0) return error;
+    return carry_out(matrix, out, plan);
 }
 
 }  // namespace spinmap

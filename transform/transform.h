@@ -67,7 +67,8 @@ double rounded_cos(double x);
 // How a rotation by an angle about a pivot is done: whether the data stay as
 // they are, move unchanged or are resampled by interpolation, whether the
 // pivot is moved half a pixel first, and when the rotation is refused. The
-// tool and matrix_rotate both follow it.
+// tool and matrix_rotate both follow it, and matrix_rotate_by_plan carries a
+// plan out as it stands.
 
 // What the caller asks of the method.
 enum class rotation_choice {
@@ -110,7 +111,6 @@ struct rotation_plan {
     double pivot_y;
     bool pivot_adjusted;  // one coordinate was moved half a pixel
     double turn;          // the angle brought into (-180, 180]; 90, -90 or 180 when values move
-    int mode;             // matrix_rotate mode (ROT_WIN_GIVEN with method flags) that carries the plan out
 };
 
 // Plans a rotation by the request's rule. Nothing is allocated or printed.
@@ -155,6 +155,15 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
 // are 0 then.
 int matrix_count_outside(const height_matrix* m, const window* w, const window& frame, double px, double py,
                          double angle, int32_t* outside, int32_t* valid);
+
+// Carries out a plan of plan_rotation on the matrix, without planning again,
+// and replaces the matrix with the result on exactly the given output window.
+// A refused plan gives ERR_INVALID_PARAM and an unchanged one returns 0, both
+// with nothing changed; so does a hand-made plan to move values that is not a
+// turn of 90, -90 or 180 degrees about a pivot on whole or half pixels
+// (ERR_INVALID_PARAM). Otherwise the errors of matrix_rotate with
+// ROT_WIN_GIVEN, and on any failure the matrix is as it was.
+int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan);
 
 // Both kernels below return ERR_INVALID_PARAM for an absent source or result,
 // a source without an array covering its proper window, or a result without

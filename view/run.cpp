@@ -76,11 +76,8 @@ bool check_file_names(const view_settings& settings, std::string* message) {
         }
     }
     for (const std::string& input : settings.inputs) {
-        std::FILE* stream = u_open_file(input, false);
-        if (stream == nullptr) continue;
-        const bool same = u_is_same_file(stream, settings.output);
-        std::fclose(stream);
-        if (same) {
+        const owned_file stream(u_open_file(input, false));
+        if (stream != nullptr && u_is_same_file(stream.get(), settings.output)) {
             *message = "Output PNG file is an input data file " + cli::quoted(settings.output);
             return false;
         }

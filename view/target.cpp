@@ -32,12 +32,11 @@ enum class existing { none, replaceable, unreadable, not_a_picture };
 // its creation fails later with its own message), an empty file or a PNG
 // (replaceable), or anything else.
 existing what_is_there(std::string_view path) {
-    std::FILE* stream = u_open_file(path, false);
+    const owned_file stream(u_open_file(path, false));
     if (stream == nullptr) return u_is_regular_file(path) ? existing::unreadable : existing::none;
     std::array<unsigned char, PNG_SIGNATURE.size()> head{};
-    const std::size_t got = std::fread(head.data(), 1, head.size(), stream);
-    const bool failed = std::ferror(stream) != 0;
-    std::fclose(stream);
+    const std::size_t got = std::fread(head.data(), 1, head.size(), stream.get());
+    const bool failed = std::ferror(stream.get()) != 0;
     if (failed) return existing::not_a_picture;  // a folder, say
     if (got == 0) return existing::replaceable;
     return got == head.size() && head == PNG_SIGNATURE ? existing::replaceable : existing::not_a_picture;

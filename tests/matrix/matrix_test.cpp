@@ -82,6 +82,10 @@ TEST(MatrixFree, EmptyRecordKeepsXAndY) {
     EXPECT_EQ(matrix_free(&h), 0);  // twice is harmless
     EXPECT_EQ(h.window, (window{-7, 12, 0, 0}));
     EXPECT_EQ(h.matrix, nullptr);
+    intensity_matrix in{};
+    in.window = {5, -3, 0, 0};
+    EXPECT_EQ(matrix_free(&in), 0);
+    EXPECT_EQ(in.window, (window{5, -3, 0, 0}));
 }
 
 // Owners release through free_hook once, whichever of them holds the array

@@ -28,39 +28,38 @@ TEST(PlanRotation, WholeAndHalfPixelsAndQuarterTurnsByEitherRule) {
         rotation_method method;
         rotation_refusal refusal;
         double to_x, to_y;  // the pivot after any adjustment
-        int mode;           // for the tool: what it hands matrix_rotate
         double turn;
     } cases[] = {
         // Moved values: quarter and half turns about whole or half pivots.
-        {TOOL, AUTO, 90, 10, 20, MOVE, NONE, 10, 20, 1, 90},
-        {TOOL, AUTO, 270, 10.5, 20.5, MOVE, NONE, 10.5, 20.5, 1, -90},
-        {TOOL, AUTO, -180, 10, 20.5, MOVE, NONE, 10, 20.5, 1, 180},
-        {TOOL, AUTO, -90, -0.5, 20.5, MOVE, NONE, -0.5, 20.5, 1, -90},
+        {TOOL, AUTO, 90, 10, 20, MOVE, NONE, 10, 20, 90},
+        {TOOL, AUTO, 270, 10.5, 20.5, MOVE, NONE, 10.5, 20.5, -90},
+        {TOOL, AUTO, -180, 10, 20.5, MOVE, NONE, 10, 20.5, 180},
+        {TOOL, AUTO, -90, -0.5, 20.5, MOVE, NONE, -0.5, 20.5, -90},
         // Interpolated: other angles, pivots off the half-pixel grid, and
         // (the tool only) a quarter turn about a mixed pivot.
-        {TOOL, AUTO, 45, 20, 15.5, RESAMPLE, NONE, 20, 15.5, 65, 45},
-        {TOOL, AUTO, 180, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 1, 180},
-        {TOOL, AUTO, 90, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 65, 90},
-        {TOOL, AUTO, 90, 10, 20.5, RESAMPLE, NONE, 10, 20.5, 65, 90},
-        {LIBRARY, AUTO, 90, 10, 20.5, MOVE, NONE, 10, 20.5, 1, 90},
-        {LIBRARY, INTERP, 90, 10, 20, RESAMPLE, NONE, 10, 20, 65, 90},
-        {TOOL, AUTO, NAN, 10, 20, RESAMPLE, NONE, 10, 20, 65, NAN},
+        {TOOL, AUTO, 45, 20, 15.5, RESAMPLE, NONE, 20, 15.5, 45},
+        {TOOL, AUTO, 180, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 180},
+        {TOOL, AUTO, 90, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 90},
+        {TOOL, AUTO, 90, 10, 20.5, RESAMPLE, NONE, 10, 20.5, 90},
+        {LIBRARY, AUTO, 90, 10, 20.5, MOVE, NONE, 10, 20.5, 90},
+        {LIBRARY, INTERP, 90, 10, 20, RESAMPLE, NONE, 10, 20, 90},
+        {TOOL, AUTO, NAN, 10, 20, RESAMPLE, NONE, 10, 20, NAN},
         // Whole turns leave the data as they are.
-        {TOOL, AUTO, -720, 10.25, 3, SAME, NONE, 10.25, 3, 1, 0},
-        {LIBRARY, NO_INTERP, 360, 10.25, 3, SAME, NONE, 10.25, 3, 33, 0},
+        {TOOL, AUTO, -720, 10.25, 3, SAME, NONE, 10.25, 3, 0},
+        {LIBRARY, NO_INTERP, 360, 10.25, 3, SAME, NONE, 10.25, 3, 0},
         // No interpolation: the tool raises the half coordinate of a mixed
         // pivot, whole turns included, and refuses what cannot move values.
-        {TOOL, NO_INTERP, 90, 10, 20.5, MOVE, NONE, 10, 21, 33, 90},
-        {TOOL, NO_INTERP, 180, 10.5, 20, MOVE, NONE, 11, 20, 33, 180},
-        {TOOL, NO_INTERP, 90, -0.5, 20, MOVE, NONE, 0, 20, 33, 90},
-        {TOOL, NO_INTERP, 360, 10, 20.5, SAME, NONE, 10, 21, 33, 0},
-        {TOOL, NO_INTERP, 45, 10, 20, REFUSED, rotation_refusal::angle_not_quarter, 10, 20, 0, 0},
-        {TOOL, NO_INTERP, 90, 10.25, 3, REFUSED, rotation_refusal::pivot_not_half, 10.25, 3, 0, 0},
-        {TOOL, NO_INTERP, 0, 10.25, 3, REFUSED, rotation_refusal::pivot_not_half, 10.25, 3, 0, 0},
-        {LIBRARY, NO_INTERP, NAN, 10, 20, REFUSED, rotation_refusal::angle_not_quarter, 10, 20, 0, 0},
+        {TOOL, NO_INTERP, 90, 10, 20.5, MOVE, NONE, 10, 21, 90},
+        {TOOL, NO_INTERP, 180, 10.5, 20, MOVE, NONE, 11, 20, 180},
+        {TOOL, NO_INTERP, 90, -0.5, 20, MOVE, NONE, 0, 20, 90},
+        {TOOL, NO_INTERP, 360, 10, 20.5, SAME, NONE, 10, 21, 0},
+        {TOOL, NO_INTERP, 45, 10, 20, REFUSED, rotation_refusal::angle_not_quarter, 10, 20, 0},
+        {TOOL, NO_INTERP, 90, 10.25, 3, REFUSED, rotation_refusal::pivot_not_half, 10.25, 3, 0},
+        {TOOL, NO_INTERP, 0, 10.25, 3, REFUSED, rotation_refusal::pivot_not_half, 10.25, 3, 0},
+        {LIBRARY, NO_INTERP, NAN, 10, 20, REFUSED, rotation_refusal::angle_not_quarter, 10, 20, 0},
         // The library checks only the angle and never moves a given pivot.
-        {LIBRARY, NO_INTERP, 90, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 33, 90},
-        {LIBRARY, NO_INTERP, 90, 10, 20.5, MOVE, NONE, 10, 20.5, 33, 90},
+        {LIBRARY, NO_INTERP, 90, 10.25, 3, RESAMPLE, NONE, 10.25, 3, 90},
+        {LIBRARY, NO_INTERP, 90, 10, 20.5, MOVE, NONE, 10, 20.5, 90},
     };
     for (const auto& c : cases) {
         const rotation_plan plan = plan_rotation({c.angle, c.px, c.py, c.choice, c.rule, false});
@@ -72,7 +71,6 @@ TEST(PlanRotation, WholeAndHalfPixelsAndQuarterTurnsByEitherRule) {
         EXPECT_EQ(plan.pivot_x, c.to_x) << label;
         EXPECT_EQ(plan.pivot_y, c.to_y) << label;
         EXPECT_EQ(plan.pivot_adjusted, c.to_x != c.px || c.to_y != c.py) << label;
-        EXPECT_EQ(plan.mode, c.mode) << label;
         if (c.method == MOVE || c.method == RESAMPLE) {
             EXPECT_TRUE(plan.turn == c.turn || (std::isnan(plan.turn) && std::isnan(c.turn))) << label;
         }

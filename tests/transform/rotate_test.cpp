@@ -341,6 +341,63 @@ TEST(MatrixRotate, HalfTurnAboutAQuarterPixelPivotInterpolatesInMode1) {
     }
 }
 
+// The tool's plans carried out as matrix_rotate carries out the same choice
+// given as a mode; plans that rotate nothing, or that no rule makes, change
+// nothing.
+TEST(MatrixRotateByPlan, CarriesOutThePlanWithoutPlanningAgain) {
+    const window own{2, 3, 6, 5}, frame{0, 0, 12, 12};
+    const struct {
+        double angle, px, py;
+        rotation_choice choice;
+        int mode;  // what matrix_rotate is given for the same rotation
+    } same_as_mode[] = {
+        {90, 4, 5, rotation_choice::automatic, ROT_WIN_GIVEN},
+        {-180, 4.5, 5, rotation_choice::automatic, ROT_WIN_GIVEN},
+        {90, 4, 5.5, rotation_choice::automatic, ROT_INTERP | ROT_WIN_GIVEN},
+        {33, 4.25, 5, rotation_choice::automatic, ROT_WIN_GIVEN},
+        {270, 4.5, 5, rotation_choice::no_interp, ROT_NO_INTERP | ROT_WIN_GIVEN},  // pivot raised to (5, 5)
+    };
+    for (const auto& c : same_as_mode) {
+        const rotation_plan plan = plan_rotation({c.angle, c.px, c.py, c.choice, rotation_rule::tool, false});
+        owned_matrix planned(own, coordinate_raster(own)), expected(own, coordinate_raster(own));
+        double px = plan.pivot_x, py = plan.pivot_y;
+        ASSERT_EQ(matrix_rotate(&expected.m, &frame, &px, &py, c.angle, c.mode), 0) << c.angle;
+        ASSERT_EQ(matrix_rotate_by_plan(&planned.m, frame, plan), 0) << c.angle;
+        EXPECT_TRUE(same_window(planned.m.window, frame)) << c.angle;
+        EXPECT_EQ(planned.values(), expected.values()) << c.angle;
+    }
+
+    const rotation_plan move{rotation_method::move_values, rotation_refusal::none, 4, 5, false, 90};
+    rotation_plan off_grid = move, no_quarter = move, refused = move, whole = move;
+    off_grid.turn = 180;  // about (4.75, 5), which would turn the window onto itself
+    off_grid.pivot_x = 4.75;
+    no_quarter.turn = 45;
+    refused.method = rotation_method::refused;
+    whole.method = rotation_method::unchanged;
+    const struct {
+        const char* name;
+        const rotation_plan& plan;
+        window out;
+        int error;
+    } unchanged[] = {
+        {"a whole number of turns", whole, frame, 0},
+        {"a refusal", refused, frame, ERR_INVALID_PARAM},
+        {"values moved about a pivot off the half-pixel grid", off_grid, own, ERR_INVALID_PARAM},
+        {"values moved by 45 degrees", no_quarter, frame, ERR_INVALID_PARAM},
+        {"an output window without elements", move, {0, 0, 12, 0}, ERR_PARAM_OUT_OF_RANGE},
+        {"an output window beyond the 16-bit walk", move, {32000, 0, 800, 1}, ERR_IMPROPER_WINDOW},
+    };
+    for (const auto& c : unchanged) {
+        owned_matrix m(own, coordinate_raster(own));
+        const int32_t* array = m.m.matrix;
+        EXPECT_EQ(matrix_rotate_by_plan(&m.m, c.out, c.plan), c.error) << c.name;
+        EXPECT_EQ(m.m.matrix, array) << c.name;
+        EXPECT_TRUE(same_window(m.m.window, own)) << c.name;
+        EXPECT_EQ(m.values(), coordinate_raster(own)) << c.name;
+    }
+    EXPECT_EQ(matrix_rotate_by_plan(nullptr, frame, move), ERR_INVALID_PARAM);
+}
+
 TEST(MatrixRotate, HopelessRotationsSucceedWithAnAllInvalidResult) {
     const window own{2, 3, 4, 2}, frame{0, 0, 10, 10};
     const struct {
