@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 

@@ -8,7 +8,7 @@
 
 #include "app.h"
 #include "cli/cli.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 namespace spinmap {
 

@@ -1,8 +1,8 @@
 // Spinmap: rotates the height data of a measurement data file.
 #include "app.h"
 #include "cli/cli.h"
-#include "matrix/matrix.h"
-#include "platform/platform.h"
+#include <spinmap/matrix/matrix.h>
+#include <spinmap/platform/platform.h>
 
 int main(int argc, char** argv) {
     // The program's frames come from the platform's allocator for large

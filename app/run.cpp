@@ -5,7 +5,7 @@
 
 #include "app.h"
 #include "cli/cli.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 namespace spinmap {
 

@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "matrix/matrix.h"
-#include "transform/interp_lanes.h"
-#include "transform/transform.h"
+#include <spinmap/matrix/matrix.h>
+#include <spinmap/transform/interp_lanes.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "datafile/datafile.h"
-#include "platform/platform.h"
-#include "run/run.h"
-#include "transform/transform.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/platform/platform.h>
+#include <spinmap/run/run.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

@@ -46,7 +46,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap::cli {
 

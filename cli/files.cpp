@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "cli/cli.h"
-#include "errors/errors.h"
-#include "platform/platform.h"
+#include <spinmap/errors/errors.h>
+#include <spinmap/platform/platform.h>
 
 namespace spinmap::cli {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "errors/errors.h"
-#include "platform/platform.h"
+#include <spinmap/errors/errors.h>
+#include <spinmap/platform/platform.h>
 
 namespace spinmap::cli {
 

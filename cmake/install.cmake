@@ -17,10 +17,10 @@ add_library(spinmap_library STATIC ${spinmap_library_sources})
 set_target_properties(spinmap_library PROPERTIES OUTPUT_NAME spinmap EXPORT_NAME spinmap)
 target_compile_features(spinmap_library PUBLIC cxx_std_20)
 target_include_directories(spinmap_library PUBLIC
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/spinmap>)
+  $<BUILD_INTERFACE:${SPINMAP_INCLUDE_DIR}>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
-# The headers a user includes, by folder as the sources do ("matrix/matrix.h"),
+# The headers a user includes, as the sources do (<spinmap/matrix/matrix.h>),
 # with every header they include in turn. The folders' other headers are
 # internal to them.
 set(SPINMAP_PUBLIC_HEADERS

@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 
 namespace spinmap {
 

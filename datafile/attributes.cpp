@@ -2,8 +2,8 @@
 // and against the data windows.
 #include <algorithm>
 
-#include "datafile/datafile.h"
-#include "errors/errors.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/errors/errors.h>
 
 namespace spinmap {
 

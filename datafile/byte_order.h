@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matrix/vector_paths.h"
+#include <spinmap/matrix/vector_paths.h>
 
 #if defined(SPINMAP_SSE2)
 #include <emmintrin.h>

@@ -1,6 +1,6 @@
 // Reading and writing whole data files: the header, the intensity block and
 // the height block; byte-order reversal and file copying.
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,10 +9,10 @@
 #include <limits>
 #include <optional>
 
-#include "datafile/byte_order.h"
-#include "datafile/header_layout.h"
-#include "errors/errors.h"
-#include "platform/platform.h"
+#include <spinmap/datafile/byte_order.h>
+#include <spinmap/datafile/header_layout.h>
+#include <spinmap/errors/errors.h>
+#include <spinmap/platform/platform.h>
 
 namespace spinmap {
 

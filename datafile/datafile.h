@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "datafile/byte_order.h"
-#include "datafile/header_layout.h"
+#include <spinmap/datafile/byte_order.h>
+#include <spinmap/datafile/header_layout.h>
 
 namespace spinmap {
 

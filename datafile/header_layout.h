@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 
 namespace spinmap {
 

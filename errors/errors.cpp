@@ -1,4 +1,4 @@
-#include "errors.h"
+#include <spinmap/errors/errors.h>
 
 #include <cstdarg>
 #include <cstdio>

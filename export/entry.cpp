@@ -9,7 +9,7 @@
 
 #include "cli/cli.h"
 #include "export/export.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 namespace spinmap {
 

@@ -54,7 +54,7 @@
 #include <string_view>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 
 namespace spinmap {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "export/export.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 // The stream procedures libtiff calls; the handle is the output's stream.
 extern "C" {

@@ -6,8 +6,8 @@
 
 #include "cli/cli.h"
 #include "info/info.h"
-#include "platform/platform.h"
-#include "transform/transform.h"
+#include <spinmap/platform/platform.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

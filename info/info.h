@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 

@@ -2,7 +2,7 @@
 #include <array>
 #include <cinttypes>
 
-#include "matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -3,7 +3,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -30,7 +30,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "errors/errors.h"
+#include <spinmap/errors/errors.h>
 
 namespace spinmap {
 

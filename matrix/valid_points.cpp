@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "matrix.h"
+#include <spinmap/matrix/matrix.h>
 #include "vector_paths.h"
 
 #if defined(SPINMAP_SSE2)

@@ -1,7 +1,7 @@
 // Window relations, intersection, centres and alignment.
 #include <algorithm>
 
-#include "matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

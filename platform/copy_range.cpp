@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform.h"
+#include <spinmap/platform/platform.h>
 
 #if defined(__linux__)
 #include <fcntl.h>

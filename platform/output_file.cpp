@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform.h"
+#include <spinmap/platform/platform.h>
 #include "interruption.h"
 #include "native_name.h"
 

@@ -1,5 +1,5 @@
 // POSIX and Windows implementations of the platform calls.
-#include "platform.h"
+#include <spinmap/platform/platform.h>
 #include "native_name.h"
 
 #include <sys/stat.h>

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "errors/errors.h"
+#include <spinmap/errors/errors.h>
 
 namespace spinmap {
 

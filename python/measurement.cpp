@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 namespace spinmap::python {
 

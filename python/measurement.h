@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "datafile/datafile.h"
-#include "run/run.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/run/run.h>
 
 namespace spinmap::python {
 

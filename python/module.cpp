@@ -4,9 +4,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "info/info.h"
-#include "platform/platform.h"
 #include "python/measurement.h"
+#include <spinmap/platform/platform.h>
 
 namespace py = pybind11;
 

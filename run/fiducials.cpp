@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 

@@ -1,6 +1,6 @@
 // The loader every program reads measurements through: open, read, check,
 // each step with its own failure.
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 

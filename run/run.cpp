@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <string_view>
 
-#include "datafile/datafile.h"
-#include "platform/platform.h"
-#include "transform/transform.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/platform/platform.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

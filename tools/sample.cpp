@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "datafile/datafile.h"
-#include "platform/platform.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/platform/platform.h>
 
 using namespace spinmap;
 

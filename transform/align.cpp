@@ -9,7 +9,7 @@
 #include <iterator>
 #include <numbers>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "matrix/vector_paths.h"
+#include <spinmap/matrix/vector_paths.h>
 
 #if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 #endif
 
-#include "transform/kernel_support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/kernel_support.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

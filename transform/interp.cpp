@@ -5,10 +5,10 @@
 #include <cmath>
 #include <iterator>
 
-#include "matrix/vector_paths.h"
-#include "transform/interp_lanes.h"
-#include "transform/kernel_support.h"
-#include "transform/transform.h"
+#include <spinmap/matrix/vector_paths.h>
+#include <spinmap/transform/interp_lanes.h>
+#include <spinmap/transform/kernel_support.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

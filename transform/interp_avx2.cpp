@@ -2,15 +2,15 @@
 // compiled for AVX2 through function target attributes (the rest of the
 // program keeps the baseline), run only where the processor offers AVX2.
 // Nothing here enables fused multiply-adds, and the build never contracts.
-#include "matrix/vector_paths.h"
+#include <spinmap/matrix/vector_paths.h>
 
 #if defined(SPINMAP_WIDE_LANES)
 #include <immintrin.h>
 
-#include "transform/interp_lanes.h"
+#include <spinmap/transform/interp_lanes.h>
 
 #define SPINMAP_LANES_TARGET __attribute__((target("avx2")))
-#include "transform/plane_lanes.h"
+#include <spinmap/transform/plane_lanes.h>
 
 namespace spinmap {
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -1,7 +1,7 @@
 // The plain row kernel of interpolating resampling: one point at a time,
 // with no vector instruction. It is the reference the vector kernels agree
 // with bit for bit, and it takes the points they leave over.
-#include "transform/interp_lanes.h"
+#include <spinmap/transform/interp_lanes.h>
 
 namespace spinmap {
 

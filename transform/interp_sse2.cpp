@@ -1,14 +1,14 @@
 // The SSE2 row kernel of interpolating resampling: two double lanes. SSE2 is
 // part of every x86-64 processor, so it needs no check before it runs.
-#include "matrix/vector_paths.h"
+#include <spinmap/matrix/vector_paths.h>
 
 #if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
 
-#include "transform/interp_lanes.h"
+#include <spinmap/transform/interp_lanes.h>
 
 #define SPINMAP_LANES_TARGET __attribute__((target("sse2")))
-#include "transform/plane_lanes.h"
+#include <spinmap/transform/plane_lanes.h>
 
 namespace spinmap {
 

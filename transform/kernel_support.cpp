@@ -1,5 +1,5 @@
 // Argument checks and row tables shared by the rotation kernels.
-#include "transform/kernel_support.h"
+#include <spinmap/transform/kernel_support.h>
 
 #include <cmath>
 #include <cstddef>

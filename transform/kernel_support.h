@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -23,8 +23,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "transform/kernel_support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/kernel_support.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

@@ -2,8 +2,8 @@
 // tool and for matrix_rotate alike.
 #include <cmath>
 
-#include "transform/kernel_support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/kernel_support.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "transform/interp_lanes.h"
+#include <spinmap/transform/interp_lanes.h>
 
 namespace spinmap::lanes {
 

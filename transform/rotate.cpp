@@ -5,8 +5,8 @@
 #include <cmath>
 #include <optional>
 
-#include "transform/kernel_support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/kernel_support.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 

@@ -30,8 +30,8 @@
 #include <span>
 #include <string>
 
-#include "datafile/datafile.h"
-#include "matrix/matrix.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/matrix/matrix.h>
 
 namespace spinmap {
 

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <iterator>
 
-#include "transform/transform.h"
-#include "transform/trig_support.h"
+#include <spinmap/transform/transform.h>
+#include <spinmap/transform/trig_support.h>
 
 namespace spinmap {
 

@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "view/font.h"
 #include "view/view.h"
 

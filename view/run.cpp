@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "view/view.h"
 
 namespace spinmap {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "view/view.h"
 
 namespace spinmap {

@@ -58,7 +58,7 @@
 #include <string_view>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 #include "view/colour_map.h"
 
 namespace spinmap {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 #include "sweep_support.h"
 #include "support.h"
 

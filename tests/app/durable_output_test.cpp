@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "support.h"
 
 namespace spinmap {

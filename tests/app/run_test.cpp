@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 #include "support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

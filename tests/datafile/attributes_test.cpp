@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "datafile/datafile.h"
+#include <spinmap/datafile/datafile.h>
 #include "support.h"
 
 namespace spinmap {

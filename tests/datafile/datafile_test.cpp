@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support.h"
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 
 namespace spinmap {
 namespace {

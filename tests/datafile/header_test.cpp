@@ -5,7 +5,7 @@
 #include <random>
 #include <span>
 
-#include "datafile/header_layout.h"
+#include <spinmap/datafile/header_layout.h>
 #include "support.h"
 
 namespace spinmap {

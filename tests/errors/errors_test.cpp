@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "errors/errors.h"
+#include <spinmap/errors/errors.h>
 #include "support.h"
 
 namespace spinmap {

@@ -11,10 +11,10 @@
 #include <cstring>
 #include <string>
 
-#include "run/run.h"
-#include "datafile/datafile.h"
-#include "matrix/matrix.h"
-#include "transform/transform.h"
+#include <spinmap/run/run.h>
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/matrix/matrix.h>
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

@@ -38,7 +38,8 @@ done
 
 "$sample" -Camera 320x240 "$work/sample.dat"
 expected='Camera 320 x 240
-Valid points 45243, after a half turn 45243'
+Valid points 45243, after a half turn 45243
+Run: 45243 valid points in, 45243 out, 0 outside; report given'
 
 cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_EXE_LINKER_FLAGS="$link_flags" >"$work/configure.log" || { cat "$work/configure.log" >&2; exit 1; }
@@ -50,6 +51,9 @@ output=$("$work/consumer/consumer" "$work/sample.dat") || fail "the CMake-built 
 
 libdir=$(cd "$prefix" && dirname "$(find . -name spinmap.pc)")
 flags=$(PKG_CONFIG_LIBDIR="$prefix/$libdir" pkg-config --cflags --libs spinmap)
+# The headers' folder is the prefix's include folder itself: users write
+# <spinmap/datafile/datafile.h>.
+[[ " $flags " == *"/include "* ]] || fail "pkg-config gives the include flags: $flags"
 # shellcheck disable=SC2086 # the flags are words
 "$cxx" -std=c++20 "$here/consumer/consumer.cpp" $flags $link_flags -o "$work/consumer-pc"
 output=$("$work/consumer-pc" "$work/sample.dat") || fail "the pkg-config-built consumer exited with $?"

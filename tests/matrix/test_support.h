@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 #include "support.h"
 
 namespace spinmap::test {

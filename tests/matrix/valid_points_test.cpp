@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 #include "test_support.h"
 
 namespace spinmap {

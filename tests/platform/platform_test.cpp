@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "support.h"
 
 namespace spinmap {

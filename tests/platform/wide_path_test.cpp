@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "support.h"
 
 namespace spinmap {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include <spinmap/platform/platform.h>
 #include "support.h"
 
 namespace spinmap {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/run.h"
+#include <spinmap/run/run.h>
 
 namespace spinmap {
 namespace {

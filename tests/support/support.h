@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "datafile/datafile.h"
-#include "errors/errors.h"
-#include "matrix/matrix.h"
-#include "platform/platform.h"
+#include <spinmap/datafile/datafile.h>
+#include <spinmap/errors/errors.h>
+#include <spinmap/matrix/matrix.h>
+#include <spinmap/platform/platform.h>
 
 namespace spinmap::test {
 

@@ -7,7 +7,7 @@
 #include <numbers>
 #include <vector>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

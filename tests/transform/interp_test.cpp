@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "transform/interp_lanes.h"
-#include "transform/transform.h"
+#include <spinmap/transform/interp_lanes.h>
+#include <spinmap/transform/transform.h>
 #include "transform_test_support.h"
 
 namespace spinmap::test {

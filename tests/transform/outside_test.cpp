@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 #include "transform_test_support.h"
 
 namespace spinmap::test {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 
 namespace spinmap {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 #include "transform_test_support.h"
 
 namespace spinmap::test {

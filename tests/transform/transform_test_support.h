@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "matrix/matrix.h"
+#include <spinmap/matrix/matrix.h>
 #include "support.h"
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 
 namespace spinmap::test {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <random>
 
-#include "transform/transform.h"
-#include "transform/trig_support.h"
+#include <spinmap/transform/transform.h>
+#include <spinmap/transform/trig_support.h>
 #include "trig_cases.h"
 
 namespace spinmap::test {

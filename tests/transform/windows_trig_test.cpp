@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "transform/transform.h"
+#include <spinmap/transform/transform.h>
 #include "trig_cases.h"
 
 namespace spinmap::test {
