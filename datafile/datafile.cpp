@@ -334,7 +334,8 @@ int write_stream_steps(std::FILE* stream, const InfoBlock* info, const HeaderRec
     block_counts counts{};
     int code = count_block_elements(intensity, height, &counts, carried != nullptr);
     if (code != 0) return code;
-    if (!u_seek(stream, 0, SEEK_END)) return ERR_CANT_WRITE_FILE;
+    // A stream without a position (a pipe) is written where it stands.
+    if (u_tell(stream) >= 0 && !u_seek(stream, 0, SEEK_END)) return ERR_CANT_WRITE_FILE;
     header_image image{};
     const int length = build_header(info, header, intensity, height, counts, &image);
     code = write_header(image, length, stream);

@@ -184,7 +184,8 @@ int read_data_stream(std::FILE* stream, InfoBlock* info, HeaderRecord* header, i
 // smaller than its window or has a negative extent (ERR_INVALID_PARAM), is
 // refused before the file is created. The caller's records and arrays are
 // never modified. A failure to flush the file on closing is
-// ERR_CANT_WRITE_FILE.
+// ERR_CANT_WRITE_FILE. The stream form appends to what the stream holds; a
+// stream without a position (a pipe) is written where it stands.
 int write_data_file(std::string_view path, const InfoBlock* info, const HeaderRecord* header,
                     const intensity_matrix* intensity, const height_matrix* height);
 int write_data_stream(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,

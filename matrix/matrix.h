@@ -258,10 +258,8 @@ int matrix_trim(height_matrix* m);
 // these same figures.
 struct height_statistics {
     int64_t count = 0;
-    int32_t minimum = 0;
-    int32_t maximum = 0;
-    double mean = 0;
-    double rms = 0;
+    int32_t minimum = 0, maximum = 0;
+    double mean = 0, rms = 0;
 };
 
 // ERR_ALL_BAD_DATA when no height is valid; ERR_INVALID_PARAM for a matrix

@@ -1,5 +1,6 @@
-// Removal of output temporaries when the program is interrupted. Internal to
-// platform/.
+// Removal of output temporaries when the program is interrupted, the hold of
+// the interruptions across a commit, and the file size signal while an
+// output is written. Internal to platform/.
 //
 // A registered temporary is removed by the interruption's handler before the
 // program ends: SIGINT, SIGTERM and SIGHUP on POSIX (each only where its
@@ -36,6 +37,37 @@ private:
     sigset_t previous_{};
 #endif
 };
+
+// Holds off the interruptions across a commit, the point of no return, for
+// its lifetime. One that arrives meanwhile and would have ended the program
+// (its action the default one, or the removal of temporaries) is dropped when
+// the hold ends, so that the program finishes the commit and reports it; one
+// that the program handles itself, or had blocked itself, is left pending.
+// On Windows the console handler waits for the commit to end and then lets
+// the program go on after Ctrl-C or Ctrl-Break (closing the console still
+// ends it, once the commit is done); an interruption already under way when
+// the commit would begin ends the program there, before anything is renamed.
+class commit_held {
+public:
+    commit_held();
+    ~commit_held();
+    commit_held(const commit_held&) = delete;
+    commit_held& operator=(const commit_held&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t previous_{};
+#endif
+};
+
+// While an output is open: a write past the file size limit is to fail
+// (EFBIG) instead of ending the program by SIGXFSZ. True when the signal's
+// action was the default one and is now ignored; a program's own action is
+// left alone (false). Nothing to do on Windows.
+bool ignore_file_size_signal();
+// Gives SIGXFSZ its default action back (after ignore_file_size_signal
+// returned true).
+void restore_file_size_signal();
 
 // Registers a temporary's name (zero-terminated) for removal on an
 // interruption, installing the handlers on first use. The registration, or

@@ -1,5 +1,6 @@
 // Safe output files: write a temporary beside the target, then rename it over.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,20 +15,25 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+#endif
+#if defined(__linux__)
+#include <sys/random.h>
 #endif
 
 namespace spinmap {
 
-commit_step_hook u_commit_step_hook = nullptr;
+output_step_hook u_output_step_hook = nullptr;
 
 namespace {
 
 void reset(output_file* out) { *out = output_file{}; }
 
 // False when a test has the step fail.
-bool step_allowed(commit_step step) { return u_commit_step_hook == nullptr || u_commit_step_hook(step); }
+bool step_allowed(output_step step) { return u_output_step_hook == nullptr || u_output_step_hook(step); }
 
 // The temporary is gone or renamed: an interruption has nothing to remove.
 void forget_interruption_place(output_file* out) {
@@ -39,6 +45,10 @@ void forget_interruption_place(output_file* out) {
 
 // Links are followed at most this many times, as the system itself does.
 constexpr int MAX_LINK_HOPS = 40;
+
+// The end of a temporary's name; the X's become letters that make it unique.
+constexpr std::string_view TEMPORARY_SUFFIX = ".spinmap-XXXXXX";
+constexpr std::size_t UNIQUE_LETTERS = 6;
 
 std::string directory_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -68,43 +78,84 @@ unsigned creation_mode() {
     return 0666u & ~static_cast<unsigned>(mask);
 }
 
-bool open_posix(std::string_view path, output_file* out) {
-    const std::optional<std::string> name = native_name(path);
-    if (!name || name->empty() || name->back() == '/') return false;
-    const std::optional<std::string> target = final_name(*name);
-    if (!target || target->back() == '/') return false;
-
-    struct stat status {};
-    if (stat(target->c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) return false;
-        if (!S_ISREG(status.st_mode)) {
-            // A device or a pipe cannot be renamed over: write it in place.
-            out->stream = std::fopen(target->c_str(), "wb");
-            if (out->stream == nullptr) return false;
-            out->target = *target;
-            return true;
-        }
-        out->mode = static_cast<unsigned>(status.st_mode) & 07777u;
-        out->replaces = true;
-    } else if (errno != ENOENT) {
-        return false;  // below a regular file, no permission, a loop
-    } else {
-        out->mode = creation_mode();
+// The pattern of a temporary's name beside the target,
+// FOLDER/.NAME.spinmap-XXXXXX, with NAME cut short (never inside a UTF-8
+// sequence) where the whole would be longer than the folder's longest name.
+std::string temporary_pattern(const std::string& target) {
+    const std::string folder = directory_of(target);
+    const std::size_t slash = target.rfind('/');
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    errno = 0;
+    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    // -1 without an error: the folder sets no limit.
+    const std::size_t longest = limit > 0 ? static_cast<std::size_t>(limit) : errno == 0 ? SIZE_MAX : NAME_MAX;
+    const std::size_t room = longest > 1 + TEMPORARY_SUFFIX.size() ? longest - 1 - TEMPORARY_SUFFIX.size() : 0;
+    if (base.size() > room) {
+        std::size_t keep = room;
+        while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+        base.resize(keep);
     }
+    return folder + "/." + base + std::string(TEMPORARY_SUFFIX);
+}
 
-    const std::size_t slash = target->rfind('/');
-    const std::string base = slash == std::string::npos ? *target : target->substr(slash + 1);
-    const std::string folder = directory_of(*target);
-    std::string temporary = folder + "/." + base + ".spinmap-XXXXXX";
+// Whether the user may write the existing file, judged by the effective user
+// and groups as opening it would be (root may, on a writable file system).
+// A system that cannot tell leaves it to the write.
+bool may_write(const std::string& path) {
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0) return true;
+    return errno != EACCES && errno != EPERM && errno != EROFS && errno != ETXTBSY;
+}
+
+// A device, a FIFO or a pipe: opened for writing as it is, never created or
+// truncated. Whatever turns out to be a regular file or a folder after all
+// is refused.
+bool open_in_place(const std::string& name, output_file* out) {
+    const int fd = open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) {
+        close(fd);
+        return false;
+    }
+    out->stream = fdopen(fd, "wb");
+    if (out->stream == nullptr) {
+        close(fd);
+        return false;
+    }
+    out->target = name;
+    out->in_place = true;
+    return true;
+}
+
+// An anonymous temporary in the target's folder, open for reading too (a
+// copy may be made of it at the commit). False where the file system cannot
+// make one.
+bool open_anonymous(const std::string& target, output_file* out) {
+#if defined(__linux__) && defined(O_TMPFILE)
+    if (!step_allowed(output_step::make_anonymous)) return false;
+    const int fd = open(directory_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    out->stream = fdopen(fd, "w+b");
+    if (out->stream == nullptr) close(fd);
+    return out->stream != nullptr;
+#else
+    (void)target;
+    (void)out;
+    return false;
+#endif
+}
+
+// A named temporary made from the pattern, registered for removal on an
+// interruption from the moment it exists.
+bool open_named(const std::string& pattern, output_file* out) {
+    std::string temporary = pattern;
     int fd = -1;
     {
-        // An interruption finds the temporary registered as soon as it exists.
         const interruptions_held held;
-        fd = mkstemp(temporary.data());
+        fd = mkostemp(temporary.data(), O_CLOEXEC);
         if (fd < 0) return false;
         out->interruption_place = register_temporary(temporary.c_str());
     }
-    out->target = *target;
     out->temporary = temporary;
     if (out->interruption_place >= 0) out->stream = fdopen(fd, "wb");
     if (out->stream == nullptr) {
@@ -116,35 +167,144 @@ bool open_posix(std::string_view path, output_file* out) {
     return true;
 }
 
+bool open_posix(std::string_view path, output_file* out) {
+    const std::optional<std::string> name = native_name(path);
+    if (!name || name->empty() || name->back() == '/') return false;
+    switch (u_path_kind(*name)) {
+        case path_kind::folder:
+            return false;
+        case path_kind::other:
+            return open_in_place(*name, out);
+        case path_kind::missing:
+        case path_kind::regular_file:
+            break;
+    }
+    const std::optional<std::string> target = final_name(*name);
+    if (!target || target->back() == '/') return false;
+
+    struct stat status {};
+    if (stat(target->c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode)) return false;
+        if (!may_write(*target)) return false;
+        out->mode = static_cast<unsigned>(status.st_mode) & 07777u;
+        out->replaces = true;
+    } else if (errno != ENOENT) {
+        return false;  // below a regular file, no permission, a loop
+    } else {
+        out->mode = creation_mode();
+    }
+    out->target = *target;
+    return open_anonymous(*target, out) || open_named(temporary_pattern(*target), out);
+}
+
+// The result's owner and permission bits, then (for a durable output) its
+// contents on stable storage. fsync rather than fdatasync: the owner and
+// mode just set must last too.
+bool finish_contents(int fd, const output_file& out) {
+    struct stat status {};
+    if (out.replaces && stat(out.target.c_str(), &status) == 0 && fchown(fd, status.st_uid, status.st_gid) != 0) {
+        // Only the owner may give a file away; the result then stays ours.
+    }
+    if (fchmod(fd, static_cast<mode_t>(out.mode)) != 0) return false;
+    return !out.durable || (step_allowed(output_step::flush_contents) && fsync(fd) == 0);
+}
+
+#if defined(__linux__)
+// Replaces the X's at the end of the pattern with letters that no other run
+// is likely to draw.
+std::string unique_name(const std::string& pattern) {
+    static constexpr char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned draws = 0;
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        bits = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32 ^ ++draws;
+    }
+    std::string name = pattern;
+    for (std::size_t i = name.size() - UNIQUE_LETTERS; i < name.size(); ++i) {
+        name[i] = LETTERS[bits % (sizeof LETTERS - 1)];
+        bits /= sizeof LETTERS - 1;
+    }
+    return name;
+}
+
+// Links the open anonymous file under the name: through its descriptor
+// where the system allows that, else through /proc.
+bool link_open_file(int fd, const std::string& name) {
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno == EEXIST) return false;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Where the anonymous file cannot be linked, a named temporary takes a copy
+// of it.
+bool copy_to_named(const std::string& pattern, output_file* out) {
+    std::string name = pattern;
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    out->temporary = name;  // removed by the commit on failure
+    const owned_file copy(fdopen(fd, "wb"));
+    if (copy == nullptr) {
+        close(fd);
+        return false;
+    }
+    struct stat status {};
+    return fstat(fileno(out->stream), &status) == 0 &&
+           u_copy_range(out->stream, 0, static_cast<int64_t>(status.st_size), copy.get()) == 0 &&
+           std::fflush(copy.get()) == 0 && finish_contents(fd, *out);
+}
+#endif
+
+// Gives the anonymous temporary a name beside the target, so that it can be
+// renamed over it.
+bool name_anonymous(output_file* out) {
+#if defined(__linux__)
+    const std::string pattern = temporary_pattern(out->target);
+    constexpr int ATTEMPTS = 100;
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        const std::string name = unique_name(pattern);
+        if (link_open_file(fileno(out->stream), name)) {
+            out->temporary = name;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    return copy_to_named(pattern, out);
+#else
+    (void)out;
+    return false;
+#endif
+}
+
 // Flushes the folder so that a rename in it survives a crash. A file system
 // that cannot flush folders still holds the complete result.
 void flush_folder(const std::string& file) {
-    if (!step_allowed(commit_step::flush_folder)) return;
+    if (!step_allowed(output_step::flush_folder)) return;
     const int fd = open(directory_of(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     fsync(fd);
     close(fd);
 }
 
-bool commit_posix(output_file* out) {
-    const int fd = fileno(out->stream);
-    bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
-    if (ok && !out->temporary.empty()) {
-        struct stat status {};
-        if (out->replaces && stat(out->target.c_str(), &status) == 0 && fchown(fd, status.st_uid, status.st_gid) != 0) {
-            // Only the owner may give a file away; the result then stays ours.
-        }
-        ok = fchmod(fd, static_cast<mode_t>(out->mode)) == 0;
-    }
-    // fsync rather than fdatasync: the owner and mode just set must last too.
-    if (ok && out->durable && !out->temporary.empty()) {
-        ok = step_allowed(commit_step::flush_contents) && fsync(fd) == 0;
-    }
-    ok = (std::fclose(out->stream) == 0) && ok;
+bool close_stream(output_file* out) {
+    const bool ok = std::fclose(out->stream) == 0;
     out->stream = nullptr;
-    if (out->temporary.empty()) return ok;
-    if (ok) ok = step_allowed(commit_step::rename) && std::rename(out->temporary.c_str(), out->target.c_str()) == 0;
-    if (!ok) unlink(out->temporary.c_str());
+    return ok;
+}
+
+bool commit_posix(output_file* out) {
+    bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
+    if (out->in_place) return close_stream(out) && ok;
+    ok = ok && finish_contents(fileno(out->stream), *out);
+    // The point of no return: from here on the run finishes the commit.
+    const commit_held held;
+    ok = ok && step_allowed(output_step::rename);
+    if (ok && out->temporary.empty()) ok = name_anonymous(out);
+    ok = close_stream(out) && ok;
+    if (ok) ok = std::rename(out->temporary.c_str(), out->target.c_str()) == 0;
+    if (!ok && !out->temporary.empty()) unlink(out->temporary.c_str());
     forget_interruption_place(out);
     if (ok && out->durable) flush_folder(out->target);
     return ok;
@@ -172,12 +332,34 @@ std::string utf8_of(const std::wstring& w) { return u_utf8_of_wide(w); }
 
 std::wstring wide_of(const std::string& s) { return u_wide_of_utf8(s).value_or(std::wstring()); }
 
+// The longest name of a file in a folder, in UTF-16 units, on every file
+// system Windows writes.
+constexpr std::size_t LONGEST_NAME_UNITS = 255;
+
+// The temporary's name for an attempt: NAME.spinmap-PROCESS-ATTEMPT beside
+// the target, NAME cut short (never between the halves of a surrogate pair)
+// where the whole would be longer than a name may be.
+std::wstring temporary_name(const std::wstring& target, unsigned attempt) {
+    const std::wstring suffix =
+        L".spinmap-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    const std::size_t separator = target.find_last_of(L"\\/:");
+    const std::size_t start = separator == std::wstring::npos ? 0 : separator + 1;
+    std::size_t keep = target.size() - start;
+    if (keep + suffix.size() > LONGEST_NAME_UNITS) {
+        keep = LONGEST_NAME_UNITS - suffix.size();
+        if (keep > 0 && target[start + keep] >= 0xDC00 && target[start + keep] <= 0xDFFF) --keep;
+    }
+    return target.substr(0, start + keep) + suffix;
+}
+
 bool open_windows(std::string_view path, output_file* out) {
     const std::optional<std::wstring> name = wide_name(path);
     if (!name) return false;
     const DWORD attributes = GetFileAttributesW(name->c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+        // A read-only file could not be opened for writing: it is not replaced either.
+        if (attributes & FILE_ATTRIBUTE_READONLY) return false;
         out->replaces = true;
     } else {
         const DWORD error = GetLastError();
@@ -187,11 +369,11 @@ bool open_windows(std::string_view path, output_file* out) {
     if (*name == L"NUL" || name->rfind(L"\\\\.\\", 0) == 0) {
         out->stream = _wfopen(name->c_str(), L"wb");
         out->target = utf8_of(*name);
+        out->in_place = true;
         return out->stream != nullptr;
     }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring temporary =
-            *name + L".spinmap-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+        const std::wstring temporary = temporary_name(*name, attempt);
         // Registered before it exists, since an interruption arrives on a
         // thread of its own; the name holds this process's number, so no
         // other file goes by it.
@@ -229,17 +411,19 @@ bool open_windows(std::string_view path, output_file* out) {
 
 bool commit_windows(output_file* out) {
     bool ok = std::fflush(out->stream) == 0 && std::ferror(out->stream) == 0;
-    if (ok && out->durable && !out->temporary.empty()) {
+    if (ok && out->durable && !out->in_place) {
         const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out->stream)));
-        ok = step_allowed(commit_step::flush_contents) && FlushFileBuffers(handle) != 0;
+        ok = step_allowed(output_step::flush_contents) && FlushFileBuffers(handle) != 0;
     }
     ok = (std::fclose(out->stream) == 0) && ok;
     out->stream = nullptr;
-    if (out->temporary.empty()) return ok;
+    if (out->in_place) return ok;
     const std::wstring temporary = wide_of(out->temporary);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (out->durable ? MOVEFILE_WRITE_THROUGH : 0);
+    // The point of no return: from here on the run finishes the commit.
+    const commit_held held;
     if (ok) {
-        ok = step_allowed(commit_step::rename) &&
+        ok = step_allowed(output_step::rename) &&
              MoveFileExW(temporary.c_str(), wide_of(out->target).c_str(), flags) != 0;
     }
     if (!ok) _wremove(temporary.c_str());
@@ -266,27 +450,35 @@ bool u_output_open(std::string_view path, output_file* out, bool durable) {
 #else
     const bool ok = open_posix(path, out);
 #endif
-    if (!ok) reset(out);
-    return ok;
+    if (!ok) {
+        reset(out);
+        return false;
+    }
+    out->file_size_signal_ignored = ignore_file_size_signal();
+    return true;
 }
 
 bool u_output_commit(output_file* out) {
     if (out->stream == nullptr) return false;
+    const bool restore = out->file_size_signal_ignored;
 #ifdef _WIN32
     const bool ok = commit_windows(out);
 #else
     const bool ok = commit_posix(out);
 #endif
+    if (restore) restore_file_size_signal();
     reset(out);
     return ok;
 }
 
 void u_output_discard(output_file* out) {
+    const bool restore = out->file_size_signal_ignored;
 #ifdef _WIN32
     discard_windows(out);
 #else
     discard_posix(out);
 #endif
+    if (restore) restore_file_size_signal();
     reset(out);
 }
 

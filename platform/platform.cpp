@@ -243,6 +243,73 @@ path_kind u_path_kind(std::string_view path) {
 
 bool u_is_regular_file(std::string_view path) { return u_path_kind(path) == path_kind::regular_file; }
 
+#ifdef _WIN32
+namespace {
+
+// 100-nanosecond units from 1601 to 1970.
+constexpr int64_t WINDOWS_EPOCH_UNITS = 116444736000000000;
+
+int64_t nanoseconds_since_1970(LARGE_INTEGER time) { return (time.QuadPart - WINDOWS_EPOCH_UNITS) * 100; }
+
+std::optional<file_state> state_of_handle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION identity {};
+    FILE_BASIC_INFO times {};
+    if (!file_identity(handle, &identity) ||
+        GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) == 0) {
+        return std::nullopt;
+    }
+    file_state state;
+    state.volume = identity.dwVolumeSerialNumber;
+    state.index = uint64_t{identity.nFileIndexHigh} << 32 | identity.nFileIndexLow;
+    state.size = static_cast<int64_t>(uint64_t{identity.nFileSizeHigh} << 32 | identity.nFileSizeLow);
+    state.modified_ns = nanoseconds_since_1970(times.LastWriteTime);
+    state.changed_ns = nanoseconds_since_1970(times.ChangeTime);
+    return state;
+}
+
+}  // namespace
+
+std::optional<file_state> u_file_state(std::FILE* stream) {
+    return state_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))));
+}
+
+std::optional<file_state> u_file_state(std::string_view path) {
+    const HANDLE handle = query_handle(path);
+    std::optional<file_state> state = state_of_handle(handle);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    return state;
+}
+#else
+namespace {
+
+int64_t nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+file_state state_of_status(const struct stat& status) {
+    file_state state;
+    state.volume = static_cast<uint64_t>(status.st_dev);
+    state.index = static_cast<uint64_t>(status.st_ino);
+    state.size = static_cast<int64_t>(status.st_size);
+    state.modified_ns = nanoseconds(status.st_mtim);
+    state.changed_ns = nanoseconds(status.st_ctim);
+    return state;
+}
+
+}  // namespace
+
+std::optional<file_state> u_file_state(std::FILE* stream) {
+    struct stat status {};
+    if (fstat(fileno(stream), &status) != 0) return std::nullopt;
+    return state_of_status(status);
+}
+
+std::optional<file_state> u_file_state(std::string_view path) {
+    const std::optional<std::string> name = native_name(path);
+    struct stat status {};
+    if (!name || stat(name->c_str(), &status) != 0) return std::nullopt;
+    return state_of_status(status);
+}
+#endif
+
 bool u_is_same_file(std::FILE* stream, std::string_view path) {
 #ifdef _WIN32
     BY_HANDLE_FILE_INFORMATION open_identity {};

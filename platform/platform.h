@@ -78,14 +78,35 @@ path_kind u_path_kind(std::string_view path);
 // missing, any other kind of entry, and a malformed wide path.
 bool u_is_regular_file(std::string_view path);
 
-// An output file written through a temporary beside its target: the target
-// is replaced (or created) only when the whole output was written and
-// committed, so a failed write leaves every existing file as it was. A target
-// that cannot be renamed over (a device, a pipe) is written in place.
+// An output file written whole or not at all. A regular file (or a name
+// where none exists yet) is written to a temporary in its folder, which takes
+// the target's name only when the whole output was written and committed, so
+// a failed write leaves every existing file as it was. The temporary's name
+// is .NAME.spinmap-XXXXXX (POSIX) or NAME.spinmap-PROCESS-N (Windows), the
+// NAME part shortened where the whole would exceed the folder's longest
+// name. On Linux the temporary is anonymous (O_TMPFILE) and is linked under
+// that name only at the commit (where the system refuses the link, a named
+// copy is made then), so that nothing of a run that dies before the commit
+// is left in the folder; where the file system cannot make an anonymous file
+// (and on Windows) the temporary has its name from the start. Anything else
+// that is not a folder (a device, a FIFO, a pipe reached through
+// /dev/stdout) is opened and written in place.
 //
-// While the temporary exists, an interruption (SIGINT, SIGTERM or SIGHUP on
-// POSIX, each unless ignored; Ctrl-C, Ctrl-Break or closing the console on
-// Windows) removes it, and the program then ends as the interruption ends it.
+// An existing regular target that the user could not open for writing (by
+// the effective permissions on POSIX, so root may; the read-only attribute on
+// Windows) is refused as if it could not be opened.
+//
+// While the output is open, a write past the file size limit fails as any
+// failed write does instead of ending the program (SIGXFSZ, unless the
+// program set its own action). While a named temporary exists, an
+// interruption (SIGINT, SIGTERM or SIGHUP on POSIX, each unless ignored;
+// Ctrl-C, Ctrl-Break or closing the console on Windows) removes it, and the
+// program then ends as the interruption ends it.
+//
+// The commit is the point of no return: from just before the rename until
+// the folder is flushed the interruptions are held, and one that would have
+// ended the program is dropped, so that a run that reached the commit
+// finishes it and goes on as a successful one.
 //
 // A durable output survives a power loss or a system crash right after the
 // commit as either the old target or the whole new one: its contents are
@@ -94,15 +115,17 @@ bool u_is_regular_file(std::string_view path);
 struct output_file {
     std::FILE* stream = nullptr;  // where the output is written
     std::string target;           // the file finally written, links followed
-    std::string temporary;        // empty when writing in place
+    std::string temporary;        // the named temporary; empty while there is none
+    bool in_place = false;        // the target itself is written
     unsigned mode = 0;            // permission bits the result receives
     bool replaces = false;        // the target existed before
     bool durable = false;         // the commit flushes, as above
     int interruption_place = -1;  // the temporary's registration for removal on an interruption
+    bool file_size_signal_ignored = false;  // SIGXFSZ is to be restored to its default
 };
 
 // Opens the output for a path (narrow or wide); false when it cannot be
-// created, out then empty.
+// created or may not be written, out then empty.
 bool u_output_open(std::string_view path, output_file* out, bool durable = false);
 
 // Flushes and closes the stream and moves the temporary over the target;
@@ -114,6 +137,18 @@ bool u_output_commit(output_file* out);
 // Closes the stream and removes the temporary; the target is not touched.
 void u_output_discard(output_file* out);
 
+// The steps of an output that a test may watch or fail: making an anonymous
+// temporary (POSIX), writing the contents, and the commit's flush, rename
+// and folder flush.
+enum class output_step { make_anonymous, write_contents, flush_contents, rename, flush_folder };
+
+// A test seam, null unless a test program sets it: called just before each
+// step; returning false makes the step fail as its system call would (a
+// temporary with a name is made instead of an anonymous one; a failed
+// write_contents is ERR_CANT_WRITE_FILE).
+using output_step_hook = bool (*)(output_step step);
+extern output_step_hook u_output_step_hook;
+
 // Writes an output whole or not at all: write(stream) fills it and returns an
 // error code; on 0 the output is committed, otherwise discarded. Returns
 // ERR_CANT_CREATE_FILE when the output cannot be opened, write's code when it
@@ -122,7 +157,8 @@ template <typename Write>
 int u_write_output(std::string_view path, bool durable, Write&& write) {
     output_file out;
     if (!u_output_open(path, &out, durable)) return ERR_CANT_CREATE_FILE;
-    const int code = write(out.stream);
+    const bool allowed = u_output_step_hook == nullptr || u_output_step_hook(output_step::write_contents);
+    const int code = allowed ? write(out.stream) : ERR_CANT_WRITE_FILE;
     if (code != 0) {
         u_output_discard(&out);
         return code;
@@ -130,13 +166,24 @@ int u_write_output(std::string_view path, bool durable, Write&& write) {
     return u_output_commit(&out) ? 0 : ERR_CANT_WRITE_FILE;
 }
 
-// The steps of a commit that a test may watch or fail.
-enum class commit_step { flush_contents, rename, flush_folder };
+// How a file stands: its identity (device and inode on POSIX, volume serial
+// number and file index on Windows), its size, and the times of its last
+// modification and status change in nanoseconds since 1970, as finely as the
+// file system keeps them. A file written, truncated or touched since, or
+// another file under the name, gives another state.
+struct file_state {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    int64_t size = 0;
+    int64_t modified_ns = 0;
+    int64_t changed_ns = 0;
+    bool operator==(const file_state&) const = default;
+};
 
-// A test seam, null unless a test program sets it: called before each step
-// of a commit; returning false makes the step fail as its system call would.
-using commit_step_hook = bool (*)(commit_step step);
-extern commit_step_hook u_commit_step_hook;
+// The state of the open file, or of the file the path names now (links
+// followed); nullopt when it cannot be queried (a missing file, say).
+std::optional<file_state> u_file_state(std::FILE* stream);
+std::optional<file_state> u_file_state(std::string_view path);
 
 // True when the path names the file that the open stream reads or writes
 // (the same file reached by any name); false when either cannot be queried.

@@ -19,6 +19,7 @@ int load_measurement(std::string_view path, const load_request& request, loaded_
     if (!u_is_regular_file(path)) return stop(failure, load_step::opening, ERR_CANT_OPEN_FILE);
     m->input.reset(u_open_file(path, false));
     if (m->input == nullptr) return stop(failure, load_step::opening, ERR_CANT_OPEN_FILE);
+    m->input_state = u_file_state(m->input.get());
     height_matrix* const height = request.heights ? &m->height : nullptr;
     intensity_matrix* const frames = request.intensity == intensity_use::load ? &m->intensity.frames : nullptr;
     const bool carry = request.intensity == intensity_use::carry;

@@ -177,16 +177,33 @@ int read_input(const rotation_run_settings& settings, loaded_measurement* m, rot
     }
 }
 
+// True unless the input path names another file now, or the file was
+// written, truncated or touched since it was opened. An input whose state
+// could not be had when it was opened is taken as it is.
+bool input_unchanged(const rotation_run_settings& settings, const loaded_measurement& m) {
+    if (!m.input_state) return true;
+    const std::optional<file_state> now = u_file_state(settings.input_path);
+    return now && *now == *m.input_state;
+}
+
 // Writes the output through a temporary that replaces the target only when
 // complete, so a failed write leaves every existing file as it was. An output
 // that is the input itself (the one-file form, or another name for it) is the
 // only copy of the measurement, so its replacement must survive a crash too.
-// The input is closed before the output is committed: Windows cannot replace
-// a file that is open.
-int write_output(const rotation_run_settings& settings, loaded_measurement* m) {
+// The intensity block is copied from the input only now: an input changed
+// since it was read would give an output that mixes two states of it (or,
+// in the one-file form, replace the newer file), so the output is then
+// discarded. The input is closed before the output is committed: Windows
+// cannot replace a file that is open.
+int write_output(const rotation_run_settings& settings, loaded_measurement* m, bool* input_changed) {
     const bool durable = u_names_same_file(settings.input_path, settings.output_path);
     return u_write_output(settings.output_path, durable, [&](std::FILE* stream) {
-        const int code = write_data_carrying_intensity(stream, &m->info, &m->header, m->intensity, &m->height);
+        int code = write_data_carrying_intensity(stream, &m->info, &m->header, m->intensity, &m->height);
+        // A copy that ran out of input comes from a change too, as a rule.
+        if ((code == 0 || code == ERR_CORRUPT_DATA_FILE) && !input_unchanged(settings, *m)) {
+            *input_changed = true;
+            code = ERR_CORRUPT_DATA_FILE;
+        }
         m->intensity.input = nullptr;
         m->input.reset();
         return code;
@@ -195,7 +212,13 @@ int write_output(const rotation_run_settings& settings, loaded_measurement* m) {
 
 int write(const rotation_run_settings& settings, loaded_measurement* m, const run_report& report,
           rotation_run_result* result) {
-    const int code = write_output(settings, m);
+    bool input_changed = false;
+    const int code = write_output(settings, m, &input_changed);
+    if (input_changed) return fail(result, code, "Input data file changed during the run; no output was written");
+    // Only the copy from the input reports a block that ends early.
+    if (code == ERR_CORRUPT_DATA_FILE) {
+        return fail(result, code, std::string("Error reading input data file: ") + error_name(code));
+    }
     if (code != 0) return fail(result, code, std::string("Error writing output data file: ") + error_name(code));
     report.text("\n");
     report.text("Wrote file \"" + settings.output_path + "\"\n");

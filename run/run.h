@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -125,6 +126,7 @@ struct loaded_measurement {
     InfoBlock info{};
     HeaderRecord header{};
     owned_file input;
+    std::optional<file_state> input_state;  // as the input stood when it was opened (when it could be had)
     carried_intensity intensity;
     owned_height height;
 };

@@ -28,16 +28,28 @@ bool ends_in_png(std::string_view path) {
 
 enum class existing { none, replaceable, unreadable, not_a_picture };
 
-// What stands at the path: nothing the program can open (it is created, or
-// its creation fails later with its own message), an empty file or a PNG
-// (replaceable), or anything else.
+// What stands at the path: nothing the program can look at (it is created,
+// or its creation fails later with its own message), an empty file or a PNG
+// (replaceable), a device or a pipe (written in place: nothing is replaced),
+// or anything else. Only a regular file is opened, so that a FIFO without a
+// writer never holds the check up.
 existing what_is_there(std::string_view path) {
+    switch (u_path_kind(path)) {
+        case path_kind::missing:
+            return existing::none;
+        case path_kind::folder:
+            return existing::not_a_picture;
+        case path_kind::other:
+            return existing::replaceable;
+        case path_kind::regular_file:
+            break;
+    }
     const owned_file stream(u_open_file(path, false));
-    if (stream == nullptr) return u_is_regular_file(path) ? existing::unreadable : existing::none;
+    if (stream == nullptr) return existing::unreadable;
     std::array<unsigned char, PNG_SIGNATURE.size()> head{};
     const std::size_t got = std::fread(head.data(), 1, head.size(), stream.get());
     const bool failed = std::ferror(stream.get()) != 0;
-    if (failed) return existing::not_a_picture;  // a folder, say
+    if (failed) return existing::not_a_picture;
     if (got == 0) return existing::replaceable;
     return got == head.size() && head == PNG_SIGNATURE ? existing::replaceable : existing::not_a_picture;
 }

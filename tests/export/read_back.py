@@ -41,7 +41,7 @@ SAMPLES = {
 
 def run(*args, limit_bytes=None):
     def limited():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit_bytes, limit_bytes))
     return subprocess.run(list(args), capture_output=True, text=True, env={**os.environ, 'TZ': 'UTC'},
                           preexec_fn=limited if limit_bytes else None)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,10 @@ TEST(UPathKind, RegularFilesFoldersAndNothing) {
     const scratch_folder folder;
     const std::string file = folder.path() + "/f.dat";
     std::fclose(std::fopen(file.c_str(), "wb"));
+#ifndef _WIN32
+    const std::string fifo = folder.path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);  // opening it for reading would wait for a writer
+#endif
     const struct {
         std::string path;
         path_kind kind;
@@ -61,6 +66,7 @@ TEST(UPathKind, RegularFilesFoldersAndNothing) {
         {std::string("\xFF\xFE\x00\xDC", 4), path_kind::missing},
 #ifndef _WIN32
         {"/dev/null", path_kind::other},
+        {fifo, path_kind::other},
 #endif
     };
     for (const auto& c : cases) {

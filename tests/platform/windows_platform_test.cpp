@@ -169,9 +169,9 @@ TEST(WindowsOutput, DiscardLeavesTheTargetAsItWas) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
 }
 
-std::vector<commit_step> steps_seen;
+std::vector<output_step> steps_seen;
 
-bool record_step(commit_step step) {
+bool record_step(output_step step) {
     steps_seen.push_back(step);
     return true;
 }
@@ -189,16 +189,16 @@ TEST(WindowsOutput, ADurableCommitFlushesBeforeTheRenameAndTheInputIsKnownByItsI
     for (const bool durable : {true, false}) {
         SCOPED_TRACE(durable ? "durable" : "plain");
         steps_seen.clear();
-        u_commit_step_hook = record_step;
+        u_output_step_hook = record_step;
         output_file out;
         ASSERT_TRUE(u_output_open(wide_path(file.wstring()), &out, durable));
         std::fputs("new", out.stream);
         EXPECT_TRUE(u_output_commit(&out));
-        u_commit_step_hook = nullptr;
+        u_output_step_hook = nullptr;
         EXPECT_EQ(read_wide(file), "new");
-        const std::vector<commit_step> expected =
-            durable ? std::vector<commit_step>{commit_step::flush_contents, commit_step::rename}
-                    : std::vector<commit_step>{commit_step::rename};
+        const std::vector<output_step> expected =
+            durable ? std::vector<output_step>{output_step::flush_contents, output_step::rename}
+                    : std::vector<output_step>{output_step::rename};
         EXPECT_EQ(steps_seen, expected);
     }
 }
@@ -215,6 +215,46 @@ TEST(WindowsOutput, AnInterruptionCanRemoveTheTemporaryWhileItIsOpen) {
     EXPECT_FALSE(u_output_commit(&out));
     EXPECT_EQ(read_wide(file), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 1);
+}
+
+// The temporary's name is cut short to fit a folder's longest name (255
+// units); a read-only file is refused as an open for writing would be.
+TEST(WindowsOutput, TheLongestNameIsWrittenAndAReadOnlyFileIsNot) {
+    const temp_folder folder;
+    const fs::path longest = folder.path / std::wstring(255, L'n');
+    const fs::path read_only = folder.path / L"read-only.dat";
+    write_wide(read_only, "old");
+    ASSERT_TRUE(SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_READONLY));
+    for (const char* contents : {"created", "replaced"}) {
+        output_file out;
+        ASSERT_TRUE(u_output_open(wide_path(longest.wstring()), &out));
+        std::fputs(contents, out.stream);
+        EXPECT_TRUE(u_output_commit(&out));
+        EXPECT_EQ(read_wide(longest), contents);
+    }
+    output_file out;
+    EXPECT_FALSE(u_output_open(wide_path(read_only.wstring()), &out));
+    EXPECT_EQ(read_wide(read_only), "old");
+    ASSERT_TRUE(SetFileAttributesW(read_only.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 2);
+}
+
+// A file's state by its open stream and by its name agree, and a write or
+// another file under the name changes it.
+TEST(WindowsFileState, KnowsTheFileAndItsChanges) {
+    const temp_folder folder;
+    const fs::path file = folder.path / NON_ASCII_NAME;
+    write_wide(file, "first");
+    std::FILE* open = _wfopen(file.c_str(), L"rb");
+    ASSERT_NE(open, nullptr);
+    const std::optional<file_state> before = u_file_state(open);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(u_file_state(wide_path(file.wstring())), before);
+    EXPECT_EQ(before->size, 5);
+    std::fclose(open);
+    write_wide(file, "second");
+    EXPECT_NE(u_file_state(wide_path(file.wstring())), before);
+    EXPECT_EQ(u_file_state((folder.path / L"missing.dat").string()), std::nullopt);
 }
 
 TEST(WindowsOutput, NoFileWhereAFolderOrAMissingFolderIs) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -353,9 +355,32 @@ tool_output run_inspector(const std::vector<std::string>& args, const run_option
     return run_program(info_command(), args, options);
 }
 
+std::optional<std::string> read_fifo_while(const std::string& path, const std::function<void()>& run) {
+    if (mkfifo(path.c_str(), 0644) != 0) return std::nullopt;
+    std::optional<std::string> bytes;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        bytes = read_file(path);
+        done = true;
+    });
+    run();
+    // A writer of our own ends a reader still waiting for one.
+    while (!done) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reader.join();
+    return bytes;
+}
+
 std::function<void()> limit_file_size(std::uint64_t bytes) {
-    return [bytes] {
-        std::signal(SIGXFSZ, SIG_IGN);
+    // The default action, whatever the test process inherited: the programs
+    // must hold their own against it. A Windows program knows no such signal;
+    // under Wine it would end the emulator, where Windows fails the write.
+    const auto action = tool_is_windows() ? SIG_IGN : SIG_DFL;
+    return [bytes, action] {
+        std::signal(SIGXFSZ, action);
         const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
         setrlimit(RLIMIT_FSIZE, &limit);
     };

@@ -259,8 +259,15 @@ tool_output run_sample(const std::vector<std::string>& args, const run_options& 
 tool_output run_viewer(const std::vector<std::string>& args, const run_options& options = {});
 tool_output run_inspector(const std::vector<std::string>& args, const run_options& options = {});
 
-// A child setup that limits the size of files the child writes to `bytes`
-// and ignores SIGXFSZ, so a write past the limit fails instead of killing it.
+// Makes a FIFO at the path and runs `run` while a thread of its own reads
+// the FIFO to its end; the bytes read, or nullopt when the FIFO cannot be
+// made. A FIFO that no program opens yields nothing, it does not hang.
+std::optional<std::string> read_fifo_while(const std::string& path, const std::function<void()>& run);
+
+// A child setup that limits the size of files the child writes to `bytes`,
+// with SIGXFSZ at its default action: a write past the limit ends a program
+// that does not guard against it. (While the tool is a Windows program,
+// which knows no such signal, the signal is ignored for Wine's sake.)
 std::function<void()> limit_file_size(std::uint64_t bytes);
 
 }  // namespace spinmap::test

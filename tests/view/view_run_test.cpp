@@ -275,5 +275,40 @@ TEST(ViewRun, TheFiducialCrossFollowsAQuarterTurn) {
     EXPECT_EQ(p.camera(left + 14, 17), HEIGHT_COLOURS[79]);  // 1090: 79.1
 }
 
+// The picture goes wherever a user sends it: to a FIFO (the check of what
+// stands there does not wait for a writer), to the longest name a folder
+// takes. Under a file size limit the write fails with its message and leaves
+// nothing behind.
+TEST(ViewRun, PicturesGoToAFifoAndToTheLongestNameAndAFileSizeLimitFailsTheWrite) {
+    scratch_folder folder;
+    const std::string in = folder.file("in.dat");
+    write_ramp_file(in);
+    const std::string reference = folder.file("reference.png");
+    ASSERT_EQ(run_viewer({in, reference}).exit_status, 0);
+    const std::string picture = *read_file(reference);
+
+    const std::string longest = folder.file(std::string(251, 'p') + ".png");
+    const tool_output to_longest = run_viewer({in, longest});
+    EXPECT_EQ(to_longest.exit_status, 0) << to_longest.err;
+    EXPECT_EQ(read_file(longest), picture);
+
+    const std::string fifo = folder.file("fifo.png");
+    test::run_options patient;
+    patient.timeout_seconds = 10;
+    tool_output to_fifo;
+    EXPECT_EQ(test::read_fifo_while(fifo, [&] { to_fifo = run_viewer({in, fifo}, patient); }), picture);
+    EXPECT_EQ(to_fifo.exit_status, 0) << to_fifo.err;
+    std::remove(fifo.c_str());
+
+    const std::vector<std::string> names = folder.names();
+    test::run_options limited;
+    limited.child_setup = test::limit_file_size(picture.size() / 2);
+    const tool_output r = run_viewer({in, folder.file("limited.png")}, limited);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, error_text("Error writing output PNG file \"" + folder.file("limited.png") + "\"" +
+                                ": ERR_CANT_WRITE_FILE"));
+    EXPECT_EQ(folder.names(), names);
+}
+
 }  // namespace
 }  // namespace spinmap
