@@ -11,11 +11,14 @@
 4. The peers on the same frame (peers.py, single-threaded).
 5. Replacing the input (the one-file form, flushed to the disk) against
    writing a new file (the two-file form, not flushed), runs alternating.
+6. The Python module (python_module.py): rotate_file against the spinmap
+   program, read against NumPy's fromfile, rotate_files of many files on 1
+   and 2 processes.
 Every figure is the median of the runs of one sitting. Kernels and peers are
 timed in processor time, whole runs in wall time.
-Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD [--replace-only]
-With --replace-only only step 5 runs, and its section of RESULTS_MD is
-written in place.
+Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD [--replace-only | --python-only]
+With --replace-only only step 5 runs, with --python-only only step 6, and
+its section of RESULTS_MD is written in place.
 """
 import datetime
 import json
@@ -155,17 +158,61 @@ def replace_section(rows):
     return "\n".join(lines) + "\n"
 
 
-def splice_section(text, section):
-    """The results text with the replacement section put in place of an
+def splice_section(text, section, heading=REPLACE_HEADING):
+    """The results text with the section of that heading put in place of an
     earlier one, or before the kernels' section."""
-    at = text.find(REPLACE_HEADING)
+    at = text.find(heading)
     if at >= 0:
-        end = text.find("\n## ", at + len(REPLACE_HEADING))
+        end = text.find("\n## ", at + len(heading))
         return text[:at] + section + ("" if end < 0 else text[end + 1:])
     at = text.find("## Kernels")
     if at < 0:
         return text.rstrip("\n") + "\n\n" + section
     return text[:at] + section + "\n" + text[at:]
+
+
+PYTHON_RUNS = 7
+PYTHON_HEADING = "## The Python module"
+TARGET_PYTHON_VS_TOOL = 1.10  # rotate_file, x the spinmap program on the same file
+
+
+def python_runs(tool_build, out_dir, files):
+    """python_module.py on the target-size sample, in Debian's interpreter
+    the module is built for."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    env = dict(os.environ, PYTHONPATH=os.path.join(tool_build, "python"))
+    out = subprocess.run(["/usr/bin/python3", os.path.join(here, "python_module.py"), files[TARGET_SIDE],
+                          os.path.join(tool_build, "app", "spinmap"),
+                          os.path.join(tool_build, "tools", "spinmap-sample"), out_dir, str(PYTHON_RUNS)],
+                         check=True, env=env, capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def python_section(r):
+    side = f"{TARGET_SIDE} x {TARGET_SIDE}"
+    lines = [PYTHON_HEADING, "",
+             f"spinmap.rotate_file against the spinmap program on the {side} sample ({r['bytes'] / 2**20:.1f} MiB), "
+             f"{r['runs']} runs each, alternating, wall time (the program's time includes starting it):", "",
+             "| angle | spinmap ms | rotate_file ms | rotate_file / spinmap | target |", "| --- | --- | --- | --- | --- |"]
+    for name in ("90 exact", "30 interp"):
+        t = r[name]
+        ratio = t["module_s"] / t["tool_s"]
+        lines.append(f"| {name} | {t['tool_s'] * 1000:.1f} | {t['module_s'] * 1000:.1f} | {ratio:.2f} | "
+                     f"<= {TARGET_PYTHON_VS_TOOL:.2f}: {verdict(ratio <= TARGET_PYTHON_VS_TOOL)} |")
+    rd = r["read"]
+    lines += ["", f"Reading the {side} sample: spinmap.read (the whole file, heights and intensity, into host "
+              f"order) against numpy.fromfile of its height block alone ({rd['height_bytes'] / 2**20:.0f} MiB, "
+              "big-endian, then to host-order int32):", "",
+              "| spinmap.read ms | numpy.fromfile + astype ms | ratio |", "| --- | --- | --- |",
+              f"| {rd['read_s'] * 1000:.1f} | {rd['fromfile_s'] * 1000:.1f} | {rd['read_s'] / rd['fromfile_s']:.2f} |"]
+    m = r["many"]
+    one, two = m["seconds"]["1"], m["seconds"]["2"]
+    lines += ["", f"spinmap.rotate_files of {m['files']} files of {m['camera']} ({m['bytes'] / 2**20:.1f} MiB each), "
+              f"{m['angle']} degrees, into a folder, on a local pool (median of 3, pool start included):", "",
+              "| processes | seconds | files / s | speed-up |", "| --- | --- | --- | --- |",
+              f"| 1 | {one:.2f} | {m['files'] / one:.0f} | 1.00 |",
+              f"| 2 | {two:.2f} | {m['files'] / two:.0f} | {one / two:.2f} |"]
+    return "\n".join(lines) + "\n"
 
 
 def step_times(bench_build, out_dir, files):
@@ -335,6 +382,16 @@ def kept_notes(results):
     return earlier[at:] if at >= 0 else ""
 
 
+def update_section(results, section, heading):
+    """One section of RESULTS_MD written anew, the rest kept."""
+    with open(results) as f:
+        text = f.read()
+    with open(results, "w") as f:
+        f.write(splice_section(text, section, heading))
+    print()
+    print(section)
+
+
 def main():
     tool_build, bench_build, out_dir, results = sys.argv[1:5]
     os.makedirs(out_dir, exist_ok=True)
@@ -343,13 +400,11 @@ def main():
     files = make_samples(tool_build, out_dir)
     if "--replace-only" in sys.argv[5:]:
         print("Replacing the input", flush=True)
-        section = replace_section(replace_runs(tool_build, out_dir, files))
-        with open(results) as f:
-            text = f.read()
-        with open(results, "w") as f:
-            f.write(splice_section(text, section))
-        print()
-        print(section)
+        update_section(results, replace_section(replace_runs(tool_build, out_dir, files)), REPLACE_HEADING)
+        return
+    if "--python-only" in sys.argv[5:]:
+        print("The Python module", flush=True)
+        update_section(results, python_section(python_runs(tool_build, out_dir, files)), PYTHON_HEADING)
         return
     print("Whole runs", flush=True)
     rows = whole_runs(tool_build, out_dir, files)
@@ -364,6 +419,8 @@ def main():
     print("Replacing the input", flush=True)
     text = splice_section(report(rows, steps, k, p, rounds, load),
                           replace_section(replace_runs(tool_build, out_dir, files)))
+    print("The Python module", flush=True)
+    text = splice_section(text, python_section(python_runs(tool_build, out_dir, files)), PYTHON_HEADING)
     notes = kept_notes(results)
     with open(results, "w") as f:
         f.write(text + notes)

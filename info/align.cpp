@@ -77,7 +77,6 @@ std::string residual_text(double pixels, double um, const fiducial_alignment& a)
 void report_alignment(const std::string& reference, const std::string& path, const fiducial_alignment& a) {
     const rigid_fit& fit = a.fit;
     const std::string angle = exact_number(fit.angle);
-    const std::string pivot = exact_number(fit.pivot_x) + "," + exact_number(fit.pivot_y);
     keyed_line("Reference", cli::quoted(reference));
     keyed_line("InputFile", cli::quoted(path));
     keyed_line("Matched Fiducials", pairs_text(a));
@@ -86,11 +85,16 @@ void report_alignment(const std::string& reference, const std::string& path, con
     keyed_line("PivotY", exact_number(fit.pivot_y) + " pixels");
     keyed_line("Residual RMS", residual_text(fit.rms, a.rms_um, a));
     keyed_line("Residual Largest", residual_text(fit.largest, a.largest_um, a));
-    keyed_line("Command", "spinmap -Angle " + angle + " -Pivot " + pivot + " " + cli::quoted(path) + " " +
-                              cli::quoted(aligned_name(path)));
+    keyed_line("Command", alignment_command(path, a));
 }
 
 }  // namespace
+
+std::string alignment_command(const std::string& path, const fiducial_alignment& a) {
+    const std::string pivot = exact_number(a.fit.pivot_x) + "," + exact_number(a.fit.pivot_y);
+    return "spinmap -Angle " + exact_number(a.fit.angle) + " -Pivot " + pivot + " " + cli::quoted(path) + " " +
+           cli::quoted(aligned_name(path));
+}
 
 int align_files(const info_settings& settings) {
     std::string message;

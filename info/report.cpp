@@ -150,14 +150,15 @@ struct prediction {
     int32_t output_points = 0;
 };
 
-prediction predict(const file_data& d, double angle, double px, double py, bool no_interp) {
+prediction predict(const HeaderRecord& h, const height_matrix& height, double angle, double px, double py,
+                   bool no_interp) {
     prediction p;
     owned_height turned;
-    turned.window = d.height.window;
+    turned.window = height.window;
     p.copy_error = matrix_alloc(&turned);
-    if (p.copy_error == 0) p.copy_error = matrix_copy_window(&d.height, &turned);
+    if (p.copy_error == 0) p.copy_error = matrix_copy_window(&height, &turned);
     if (p.copy_error != 0) return p;
-    HeaderRecord header = d.header;
+    HeaderRecord header = h;
     if (rotate_measurement(&header, &turned, angle, px, py, no_interp, report_sink(), &p.run) == 0) {
         matrix_count_valid(&turned, nullptr, &p.output_points);
     }
@@ -195,6 +196,27 @@ std::string verdict(const prediction& p, bool with_losses) {
     return words;
 }
 
+}  // namespace
+
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, double angle,
+                                    double pivot_x, double pivot_y) {
+    const prediction run = predict(header, height, angle, pivot_x, pivot_y, false);
+    rotation_forecast f;
+    f.pivot_given = pivot_given(pivot_x, pivot_y);
+    f.pivot_x = run.run.plan.pivot_x;
+    f.pivot_y = run.run.plan.pivot_y;
+    f.method = run.run.plan.method;
+    f.rotation = verdict(run, false);
+    f.failure = failure_of(run);
+    f.outside = run.run.points_outside;
+    f.output = run.run.output_window;
+    f.output_points = run.output_points;
+    f.with_no_interp = verdict(predict(header, height, angle, pivot_x, pivot_y, true), true);
+    return f;
+}
+
+namespace {
+
 // What spinmap would do with the angle: its pivot, its plan, the valid
 // points it would turn off the camera frame and the output window, or its
 // failure; and what -NoInterp would change. A file without valid heights is
@@ -206,20 +228,18 @@ void report_rotation(const info_settings& settings, const file_data& d, bool has
         line("Rotation", "refused: the file holds no valid height points");
         return;
     }
-    const bool given = pivot_given(settings.pivot_x, settings.pivot_y);
-    const prediction run = predict(d, settings.angle, settings.pivot_x, settings.pivot_y, false);
-    line("PivotX", "%g", run.run.plan.pivot_x);
-    line("PivotY", "%g", run.run.plan.pivot_y);
-    line("Pivot", "%s", given ? "as given" : "centre of the valid points' window");
-    line("Rotation", "%s", verdict(run, false).c_str());
-    line("Points Outside", "%d of %d valid points would fall outside the camera frame", run.run.points_outside,
-         valid_points);
-    if (failure_of(run).empty()) {
-        report_window("Output", run.run.output_window);
-        line("Output Points", "%d", run.output_points);
+    const rotation_forecast f = forecast_rotation(d.header, d.height, settings.angle, settings.pivot_x,
+                                                  settings.pivot_y);
+    line("PivotX", "%g", f.pivot_x);
+    line("PivotY", "%g", f.pivot_y);
+    line("Pivot", "%s", f.pivot_given ? "as given" : "centre of the valid points' window");
+    line("Rotation", "%s", f.rotation.c_str());
+    line("Points Outside", "%d of %d valid points would fall outside the camera frame", f.outside, valid_points);
+    if (f.failure.empty()) {
+        report_window("Output", f.output);
+        line("Output Points", "%d", f.output_points);
     }
-    const prediction strict = predict(d, settings.angle, settings.pivot_x, settings.pivot_y, true);
-    line("With NoInterp", "%s", verdict(strict, true).c_str());
+    line("With NoInterp", "%s", f.with_no_interp.c_str());
 }
 
 }  // namespace

@@ -32,6 +32,13 @@ outcome not_a_regular_file(std::string_view path) {
     return library_error(ERR_CANT_OPEN_FILE, "Cannot access input data file " + quoted(path), path);
 }
 
+// An output that exists, which only overwrite replaces: there is no question
+// to ask as on the console.
+outcome existing_output(std::string_view path) {
+    return {outcome_kind::existing_output, 0, "Output data file exists (overwrite=True replaces it)",
+            std::string(path)};
+}
+
 std::size_t element_count(const window& w) {
     return static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height);
 }
@@ -53,14 +60,63 @@ outcome read_measurement(std::string_view path, measurement* m) {
 
 outcome write_measurement(std::string_view path, const measurement& m, bool overwrite) {
     if (!overwrite && u_is_regular_file(path)) {
-        return {outcome_kind::existing_output, 0, "Output data file exists (overwrite=True replaces it)",
-                std::string(path)};
+        return existing_output(path);
     }
     const bool durable = !m.source.empty() && u_names_same_file(m.source, path);
     const int code = u_write_output(path, durable, [&](std::FILE* stream) {
         return write_data_stream(stream, &m.info, &m.header, m.intensity.get(), m.height.get());
     });
     if (code != 0) return failed_file("Error writing output data file", code, path);
+    return {};
+}
+
+// A failure of the run, in the tool's words.
+outcome run_failure(const rotation_run_result& run, std::string_view path) {
+    return library_error(run.code, run.message, path);
+}
+
+outcome rotate_copy(const measurement& m, double angle, double pivot_x, double pivot_y, bool no_interp,
+                    measurement* turned) {
+    measurement t;
+    t.info = m.info;
+    t.header = m.header;
+    t.intensity = m.intensity;
+    if (m.height->matrix != nullptr) {
+        t.height->window = m.height->window;
+        int code = matrix_alloc(t.height.get());
+        if (code == 0) code = matrix_copy_window(m.height.get(), t.height.get());
+        if (code != 0) return library_error(code, code_name(code), m.source);
+    }
+    // The tool refuses a file whose attributes are unsound before it turns
+    // anything; a measurement in memory is held to the same.
+    std::string reason;
+    const int code = check_data_attributes(&t.header, t.intensity.get(), t.height.get(), true, &reason);
+    if (code != 0) return library_error(code, "Invalid attribute information in input data file\n" + reason, m.source);
+    rotation_run_result run;
+    if (rotate_measurement(&t.header, t.height.get(), angle, pivot_x, pivot_y, no_interp, nullptr, &run) != 0) {
+        return run_failure(run, m.source);
+    }
+    *turned = std::move(t);
+    return {};
+}
+
+outcome rotate_data(std::string_view input, std::string_view output, double angle, double pivot_x, double pivot_y,
+                    bool no_interp, bool overwrite, std::string* report, rotation_run_result* run) {
+    if (!u_is_regular_file(input)) return not_a_regular_file(input);
+    if (!overwrite && u_is_regular_file(output)) {
+        return existing_output(output);
+    }
+    rotation_run_settings settings;
+    settings.input_path = input;
+    settings.output_path = output;
+    settings.angle = angle;
+    settings.pivot_x = pivot_x;
+    settings.pivot_y = pivot_y;
+    settings.no_interp = no_interp;
+    settings.report = true;
+    report->clear();
+    const report_sink sink = [report](std::string_view text) { report->append(text); };
+    if (rotate_data_file(settings, sink, run) != 0) return run_failure(*run, input);
     return {};
 }
 

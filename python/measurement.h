@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include <spinmap/datafile/datafile.h>
+#include <spinmap/run/run.h>
 
 namespace spinmap::python {
 
@@ -65,6 +66,22 @@ outcome read_measurement(std::string_view path, measurement* m);
 // is flushed to stable storage, as the tool flushes an output that is its
 // input.
 outcome write_measurement(std::string_view path, const measurement& m, bool overwrite);
+
+// Turns a copy of m as the spinmap tool turns a file (rotate_measurement):
+// *turned gets m's InfoBlock, its header with the fiducials turned, new
+// heights on the camera frame trimmed to their valid points, and m's
+// intensity block itself (shared: the tool carries it unchanged). m is left
+// as it is; so is *turned on failure, which carries the tool's message.
+outcome rotate_copy(const measurement& m, double angle, double pivot_x, double pivot_y, bool no_interp,
+                    measurement* turned);
+
+// The tool's run on files (rotate_data_file) with its verbose report, which
+// *report receives whole. Refuses first as the tool's entry does, but
+// without asking: a missing input (missing_file), one that is no regular
+// file, and an existing output without overwrite (existing_output). On
+// success *run holds what the run did.
+outcome rotate_data(std::string_view input, std::string_view output, double angle, double pivot_x, double pivot_y,
+                    bool no_interp, bool overwrite, std::string* report, rotation_run_result* run);
 
 // The rows x columns elements of the height window, from the matrix's array
 // (which holds at least that many): `valid` true where the height is valid;

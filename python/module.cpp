@@ -4,6 +4,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -14,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "info/info.h"
 #include "python/measurement.h"
+#include <spinmap/platform/platform.h>
 
 namespace py = pybind11;
 
@@ -182,22 +186,26 @@ py::object header_of(const measurement& m) {
     return py::module_::import("types").attr("MappingProxyType")(fields);
 }
 
-// Groups A to D by 7 points by x and y; NaN beyond a group's count.
-py::object fiducials_of(const measurement& m) {
-    const HeaderRecord& h = m.header;
-    const struct {
-        int16_t count;
-        const float* coordinates;
-    } groups[] = {
+// The fiducial groups A to D of a header.
+struct fiducial_group {
+    int16_t count;
+    const float* coordinates;  // x, y of FIDUCIAL_ROOM points
+};
+
+std::array<fiducial_group, FIDUCIAL_GROUPS> fiducial_groups(const HeaderRecord& h) {
+    return {{
         {h.FiducialCountA, h.FiducialCoordsA},
         {h.FiducialCountB, h.FiducialCoordsB},
         {h.FiducialCountC, h.FiducialCoordsC},
         {h.FiducialCountD, h.FiducialCoordsD},
-    };
-    constexpr py::ssize_t GROUPS = std::size(groups);
-    py::array_t<float> points({GROUPS, py::ssize_t{FIDUCIAL_ROOM}, py::ssize_t{2}});
+    }};
+}
+
+// Groups A to D by 7 points by x and y; NaN beyond a group's count.
+py::object fiducials_of(const measurement& m) {
+    py::array_t<float> points({py::ssize_t{FIDUCIAL_GROUPS}, py::ssize_t{FIDUCIAL_ROOM}, py::ssize_t{2}});
     float* out = points.mutable_data();
-    for (const auto& g : groups) {
+    for (const fiducial_group& g : fiducial_groups(m.header)) {
         for (int i = 0; i < 2 * FIDUCIAL_ROOM; ++i) {
             *out++ = i < 2 * g.count ? g.coordinates[i] : std::numeric_limits<float>::quiet_NaN();
         }
@@ -240,6 +248,190 @@ void write_file(const py::bytes& path, const measurement& m, bool overwrite) {
     raise_on_failure(std::move(result));
 }
 
+// ---- The rotation -------------------------------------------------------------------
+
+const char* method_name(rotation_method method);
+
+measurement rotate_of(const measurement& m, double angle, double pivot_x, double pivot_y, bool no_interp) {
+    measurement turned;
+    outcome result;
+    {
+        const py::gil_scoped_release unlocked;
+        result = rotate_copy(m, angle, pivot_x, pivot_y, no_interp, &turned);
+    }
+    raise_on_failure(std::move(result));
+    return turned;
+}
+
+// What the run did, beside its report's text.
+py::dict rotate_file_of(const py::bytes& input, const py::bytes& output, double angle, double pivot_x, double pivot_y,
+                        bool no_interp, bool overwrite) {
+    const std::string in = input, out = output;
+    std::string report;
+    rotation_run_result run;
+    outcome result;
+    {
+        const py::gil_scoped_release unlocked;
+        result = rotate_data(in, out, angle, pivot_x, pivot_y, no_interp, overwrite, &report, &run);
+    }
+    raise_on_failure(std::move(result));
+    py::dict values;
+    values["points_in"] = run.points_in;
+    values["points_out"] = run.points_out;
+    values["points_outside"] = run.points_outside;
+    values["pivot"] = py::make_tuple(run.plan.pivot_x, run.plan.pivot_y);
+    values["method"] = method_name(run.plan.method);
+    values["input_window"] = window_tuple(run.input_window, true);
+    values["output_window"] = window_tuple(run.output_window, true);
+    values["report"] = file_text(report);
+    return values;
+}
+
+// ---- What spinmap-info shows, as values ---------------------------------------------
+
+
+py::object nanometres_or_none(double units, double nm_per_count) {
+    return nm_per_count > 0 ? py::object(py::float_(units * nm_per_count)) : py::object(py::none());
+}
+
+void add_statistics(py::dict& values, const height_statistics& s, double k) {
+    const struct {
+        const char* key;
+        double units;
+    } rows[] = {
+        {"Height Minimum", static_cast<double>(s.minimum)},
+        {"Height Maximum", static_cast<double>(s.maximum)},
+        {"Height PeakToValley", static_cast<double>(s.maximum) - s.minimum},
+        {"Height Mean", s.mean},
+        {"Height RMS", s.rms},
+    };
+    for (const auto& r : rows) {
+        values[r.key] = r.units;
+        values[py::str(std::string(r.key) + " nm")] = nanometres_or_none(r.units, k);
+    }
+}
+
+// The points each group holds, up to its room, as (x, y) pairs, keyed
+// "Fiducials Group A" to "D".
+void add_fiducials(py::dict& values, const HeaderRecord& h) {
+    const std::array<fiducial_group, FIDUCIAL_GROUPS> groups = fiducial_groups(h);
+    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
+        py::list points;
+        for (int i = 0; i < std::min<int>(groups[g].count, FIDUCIAL_ROOM); ++i) {
+            const float* point = groups[g].coordinates + 2 * i;
+            points.append(py::make_tuple(static_cast<double>(point[0]), static_cast<double>(point[1])));
+        }
+        values[py::str(std::string("Fiducials Group ") + char('A' + g))] = points;
+    }
+}
+
+const char* method_name(rotation_method method) {
+    switch (method) {
+        case rotation_method::unchanged: return "unchanged";
+        case rotation_method::move_values: return "move values";
+        case rotation_method::interpolate: return "interpolate";
+        case rotation_method::refused: break;
+    }
+    return "refused";
+}
+
+void add_forecast(py::dict& values, const measurement& m, bool has_valid, double angle, double pivot_x,
+                  double pivot_y) {
+    values["Angle"] = angle;
+    if (!has_valid) {
+        values["Rotation"] = "refused: the file holds no valid height points";
+        values["Method"] = "refused";
+        return;
+    }
+    rotation_forecast f;
+    {
+        const py::gil_scoped_release unlocked;
+        f = forecast_rotation(m.header, *m.height, angle, pivot_x, pivot_y);
+    }
+    values["PivotX"] = f.pivot_x;
+    values["PivotY"] = f.pivot_y;
+    values["Pivot"] = f.pivot_given ? "as given" : "centre of the valid points' window";
+    values["Method"] = method_name(f.method);
+    values["Rotation"] = f.rotation;
+    values["Points Outside"] = f.outside;
+    values["Output Window"] = window_tuple(f.output, f.failure.empty());
+    values["Output Points"] = f.failure.empty() ? py::object(py::int_(f.output_points)) : py::object(py::none());
+    values["Failure"] = f.failure.empty() ? py::object(py::none()) : py::object(py::str(f.failure));
+    values["With NoInterp"] = f.with_no_interp;
+}
+
+py::dict info_of(const py::bytes& path, bool has_angle, double angle, double pivot_x, double pivot_y) {
+    measurement m = read_file(path);
+    std::string reason;
+    const int code = check_data_attributes(&m.header, m.intensity.get(), m.height.get(), true, &reason);
+    if (code != 0) {
+        throw failed_outcome{{outcome_kind::library_error, code,
+                              "Invalid attribute information in input data file \"" + m.source + "\"\n" + reason,
+                              m.source}};
+    }
+    const HeaderRecord& h = m.header;
+    const double k = usable_nanometres_per_count(h);
+    py::dict values;
+    values["InputFile"] = file_text(m.source);
+    values["TimeStamp"] = h.TimeStamp;
+    values["CameraWidth"] = h.CameraWidth;
+    values["CameraHeight"] = h.CameraHeight;
+    values["PixelWidth"] = static_cast<double>(h.PixelWidth) * 1e6;
+    values["PixelHeight"] = static_cast<double>(h.PixelHeight) * 1e6;
+    values["CameraRes"] = static_cast<double>(h.CameraRes) * 1e6;
+    values["IntfScaleFactor"] = static_cast<double>(h.IntfScaleFactor);
+    values["WavelengthIn"] = static_cast<double>(h.WavelengthIn) * 1e9;
+    values["ObliquityFactor"] = static_cast<double>(h.ObliquityFactor);
+    values["PhaseRes"] = phase_resolution_word(h.PhaseRes);
+    values["PryxRes"] = phase_counts_per_fringe(h.PhaseRes);
+    values["HeightScale"] = k > 0 ? py::object(py::float_(k)) : py::object(py::none());
+    values["Height Window"] = window_tuple(m.height->window, has_heights(m));
+    values["Intensity Window"] = window_tuple(m.intensity->window, has_intensity(m));
+    values["Intensity Frames"] = has_intensity(m) ? m.intensity->n_buckets : 0;
+    window valid{};
+    height_statistics stats;
+    bool has_valid = false;
+    if (has_heights(m)) {
+        const py::gil_scoped_release unlocked;
+        has_valid = matrix_valid_window(m.height.get(), nullptr, &valid) == 0 && measure_heights(*m.height, &stats) == 0;
+    }
+    values["Valid Window"] = window_tuple(valid, has_valid);
+    values["Valid Points"] = has_valid ? stats.count : 0;
+    if (has_valid) add_statistics(values, stats, k);
+    add_fiducials(values, h);
+    if (has_angle) add_forecast(values, m, has_valid, angle, pivot_x, pivot_y);
+    return values;
+}
+
+// ---- Alignment by the fiducials -----------------------------------------------------
+
+py::dict align_of(const measurement& m, const measurement& reference) {
+    const fiducial_alignment a = align_fiducials(m.header, reference.header);
+    const rigid_fit& fit = a.fit;
+    if (fit.refusal != alignment_refusal::none) {
+        const std::string what = m.source.empty() ? std::string("the measurement") : "\"" + m.source + "\"";
+        const std::string to = reference.source.empty() ? std::string("the reference") : "\"" + reference.source + "\"";
+        throw py::value_error("Cannot align " + what + " to " + to + ": " + alignment_refusal_text(fit));
+    }
+    py::dict pairs;
+    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
+        if (a.per_group[g] > 0) pairs[py::str(std::string(1, char('A' + g)))] = a.per_group[g];
+    }
+    const bool metric = a.metres_per_pixel > 0;
+    py::dict values;
+    values["angle"] = fit.angle;
+    values["pivot"] = py::make_tuple(fit.pivot_x, fit.pivot_y);
+    values["pairs"] = fit.pairs;
+    values["pairs_per_group"] = pairs;
+    values["rms_px"] = fit.rms;
+    values["largest_px"] = fit.largest;
+    values["rms_um"] = metric ? py::object(py::float_(a.rms_um)) : py::object(py::none());
+    values["largest_um"] = metric ? py::object(py::float_(a.largest_um)) : py::object(py::none());
+    values["shift"] = py::make_tuple(fit.shift_x, fit.shift_y);
+    values["command"] = m.source.empty() ? py::object(py::none()) : py::object(file_text(alignment_command(m.source, a)));
+    return values;
+}
+
 }  // namespace
 
 }  // namespace spinmap::python
@@ -249,6 +441,10 @@ PYBIND11_MODULE(_spinmap, module) {
     module.doc() = "The compiled half of the spinmap module; use spinmap itself.";
     module.attr("INVALID_HEIGHT") = spinmap::INVALID_HEIGHT;
     module.attr("__version__") = SPINMAP_VERSION;
+    // Large matrices on huge pages where the system offers them, as the
+    // programs allocate them: a 4096 x 4096 frame then costs hundreds of page
+    // faults instead of tens of thousands.
+    spinmap::malloc_hook = spinmap::u_allocate_large;
 
     py::register_exception_translator([](std::exception_ptr p) {
         try {
@@ -321,4 +517,14 @@ pixels; NaN beyond the group's count (FiducialCountA .. D of the header).)")
     module.def("read", &read_file, py::arg("path"), "Reads a data file; see spinmap.read.");
     module.def("write", &write_file, py::arg("path"), py::arg("measurement"), py::arg("overwrite"),
                "Writes a data file; see spinmap.write.");
+    module.def("rotate", &rotate_of, py::arg("measurement"), py::arg("angle"), py::arg("pivot_x"), py::arg("pivot_y"),
+               py::arg("no_interp"), "Turns a measurement; see spinmap.rotate.");
+    module.def("rotate_file", &rotate_file_of, py::arg("input"), py::arg("output"), py::arg("angle"),
+               py::arg("pivot_x"), py::arg("pivot_y"), py::arg("no_interp"), py::arg("overwrite"),
+               "The tool's run on files; see spinmap.rotate_file.");
+    module.def("info", &info_of, py::arg("path"), py::arg("has_angle"), py::arg("angle"), py::arg("pivot_x"),
+               py::arg("pivot_y"), "What spinmap-info shows of a file; see spinmap.info.");
+    module.def("align", &align_of, py::arg("measurement"), py::arg("reference"),
+               "The turn that aligns the fiducials; see spinmap.align.");
+    module.attr("NO_PIVOT") = spinmap::NO_PIVOT;
 }

@@ -1,8 +1,8 @@
-"""Interferometer measurement data files as NumPy arrays."""
+"""Interferometer measurement data files as NumPy arrays, rotated as the spinmap tool rotates them."""
 
 import os
 from types import MappingProxyType
-from typing import Optional, Tuple, Union
+from typing import Any, Dict, Iterable, List, Optional, Tuple, TypedDict, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -77,3 +77,53 @@ def read(path: _Path) -> Measurement:
 def write(path: _Path, measurement: Measurement, overwrite: bool = False) -> None:
     """Writes the measurement whole or not at all; FileExistsError for an
     existing file unless overwrite is true, Error when the write fails."""
+
+_Pivot = Optional[Tuple[float, float]]
+_Value = Union[int, float, str, None, Tuple[Any, ...], List[Any], Dict[str, Any]]
+
+def rotate(measurement: Measurement, angle: float, pivot: _Pivot = None, interpolate: bool = True) -> Measurement:
+    """Turns heights and fiducials as spinmap does; a new Measurement.
+
+    angle: degrees, counter-clockwise positive (row 0 at the top).
+    pivot: (x, y) in camera pixels; None for the valid points' centre.
+    interpolate: False is spinmap -NoInterp (values only move)."""
+
+def rotate_file(input: _Path, output: Optional[_Path] = None, *, angle: float, pivot: _Pivot = None,
+                interpolate: bool = True, overwrite: bool = False) -> Dict[str, _Value]:
+    """spinmap's run on files; output None replaces the input (needs
+    overwrite=True). Returns the verbose report by key, with points_in,
+    points_out, points_outside, pivot, method, input_window, output_window
+    and report (the text)."""
+
+class _Summary(TypedDict):
+    rotated: List[str]
+    failed: Dict[str, str]
+
+def rotate_files(paths: Iterable[_Path], *, angle: float, pivot: _Pivot = None, interpolate: bool = True,
+                 output_dir: Optional[_Path] = None, overwrite: bool = False, client: Any = None,
+                 progress: Optional[bool] = None, workers: Optional[int] = None) -> _Summary:
+    """Turns many files on a local pool of processes or a Dask client's
+    workers; output_dir None replaces each in place (needs overwrite=True).
+    Returns the files rotated and the failed ones with their messages."""
+
+def info(path: _Path, angle: Optional[float] = None, pivot: _Pivot = None) -> Dict[str, _Value]:
+    """What spinmap-info shows, by its keys, in its units (lengths of the
+    header in micrometres, the wavelength in nanometres); with an angle
+    also spinmap's forecast."""
+
+class _Alignment(TypedDict):
+    angle: float
+    pivot: Tuple[float, float]
+    pairs: int
+    pairs_per_group: Dict[str, int]
+    rms_px: float
+    largest_px: float
+    rms_um: Optional[float]
+    largest_um: Optional[float]
+    shift: Tuple[float, float]
+    command: Optional[str]
+
+def align(measurement: Measurement, reference: Measurement) -> _Alignment:
+    """The turn (degrees) about a pivot (pixels) that brings the
+    measurement's fiducials onto the reference's, with the residuals and
+    spinmap's command line; ValueError when none can be suggested."""
