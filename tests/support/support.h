@@ -263,4 +263,19 @@ tool_output run_inspector(const std::vector<std::string>& args, const run_option
 // and ignores SIGXFSZ, so a write past the limit fails instead of killing it.
 std::function<void()> limit_file_size(std::uint64_t bytes);
 
+// ---- Threads --------------------------------------------------------------------
+
+// The thread counts every threaded operation is checked with: one, and
+// counts whose bands divide the tests' frames unevenly.
+constexpr int FORCED_THREAD_COUNTS[] = {1, 2, 3, 7};
+
+// Forces the library's thread count for a scope (u_set_thread_count).
+class forced_threads {
+public:
+    explicit forced_threads(int count) { u_set_thread_count(count); }
+    ~forced_threads() { u_set_thread_count(0); }
+    forced_threads(const forced_threads&) = delete;
+    forced_threads& operator=(const forced_threads&) = delete;
+};
+
 }  // namespace spinmap::test
