@@ -156,6 +156,8 @@ test-windows:
 
 # ---- Benchmark: whole runs against cp, the kernels alone, and peer libraries ----
 # Results go to bench/results.md; sample files and scratch output to bench-output/.
+# BENCH_BASELINE=PATH names an earlier spinmap program to run alongside, for
+# the targets that ask for no slowdown.
 BENCH_BUILD ?= build-bench
 BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-opencv python3-scipy
 
@@ -164,7 +166,8 @@ bench: build
 	@bash tools/needs.sh $(BENCH_NEEDS)
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels bench_steps
-	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
+	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md \
+	  $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE))
 
 # ---- Packages: the Debian packages and the Windows zip, in dist/ ---------------
 # The Debian packages (spinmap and libspinmap-dev) are built in their own
