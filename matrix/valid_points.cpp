@@ -134,15 +134,12 @@ struct band_bounds {
     int top = 0, bottom = 0, left = 0, right = 0;
 };
 
-// Largest number of bands a scan is split into (at most one a thread).
-constexpr int MOST_BANDS = 16;
-
 // find_valid_bounds over bands of rows on several threads; each band's
 // bounds are exact, and their least and greatest are the whole area's.
 bool find_valid_bounds_in_bands(const int32_t* first, std::ptrdiff_t stride, const window& area, int* top,
                                 int* bottom, int* left, int* right) {
-    band_bounds bands[MOST_BANDS];
-    const int band_count = std::min<int>(area.height, MOST_BANDS);
+    band_bounds bands[MOST_THREADS];
+    const int band_count = std::min<int>(area.height, MOST_THREADS);
     run_in_bands(band_count, int64_t{area.width} * area.height / std::max(band_count, 1), [&](int lo, int hi) {
         for (int b = lo; b < hi; ++b) {
             const int row_lo = area.height * b / band_count, row_hi = area.height * (b + 1) / band_count;

@@ -17,9 +17,6 @@ namespace spinmap {
 
 namespace {
 
-// Beyond this many threads the frames the tool meets stop getting faster.
-constexpr int MOST_THREADS = 16;
-
 // The count set by u_set_thread_count; 0 while none is.
 std::atomic<int> forced_count{0};
 

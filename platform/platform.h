@@ -192,6 +192,11 @@ std::optional<std::string> u_calendar_text(int64_t seconds);
 // on at once; every band writes its own rows only, so the result is the
 // same for every thread count.
 
+// The most threads an operation uses: beyond this many the frames the tool
+// meets stop getting faster. The scans that keep a result for each band
+// split a frame into this many bands, whatever the thread count.
+constexpr int MOST_THREADS = 16;
+
 // The processors this process may run on: its affinity mask on Linux, its
 // processor group's mask on Windows. At least 1.
 int u_processors_available();

@@ -173,8 +173,8 @@ int32_t valid_in(const height_matrix& m, int y, int from, int to) {
 // The counts of one band of rows, rows y .. end-1 of the window.
 struct band_counts {
     int32_t outside = 0;
-    int32_t inside = 0;           // of the rows from uncounted_end on
-    int uncounted_end = 0;        // the inside points of the band's rows before this are not counted yet
+    int32_t inside = 0;     // of the rows from uncounted_end on
+    int uncounted_end = 0;  // the inside points of the band's rows before this are not counted yet
 };
 
 // Row by row, the valid points outside each row's inside run; the total
@@ -216,21 +216,18 @@ int32_t count_inside(const height_matrix& m, const window& w, const turn_terms& 
     return inside;
 }
 
-// Largest number of bands the rows are split into (at most one a thread).
-constexpr int MOST_BANDS = 16;
-
 // The window's rows in bands, on several threads; the rows a band left
 // uncounted are counted in a second pass only when some point was lost at
 // all. The counts are sums of whole numbers: the same for any bands.
 void count_by_runs(const height_matrix& m, const window& w, const turn_terms& t, const frame_edges& f,
                    int32_t* outside, int32_t* valid) {
-    const int band_count = std::min<int>(w.height, MOST_BANDS);
+    const int band_count = std::min<int>(w.height, MOST_THREADS);
     const auto band_rows = [&](int b, int* y_lo, int* y_hi) {
         *y_lo = w.y + w.height * b / band_count;
         *y_hi = w.y + w.height * (b + 1) / band_count;
     };
     const int64_t band_work = int64_t{w.width} * w.height / band_count;
-    band_counts bands[MOST_BANDS];
+    band_counts bands[MOST_THREADS];
     run_in_bands(band_count, band_work, [&](int lo, int hi) {
         for (int b = lo; b < hi; ++b) {
             int y_lo = 0, y_hi = 0;
