@@ -18,7 +18,7 @@ BUILD_NEEDS += pybind11-dev python3-dev python3-pytest
 # CMake's build runs make inside make: keep its output to the build lines.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build test test-plain sanitize demo needs clean windows test-windows windows-needs install
+.PHONY: all build test test-plain sanitize tsan demo needs clean windows test-windows windows-needs install
 
 all: build
 
@@ -39,6 +39,17 @@ sanitize: needs
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_SANITIZE=ON
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The tests of the folders whose operations split a frame over threads, under
+# ThreadSanitizer: they force 1, 2, 3 and 7 threads on ragged frames.
+TSAN_BUILD   ?= build-tsan
+TSAN_FOLDERS  = matrix transform
+tsan: needs
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(addprefix test_,$(TSAN_FOLDERS))
+	@set -e; for folder in $(TSAN_FOLDERS); do \
+	  echo "threads: $$folder"; \
+	  TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/$$folder/test_$$folder --gtest_brief=1; done
 
 # The tests of every library folder that has a vector path (it names
 # SPINMAP_SSE2, from matrix/vector_paths.h), in a build compiled without any,
@@ -62,7 +73,7 @@ demo:
 	@bash tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(PLAIN_BUILD) $(TSAN_BUILD)
 
 # The programs, the data library with its headers, CMake package and
 # pkg-config file, the manual pages and the Python module, under PREFIX.
@@ -145,6 +156,8 @@ test-windows:
 
 # ---- Benchmark: whole runs against cp, the kernels alone, and peer libraries ----
 # Results go to bench/results.md; sample files and scratch output to bench-output/.
+# BENCH_BASELINE=PATH names an earlier spinmap program to run alongside, for
+# the targets that ask for no slowdown.
 BENCH_BUILD ?= build-bench
 BENCH_NEEDS  = cmake g++ libbenchmark-dev time python3 python3-numpy python3-opencv python3-scipy
 
@@ -153,7 +166,8 @@ bench: build
 	@bash tools/needs.sh $(BENCH_NEEDS)
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DSPINMAP_BENCH=ON -DSPINMAP_TESTS=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target bench_kernels bench_steps
-	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md
+	/usr/bin/python3 bench/run.py $(BUILD) $(BENCH_BUILD) bench-output bench/results.md \
+	  $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE))
 
 # ---- Packages: the Debian packages and the Windows zip, in dist/ ---------------
 # The Debian packages (spinmap and libspinmap-dev) are built in their own

@@ -1,6 +1,8 @@
 // The two rotation kernels alone on a 4096 x 4096 frame: a quarter turn that
 // moves values and a 30 degree interpolating resample (through each row
-// kernel variant the processor runs). The frame holds
+// kernel variant the processor runs), on one thread; then the chosen
+// interpolation variant on 1 and 2 threads, timed by the clock on the wall
+// (the processor time of the timing thread would leave out the others). The frame holds
 // x + 1000*y inside a centred circular aperture and INVALID_HEIGHT outside it,
 // as a measurement does. The result is refilled with INVALID_HEIGHT before
 // every iteration, outside the timed part: the state the exact kernel
@@ -12,6 +14,7 @@
 #include <string>
 
 #include <spinmap/matrix/matrix.h>
+#include <spinmap/platform/platform.h>
 #include <spinmap/transform/interp_lanes.h>
 #include <spinmap/transform/transform.h>
 
@@ -49,8 +52,10 @@ bool make_frames(frame_pair* f) {
 // Frame centre: a pivot on half pixels, so the quarter turn maps the frame onto itself.
 constexpr double PIVOT = (FRAME - 1) / 2.0;
 
+// The kernel on `threads` threads.
 template <typename Kernel>
-void run_kernel(benchmark::State& state, Kernel kernel) {
+void run_kernel(benchmark::State& state, Kernel kernel, int threads = 1) {
+    u_set_thread_count(threads);
     frame_pair f;
     if (!make_frames(&f)) {
         state.SkipWithError("out of memory");
@@ -81,6 +86,14 @@ void BM_matrix_resample_interp_30(benchmark::State& state, interp_lanes lanes) {
     run_kernel(state, [lanes](frame_pair& f) { return resample_interp_with(lanes, &f.source, &f.result, PIVOT, PIVOT, 30); });
 }
 
+// The chosen variant on the thread count the benchmark's argument gives.
+void BM_matrix_resample_interp_30_threads(benchmark::State& state) {
+    const interp_lanes lanes = widest_interp_lanes();
+    run_kernel(
+        state, [lanes](frame_pair& f) { return resample_interp_with(lanes, &f.source, &f.result, PIVOT, PIVOT, 30); },
+        static_cast<int>(state.range(0)));
+}
+
 void register_kernels() {
     benchmark::RegisterBenchmark("BM_matrix_rotate_exact_quarter", BM_matrix_rotate_exact_quarter)
         ->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
@@ -91,6 +104,8 @@ void register_kernels() {
         benchmark::RegisterBenchmark(name.c_str(), BM_matrix_resample_interp_30, lanes)
             ->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
     }
+    benchmark::RegisterBenchmark("BM_matrix_resample_interp_30_threads", BM_matrix_resample_interp_30_threads)
+        ->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(0.2)->Repetitions(7);
 }
 
 }  // namespace

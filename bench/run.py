@@ -7,17 +7,24 @@
    the run's library calls with a clock between them), 90 and 30 degrees
    alternately.
 3. The two kernels alone (the Google Benchmark program), interpolation
-   through every row kernel variant the processor runs.
+   through every row kernel variant the processor runs, and the chosen one
+   on 1 and 2 threads.
 4. The peers on the same frame (peers.py, single-threaded).
 5. Replacing the input (the one-file form, flushed to the disk) against
    writing a new file (the two-file form, not flushed), runs alternating.
-6. The Python module (python_module.py): rotate_file against the spinmap
+6. Many files: 1024 x 1024 files through xargs -P 2 with SPINMAP_THREADS=1.
+7. The Python module (python_module.py): rotate_file against the spinmap
    program, read against NumPy's fromfile, rotate_files of many files on 1
    and 2 processes.
+Whole runs take the default thread count, and on the target frame one
+thread (SPINMAP_THREADS=1) as well; with --baseline OLD_SPINMAP an earlier
+build of the program runs alternating with them, and the one-thread runs
+and the many files are judged against it (else against the figures of the
+last sitting before the threads).
 Every figure is the median of the runs of one sitting. Kernels and peers are
 timed in processor time, whole runs in wall time.
-Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD [--replace-only | --python-only]
-With --replace-only only step 5 runs, with --python-only only step 6, and
+Usage: python3 run.py TOOL_BUILD BENCH_BUILD OUT_DIR RESULTS_MD [--replace-only | --python-only] [--baseline OLD_SPINMAP]
+With --replace-only only step 5 runs, with --python-only only step 7, and
 its section of RESULTS_MD is written in place.
 """
 import datetime
@@ -33,6 +40,9 @@ SIZES = [(1024, 15), (4096, 9), (8192, 5)]  # frame side, runs
 ANGLES = [("90 exact", ["-Angle", "90", "-NoInterp"]),
           ("30 interp", ["-Angle", "30"]),
           ("0", ["-Angle", "0"])]
+ONE_THREAD = "1 thread"  # the runs of the target frame with SPINMAP_THREADS=1
+BASELINE = "earlier build"  # the runs of --baseline's program
+MANY_FILES, MANY_SIDE, MANY_PARALLEL, MANY_RUNS = 200, 1024, 2, 3
 KERNEL_POINTS = 4096 * 4096
 PEER_RUNS = 7
 INTERP_ROUNDS = 5
@@ -42,11 +52,14 @@ STEPS = ["read", "checks and scans", "points outside", "rotation", "trim", "fidu
 
 # The targets hold for the 4096 x 4096 file; the other sizes are reported.
 TARGET_SIDE = 4096
-TARGET_RUN_EXACT = 2.0  # whole run at 90 degrees, x cp
-TARGET_RUN_INTERP = 2.5  # whole run at 30 degrees, x cp
-TARGET_MEMORY = 1.6  # peak resident size, x file size
-TARGET_INTERP_VS_OPENCV = 0.5  # interpolation, x OpenCV warpAffine per point
+TARGET_RUN_EXACT = 1.6  # whole run at 90 degrees, default threads, x cp
+TARGET_RUN_INTERP = 2.0  # whole run at 30 degrees, default threads, x cp
+TARGET_MEMORY = {"90 exact": 0.71, "30 interp": 1.36}  # peak resident size, x file size
+TARGET_INTERP_VS_OPENCV = 0.3  # interpolation on 2 threads, x OpenCV warpAffine on 1, per point
 TARGET_EXACT_VS_NUMPY = 3.0  # quarter turn, times faster than NumPy rot90
+# The whole runs (x cp) and the many files (seconds, unknown) of the last
+# sitting before the threads, for want of an earlier build to run.
+BEFORE_THREADS = {"90 exact": 1.96, "30 interp": 2.75}
 
 
 def timed_run(command, out_dir):
@@ -94,7 +107,10 @@ def alternating(runs, steps, out_dir):
     return [(statistics.median(t for t, _ in m), statistics.median(p for _, p in m)) for m in kept]
 
 
-def whole_runs(tool_build, out_dir, files):
+def whole_runs(tool_build, out_dir, files, baseline):
+    """Each angle on each frame with the default thread count; on the target
+    frame also on one thread and with the earlier build, all alternating
+    with cp. Rows for the other forms are named "ANGLE, FORM"."""
     spinmap = os.path.join(tool_build, "app", "spinmap")
     rotated = os.path.join(out_dir, "rotated.dat")
     copied = os.path.join(out_dir, "copied.dat")
@@ -103,15 +119,46 @@ def whole_runs(tool_build, out_dir, files):
         source = files[side]
         size = os.path.getsize(source)
         for name, options in ANGLES:
-            (run_s, peak), (cp_s, _) = alternating(runs, [
-                (lambda: remove(rotated), [spinmap] + options + ["-Overwrite", source, rotated]),
-                (lambda: remove(copied), ["cp", source, copied])], out_dir)
-            rows.append({"side": side, "angle": name, "runs": runs, "bytes": size,
-                         "run_s": run_s, "cp_s": cp_s, "peak": peak})
-            print(f"  {side} x {side} {name}: run {run_s * 1000:.1f} ms, cp {cp_s * 1000:.1f} ms", flush=True)
+            forms = [(name, ["env", "-u", "SPINMAP_THREADS", spinmap])]
+            if side == TARGET_SIDE:
+                forms.append((f"{name}, {ONE_THREAD}", ["env", "SPINMAP_THREADS=1", spinmap]))
+                if baseline:
+                    forms.append((f"{name}, {BASELINE}", [baseline]))
+            measured = alternating(runs, [
+                (lambda: remove(rotated), program + options + ["-Overwrite", source, rotated])
+                for _, program in forms] + [(lambda: remove(copied), ["cp", source, copied])], out_dir)
+            cp_s = measured[-1][0]
+            for (form, _), (run_s, peak) in zip(forms, measured):
+                rows.append({"side": side, "angle": form, "runs": runs, "bytes": size,
+                             "run_s": run_s, "cp_s": cp_s, "peak": peak})
+                print(f"  {side} x {side} {form}: run {run_s * 1000:.1f} ms, cp {cp_s * 1000:.1f} ms", flush=True)
     remove(rotated)
     remove(copied)
     return rows
+
+
+def many_files(tool_build, out_dir, files, baseline):
+    """Seconds (median of MANY_RUNS) for MANY_FILES copies of the 1024 x 1024
+    sample through xargs -P MANY_PARALLEL at 30 degrees, SPINMAP_THREADS=1,
+    for this build and the earlier one alternating (None without one)."""
+    folder = os.path.join(out_dir, "many")
+    os.makedirs(os.path.join(folder, "rotated"), exist_ok=True)
+    names = [f"f{k:03}.dat" for k in range(MANY_FILES)]
+    for name in names:
+        shutil.copyfile(files[MANY_SIDE], os.path.join(folder, name))
+    programs = [os.path.join(tool_build, "app", "spinmap")] + ([baseline] if baseline else [])
+    times = [[] for _ in programs]
+    env = dict(os.environ, SPINMAP_THREADS="1")
+    for _ in range(MANY_RUNS):
+        for measured, program in zip(times, programs):
+            t0 = time.perf_counter()
+            subprocess.run(["xargs", "-P", str(MANY_PARALLEL), "-I{}", program, "-Angle", "30", "-Overwrite", "{}",
+                            "rotated/{}"], input="\n".join(names), text=True, cwd=folder, env=env, check=True,
+                           stdout=subprocess.DEVNULL)
+            measured.append(time.perf_counter() - t0)
+    shutil.rmtree(folder)
+    medians = [statistics.median(t) for t in times]
+    return medians[0], (medians[1] if baseline else None)
 
 
 REPLACE_SIZES = [(1024, 15), (4096, 9), (8192, 5)]  # frame side, runs
@@ -251,6 +298,11 @@ def kernels(bench_build, out_dir, only=None):
         if b.get("aggregate_name") != "median":
             continue
         ns = b["cpu_time"] * scale[b["time_unit"]] / KERNEL_POINTS
+        if b["name"].startswith("BM_matrix_resample_interp_30_threads/"):
+            # Timed on the wall: the threads' processor times add up.
+            threads = int(b["name"].split("/")[1])
+            result.setdefault("threads", {})[threads] = b["real_time"] * scale[b["time_unit"]] / KERNEL_POINTS
+            continue
         if "rotate_exact" in b["name"]:
             result["exact"] = ns
             result["exact_reps"] = b.get("repetitions")
@@ -278,14 +330,16 @@ def peers(*which):
 
 
 def interp_rounds(bench_build, out_dir):
-    """Our chosen interpolation kernel and OpenCV's warpAffine in alternating
-    rounds: (ours, OpenCV) ns per point of each round. The two kernels are
+    """Our chosen interpolation kernel on 2 threads (wall time) and OpenCV's
+    warpAffine on 1 (processor time) and 2 (wall time) in alternating
+    rounds: (ours, OpenCV, OpenCV on 2 threads) ns per point of each round. The two kernels are
     timed a minute or more apart in the tables above, and this host's speed
     drifts by a third over such a time."""
     rounds = []
     for _ in range(INTERP_ROUNDS):
-        ours = kernels(bench_build, out_dir, "BM_matrix_resample_interp_30/.*/chosen")["interp"]
-        rounds.append((ours, peers("opencv")["opencv_warpAffine"]))
+        ours = kernels(bench_build, out_dir, "BM_matrix_resample_interp_30_threads/2")["threads"][2]
+        opencv = peers("opencv")
+        rounds.append((ours, opencv["opencv_warpAffine"], opencv["opencv_warpAffine_2_threads"]))
     return rounds
 
 
@@ -301,7 +355,7 @@ def verdict(ok):
     return "met" if ok else "NOT met"
 
 
-def report(rows, steps, k, p, rounds, load):
+def report(rows, steps, k, p, rounds, many, load):
     lines = ["# Benchmark results", "",
              f"- CPU: {cpu_model()} ({os.cpu_count()} cores); load average (1 minute) at the start "
              f"of the sitting: {load:.1f}",
@@ -320,13 +374,16 @@ def report(rows, steps, k, p, rounds, load):
               "| angle | " + " | ".join(STEPS) + " |", "| --- " * (len(STEPS) + 1) + "|"]
     for name, t in steps.items():
         lines.append(f"| {name} | " + " | ".join(f"{t[step]:.1f}" for step in STEPS) + " |")
-    lines += ["", "## Kernels on a 4096 x 4096 frame (ns per result point, single thread)", "",
+    lines += ["", "## Kernels on a 4096 x 4096 frame (ns per result point, one thread unless stated)", "",
               "| kernel | ns / point |", "| --- | --- |",
               f"| matrix_rotate_exact, quarter turn ({k['exact_reps']} repetitions) | {k['exact']:.2f} |"]
     for v in k["variants"]:
         chosen = ", chosen on this processor" if v["chosen"] else ""
         lines.append(f"| matrix_resample_interp, 30 degrees, {v['name']} rows ({v['reps']} repetitions{chosen}) | "
                      f"{v['ns']:.2f} |")
+    for threads, ns in sorted(k.get("threads", {}).items()):
+        lines.append(f"| matrix_resample_interp, 30 degrees, {k['interp_name']} rows, {threads} thread(s), "
+                     f"wall time | {ns:.2f} |")
     lines += [f"| NumPy rot90 + ascontiguousarray, int32 ({PEER_RUNS} runs) | {p['numpy_rot90']:.2f} |",
               f"| OpenCV warpAffine INTER_LINEAR, float32, 30 degrees ({PEER_RUNS} runs) | "
               f"{p['opencv_warpAffine']:.2f} |",
@@ -337,26 +394,41 @@ def report(rows, steps, k, p, rounds, load):
         return next(r for r in rows if r["side"] == TARGET_SIDE and r["angle"] == angle)
 
     exact, interp = at_target("90 exact"), at_target("30 interp")
-    memory = max((r for r in rows if r["side"] == TARGET_SIDE), key=lambda r: r["peak"] / r["bytes"])
-    run_exact, run_interp = exact["run_s"] / exact["cp_s"], interp["run_s"] / interp["cp_s"]
-    peak = memory["peak"] / memory["bytes"]
-    ratios = [ours / opencv for ours, opencv in rounds]
+    ratios = [ours / opencv for ours, opencv, _ in rounds]
     vs_opencv = statistics.median(ratios)
+    vs_opencv2 = statistics.median(ours / opencv2 for ours, _, opencv2 in rounds)
     vs_numpy = p["numpy_rot90"] / k["exact"]
     lines += [f"## Targets ({TARGET_SIDE} x {TARGET_SIDE} file, this sitting)", "",
-              "| target | figure | verdict |", "| --- | --- | --- |",
-              f"| whole run, 90 degrees, <= {TARGET_RUN_EXACT} x cp | {run_exact:.2f} x cp | "
-              f"{verdict(run_exact <= TARGET_RUN_EXACT)} |",
-              f"| whole run, 30 degrees, <= {TARGET_RUN_INTERP} x cp | {run_interp:.2f} x cp | "
-              f"{verdict(run_interp <= TARGET_RUN_INTERP)} |",
-              f"| peak memory <= {TARGET_MEMORY} x file size | worst {peak:.2f} x ({memory['angle']}) | "
-              f"{verdict(peak <= TARGET_MEMORY)} |",
-              f"| interpolation <= {TARGET_INTERP_VS_OPENCV} x OpenCV warpAffine | {k['interp_name']} against "
-              f"OpenCV in {len(rounds)} alternating rounds: median {vs_opencv:.2f} x (rounds "
-              + ", ".join(f"{o:.2f}/{c:.2f}" for o, c in rounds) + " ns/point) | "
-              f"{verdict(vs_opencv <= TARGET_INTERP_VS_OPENCV)} |",
+              "| target | figure | verdict |", "| --- | --- | --- |"]
+    for row, target in ((exact, TARGET_RUN_EXACT), (interp, TARGET_RUN_INTERP)):
+        ratio = row["run_s"] / row["cp_s"]
+        lines.append(f"| whole run, {row['angle']}, default threads, <= {target} x cp | {ratio:.2f} x cp | "
+                     f"{verdict(ratio <= target)} |")
+    for angle in ("90 exact", "30 interp"):
+        one = at_target(f"{angle}, {ONE_THREAD}")
+        ratio = one["run_s"] / one["cp_s"]
+        if baseline_rows := [r for r in rows if r["side"] == TARGET_SIDE and r["angle"] == f"{angle}, {BASELINE}"]:
+            before, against = baseline_rows[0]["run_s"] / baseline_rows[0]["cp_s"], "the earlier build this sitting"
+        else:
+            before, against = BEFORE_THREADS[angle], "the last sitting before the threads"
+        lines.append(f"| whole run, {angle}, SPINMAP_THREADS=1, no slower than before ({before:.2f} x cp, "
+                     f"{against}) | {ratio:.2f} x cp | {verdict(ratio <= before)} |")
+    for angle, target in TARGET_MEMORY.items():
+        row = at_target(angle)
+        peak = row["peak"] / row["bytes"]
+        lines.append(f"| peak memory, {angle}, <= {target} x file size | {peak:.2f} x | {verdict(peak <= target)} |")
+    lines += [f"| interpolation on 2 threads <= {TARGET_INTERP_VS_OPENCV} x OpenCV warpAffine on 1 | "
+              f"{k['interp_name']} against OpenCV in {len(rounds)} alternating rounds: median {vs_opencv:.2f} x "
+              "(rounds " + ", ".join(f"{o:.2f}/{c:.2f}" for o, c, _ in rounds) + " ns/point); against OpenCV "
+              f"on 2 threads {vs_opencv2:.2f} x | {verdict(vs_opencv <= TARGET_INTERP_VS_OPENCV)} |",
               f"| quarter turn >= {TARGET_EXACT_VS_NUMPY:g} x faster than NumPy rot90 | {vs_numpy:.2f} x | "
-              f"{verdict(vs_numpy >= TARGET_EXACT_VS_NUMPY)} |", ""]
+              f"{verdict(vs_numpy >= TARGET_EXACT_VS_NUMPY)} |"]
+    now, before = many
+    lines.append(f"| {MANY_FILES} files of {MANY_SIDE} x {MANY_SIDE}, 30 degrees, xargs -P {MANY_PARALLEL}, "
+                 f"SPINMAP_THREADS=1, no slower than the earlier build | {now:.2f} s"
+                 + (f" against {before:.2f} s | {verdict(now <= before)} |" if before is not None
+                    else " (no earlier build given: --baseline) | not measured |"))
+    lines.append("")
     # Reading the input and writing the output are the part of a run that
     # no rotation can avoid: set against cp, they show how near a target is
     # to the floor of the way the file is read and written.
@@ -406,8 +478,9 @@ def main():
         print("The Python module", flush=True)
         update_section(results, python_section(python_runs(tool_build, out_dir, files)), PYTHON_HEADING)
         return
+    baseline = sys.argv[sys.argv.index("--baseline") + 1] if "--baseline" in sys.argv[5:] else None
     print("Whole runs", flush=True)
-    rows = whole_runs(tool_build, out_dir, files)
+    rows = whole_runs(tool_build, out_dir, files, baseline)
     print("Steps", flush=True)
     steps = step_times(bench_build, out_dir, files)
     print("Kernels", flush=True)
@@ -416,8 +489,10 @@ def main():
     p = peers()
     print("Interpolation against OpenCV, alternating", flush=True)
     rounds = interp_rounds(bench_build, out_dir)
+    print("Many files", flush=True)
+    many = many_files(tool_build, out_dir, files, baseline)
     print("Replacing the input", flush=True)
-    text = splice_section(report(rows, steps, k, p, rounds, load),
+    text = splice_section(report(rows, steps, k, p, rounds, many, load),
                           replace_section(replace_runs(tool_build, out_dir, files)))
     print("The Python module", flush=True)
     text = splice_section(text, python_section(python_runs(tool_build, out_dir, files)), PYTHON_HEADING)

@@ -1,12 +1,14 @@
 // Operations on the valid points of height matrices: counting them, the
 // minimum window enclosing them and its centre, copying a sub-window, and
 // trimming a matrix to its valid points, and their statistics.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 
 #include <spinmap/matrix/matrix.h>
 #include "vector_paths.h"
+#include <spinmap/platform/platform.h>
 
 #if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
@@ -127,6 +129,47 @@ bool find_valid_bounds(const int32_t* first, std::ptrdiff_t stride, const window
     return true;
 }
 
+// The valid points' bounds of one band of rows, as indices within the area.
+struct band_bounds {
+    bool any = false;
+    int top = 0, bottom = 0, left = 0, right = 0;
+};
+
+// find_valid_bounds over bands of rows on several threads; each band's
+// bounds are exact, and their least and greatest are the whole area's.
+bool find_valid_bounds_in_bands(const int32_t* first, std::ptrdiff_t stride, const window& area, int* top,
+                                int* bottom, int* left, int* right) {
+    band_bounds bands[MOST_THREADS];
+    const int band_count = std::min<int>(area.height, MOST_THREADS);
+    run_in_bands(band_count, int64_t{area.width} * area.height / std::max(band_count, 1), [&](int lo, int hi) {
+        for (int b = lo; b < hi; ++b) {
+            const int row_lo = area.height * b / band_count, row_hi = area.height * (b + 1) / band_count;
+            const window part{area.x, static_cast<int16_t>(area.y + row_lo), area.width,
+                              static_cast<int16_t>(row_hi - row_lo)};
+            band_bounds& found = bands[b];
+            found.any = find_valid_bounds(first + row_lo * stride, stride, part, &found.top, &found.bottom,
+                                          &found.left, &found.right);
+            found.top += row_lo;
+            found.bottom += row_lo;
+        }
+    });
+    bool any = false;
+    for (int b = 0; b < band_count; ++b) {
+        const band_bounds& found = bands[b];
+        if (!found.any) continue;
+        if (!any) {
+            *top = found.top;
+            *left = found.left;
+            *right = found.right;
+        }
+        any = true;
+        *bottom = found.bottom;
+        *left = std::min(*left, found.left);
+        *right = std::max(*right, found.right);
+    }
+    return any;
+}
+
 }  // namespace
 
 int matrix_count_valid(const height_matrix* m, const window* w, int32_t* count) {
@@ -153,7 +196,8 @@ int matrix_valid_window(const height_matrix* m, const window* s, window* out) {
     *out = window{};
 
     int top = 0, bottom = 0, left = 0, right = 0;
-    if (!find_valid_bounds(matrix_element(m, area), m->window.width, area, &top, &bottom, &left, &right)) {
+    if (!find_valid_bounds_in_bands(matrix_element(m, area), m->window.width, area, &top, &bottom, &left,
+                                    &right)) {
         return ERR_ALL_BAD_DATA;
     }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <spinmap/errors/errors.h>
@@ -232,5 +233,53 @@ int64_t u_time_now();
 // ctime gives it (English day and month names whatever the locale); nullopt
 // for a negative time or one the platform cannot convert.
 std::optional<std::string> u_calendar_text(int64_t seconds);
+
+// ---- Threads within one operation --------------------------------------
+// The kernels of a large frame split its rows into bands that threads work
+// on at once; every band writes its own rows only, so the result is the
+// same for every thread count.
+
+// The most threads an operation uses: beyond this many the frames the tool
+// meets stop getting faster. The scans that keep a result for each band
+// split a frame into this many bands, whatever the thread count.
+constexpr int MOST_THREADS = 16;
+
+// The processors this process may run on: its affinity mask on Linux, its
+// processor group's mask on Windows. At least 1.
+int u_processors_available();
+
+// The threads an operation on a large frame uses: the count set by
+// u_set_thread_count, else the environment variable SPINMAP_THREADS (a
+// whole number from 1; above 16 counts as 16; anything else is ignored),
+// else the processors available, at most 16. Read once per process.
+int u_thread_count();
+
+// Forces the thread count from now on, for operations of every size (tests
+// compare the counts on small frames); 0 goes back to the default.
+void u_set_thread_count(int count);
+
+// Work below this many elements per thread is done on fewer threads: a
+// thread's start and join cost about what this many elements take.
+constexpr int64_t BAND_WORK_MIN = 1 << 17;
+
+// One band: items lo .. hi-1.
+using band_work = void (*)(void* context, int lo, int hi);
+
+// Calls work(context, lo, hi) over bands that together cover items 0 ..
+// items-1 exactly once, on up to u_thread_count() threads (fewer when
+// items x work_per_item is small), and returns when all are done. A thread
+// that cannot be started leaves its bands to the calling thread. `work`
+// must not throw.
+void u_run_in_bands(int items, int64_t work_per_item, band_work work, void* context);
+
+// The same with any callable f(lo, hi).
+template <typename Band>
+void run_in_bands(int items, int64_t work_per_item, Band&& band) {
+    // The context goes back to its own type, const or not, before the call.
+    using callable = std::remove_reference_t<Band>;
+    u_run_in_bands(
+        items, work_per_item, [](void* context, int lo, int hi) { (*static_cast<callable*>(context))(lo, hi); },
+        const_cast<void*>(static_cast<const void*>(&band)));
+}
 
 }  // namespace spinmap

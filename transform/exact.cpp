@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <spinmap/matrix/vector_paths.h>
+#include <spinmap/platform/platform.h>
 
 #if defined(SPINMAP_SSE2)
 #include <emmintrin.h>
@@ -127,7 +128,7 @@ void move_quarter_blocks(int32_t* const* source_rows, int32_t* const* result_row
 // The part of the ranges made of whole 4 x 4 blocks goes block by block; the
 // rows and columns left over go one element at a time.
 template <int DI, int DJ>
-void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+void move_quarter_band(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
                        index_range columns, int64_t c0, int64_t r0) {
     const index_range block_rows{rows.lo, rows.lo + (rows.hi - rows.lo) / 4 * 4};
     const index_range block_columns{columns.lo, columns.lo + (columns.hi - columns.lo) / 4 * 4};
@@ -136,15 +137,30 @@ void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows,
     move_quarter_tiles<DI, DJ>(source_rows, result_rows, {block_rows.hi, rows.hi}, columns, c0, r0);
 }
 
-// Half turn: source element (i, j) goes to result column c0 - j, row r0 - i.
+// Source column j lands in result row r0 + DJ*j alone, so bands of source
+// columns (whole groups of four, to keep the blocks) write rows of their own.
+template <int DI, int DJ>
+void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
+                       index_range columns, int64_t c0, int64_t r0) {
+    const int groups = (columns.hi - columns.lo + 3) / 4;
+    run_in_bands(groups, int64_t{4} * (rows.hi - rows.lo), [&](int first, int last) {
+        const index_range band{columns.lo + 4 * first, std::min(columns.lo + 4 * last, columns.hi)};
+        move_quarter_band<DI, DJ>(source_rows, result_rows, rows, band, c0, r0);
+    });
+}
+
+// Half turn: source element (i, j) goes to result column c0 - j, row r0 - i;
+// bands of source rows write result rows of their own.
 void move_half_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
                     index_range columns, int64_t c0, int64_t r0) {
     if (columns.lo == columns.hi) return;
-    for (int i = rows.lo; i < rows.hi; ++i) {
-        const int32_t* in = source_rows[i];
-        int32_t* out = result_rows[r0 - i] + (c0 - columns.lo);
-        for (int j = columns.lo; j < columns.hi; ++j) out[columns.lo - j] = in[j];
-    }
+    run_in_bands(rows.hi - rows.lo, columns.hi - columns.lo, [&](int first, int last) {
+        for (int i = rows.lo + first; i < rows.lo + last; ++i) {
+            const int32_t* in = source_rows[i];
+            int32_t* out = result_rows[r0 - i] + (c0 - columns.lo);
+            for (int j = columns.lo; j < columns.hi; ++j) out[columns.lo - j] = in[j];
+        }
+    });
 }
 
 // What a turn does with the source: the start place (c0, r0) of source
@@ -245,26 +261,33 @@ void quarter_turn_elements(int32_t* a, std::ptrdiff_t n, bool counter_clockwise)
     constexpr std::ptrdiff_t QUADRANT_TILE = 32;
     const std::ptrdiff_t rows = n / 2, columns = (n + 1) / 2, last = n - 1;
     const auto at = [a, n](std::ptrdiff_t i, std::ptrdiff_t j) -> int32_t& { return a[i * n + j]; };
-    for (std::ptrdiff_t i0 = 0; i0 < rows; i0 += QUADRANT_TILE) {
-        for (std::ptrdiff_t j0 = 0; j0 < columns; j0 += QUADRANT_TILE) {
-            for (std::ptrdiff_t i = i0; i < std::min(i0 + QUADRANT_TILE, rows); ++i) {
-                for (std::ptrdiff_t j = j0; j < std::min(j0 + QUADRANT_TILE, columns); ++j) {
-                    const int32_t first = at(i, j);
-                    if (counter_clockwise) {
-                        at(i, j) = at(j, last - i);
-                        at(j, last - i) = at(last - i, last - j);
-                        at(last - i, last - j) = at(last - j, i);
-                        at(last - j, i) = first;
-                    } else {
-                        at(i, j) = at(last - j, i);
-                        at(last - j, i) = at(last - i, last - j);
-                        at(last - i, last - j) = at(j, last - i);
-                        at(j, last - i) = first;
+    // Each element of the quadrant starts a cycle of its own, so bands of
+    // its rows of tiles move disjoint elements.
+    const auto turn_tile_rows = [&](int band_lo, int band_hi) {
+        const std::ptrdiff_t band_end = std::min(band_hi * QUADRANT_TILE, rows);
+        for (std::ptrdiff_t i0 = band_lo * QUADRANT_TILE; i0 < band_end; i0 += QUADRANT_TILE) {
+            for (std::ptrdiff_t j0 = 0; j0 < columns; j0 += QUADRANT_TILE) {
+                for (std::ptrdiff_t i = i0; i < std::min(i0 + QUADRANT_TILE, rows); ++i) {
+                    for (std::ptrdiff_t j = j0; j < std::min(j0 + QUADRANT_TILE, columns); ++j) {
+                        const int32_t first = at(i, j);
+                        if (counter_clockwise) {
+                            at(i, j) = at(j, last - i);
+                            at(j, last - i) = at(last - i, last - j);
+                            at(last - i, last - j) = at(last - j, i);
+                            at(last - j, i) = first;
+                        } else {
+                            at(i, j) = at(last - j, i);
+                            at(last - j, i) = at(last - i, last - j);
+                            at(last - i, last - j) = at(j, last - i);
+                            at(j, last - i) = first;
+                        }
                     }
                 }
             }
         }
-    }
+    };
+    run_in_bands(static_cast<int>((rows + QUADRANT_TILE - 1) / QUADRANT_TILE), QUADRANT_TILE * 4 * columns,
+                 turn_tile_rows);
 }
 
 #if defined(SPINMAP_SSE2)
@@ -329,37 +352,42 @@ block_place place_of(int k, std::ptrdiff_t i, std::ptrdiff_t j, std::ptrdiff_t l
 void quarter_turn_blocks(int32_t* a, std::ptrdiff_t n, bool counter_clockwise) {
     constexpr std::ptrdiff_t TILE = 16;
     const std::ptrdiff_t m = n / 4, rows = m / 2, columns = (m + 1) / 2, last = m - 1;
-    block4 held[4][TILE][TILE];
-    for (std::ptrdiff_t i0 = 0; i0 < rows; i0 += TILE) {
-        for (std::ptrdiff_t j0 = 0; j0 < columns; j0 += TILE) {
-            const std::ptrdiff_t tile_rows = std::min(TILE, rows - i0), tile_columns = std::min(TILE, columns - j0);
-            // f(di, dj, place) for every block (i0 + di, j0 + dj) of the tile,
-            // along the rows of place k: places 1 and 3 have the tile's
-            // columns as their rows.
-            const auto visit = [&](int k, auto&& f) {
-                const bool transposed = k % 2 == 1;
-                const std::ptrdiff_t outer = transposed ? tile_columns : tile_rows;
-                const std::ptrdiff_t inner = transposed ? tile_rows : tile_columns;
-                for (std::ptrdiff_t u = 0; u < outer; ++u) {
-                    for (std::ptrdiff_t v = 0; v < inner; ++v) {
-                        const std::ptrdiff_t di = transposed ? v : u, dj = transposed ? u : v;
-                        f(di, dj, place_of(k, i0 + di, j0 + dj, last));
+    // The tiles' cycles are disjoint: bands of rows of tiles, each thread
+    // with its own `held`.
+    const auto turn_tile_rows = [&](int band_lo, int band_hi) {
+        block4 held[4][TILE][TILE];
+        for (std::ptrdiff_t i0 = band_lo * TILE; i0 < std::min(band_hi * TILE, rows); i0 += TILE) {
+            for (std::ptrdiff_t j0 = 0; j0 < columns; j0 += TILE) {
+                const std::ptrdiff_t tile_rows = std::min(TILE, rows - i0), tile_columns = std::min(TILE, columns - j0);
+                // f(di, dj, place) for every block (i0 + di, j0 + dj) of the tile,
+                // along the rows of place k: places 1 and 3 have the tile's
+                // columns as their rows.
+                const auto visit = [&](int k, auto&& f) {
+                    const bool transposed = k % 2 == 1;
+                    const std::ptrdiff_t outer = transposed ? tile_columns : tile_rows;
+                    const std::ptrdiff_t inner = transposed ? tile_rows : tile_columns;
+                    for (std::ptrdiff_t u = 0; u < outer; ++u) {
+                        for (std::ptrdiff_t v = 0; v < inner; ++v) {
+                            const std::ptrdiff_t di = transposed ? v : u, dj = transposed ? u : v;
+                            f(di, dj, place_of(k, i0 + di, j0 + dj, last));
+                        }
                     }
+                };
+                for (int k = 0; k < 4; ++k) {
+                    visit(k, [&](std::ptrdiff_t di, std::ptrdiff_t dj, block_place p) {
+                        held[k][di][dj] = turn_block(load_block(a, n, p.row, p.column), counter_clockwise);
+                    });
                 }
-            };
-            for (int k = 0; k < 4; ++k) {
-                visit(k, [&](std::ptrdiff_t di, std::ptrdiff_t dj, block_place p) {
-                    held[k][di][dj] = turn_block(load_block(a, n, p.row, p.column), counter_clockwise);
-                });
-            }
-            for (int k = 0; k < 4; ++k) {
-                const int to = counter_clockwise ? (k + 1) % 4 : (k + 3) % 4;
-                visit(to, [&](std::ptrdiff_t di, std::ptrdiff_t dj, block_place p) {
-                    store_block(a, n, p.row, p.column, held[k][di][dj]);
-                });
+                for (int k = 0; k < 4; ++k) {
+                    const int to = counter_clockwise ? (k + 1) % 4 : (k + 3) % 4;
+                    visit(to, [&](std::ptrdiff_t di, std::ptrdiff_t dj, block_place p) {
+                        store_block(a, n, p.row, p.column, held[k][di][dj]);
+                    });
+                }
             }
         }
-    }
+    };
+    run_in_bands(static_cast<int>((rows + TILE - 1) / TILE), TILE * 16 * 4 * columns, turn_tile_rows);
     if (m % 2 == 1) store_block(a, n, rows, rows, turn_block(load_block(a, n, rows, rows), counter_clockwise));
 }
 #endif
@@ -393,8 +421,15 @@ bool rotate_exact_in_place(height_matrix* m, double px, double py, exact_turn tu
     if (rule_of(turn).rows_move_columns) {
         quarter_turn_in_place(m->matrix, w.width, turn == exact_turn::counter_clockwise);
     } else {
-        // Element (i, j) to (height-1-i, width-1-j): the array reversed.
-        std::reverse(m->matrix, m->matrix + std::ptrdiff_t{w.width} * w.height);
+        // Element (i, j) to (height-1-i, width-1-j): the array reversed,
+        // as bands of the first half's rows swapped with their mirror rows
+        // (an odd middle row reverses in itself).
+        int32_t* const a = m->matrix;
+        const std::ptrdiff_t width = w.width, height = w.height, total = width * height;
+        run_in_bands(static_cast<int>(height / 2), 2 * width, [&](int first, int last) {
+            std::swap_ranges(a + first * width, a + last * width, std::reverse_iterator(a + total - first * width));
+        });
+        if (height % 2 == 1) std::reverse(a + height / 2 * width, a + (height / 2 + 1) * width);
     }
     return true;
 }

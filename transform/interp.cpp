@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include <spinmap/matrix/vector_paths.h>
+#include <spinmap/platform/platform.h>
 #include <spinmap/transform/interp_lanes.h>
 #include <spinmap/transform/kernel_support.h>
 #include <spinmap/transform/transform.h>
@@ -67,26 +68,18 @@ const interp_variant* variant_of(interp_lanes lanes) {
 // Maps every result point (X, Y) back into the source and evaluates it there:
 //   a = c(X - px) - s(Y - py) + px - source x
 //   b = s(X - px) + c(Y - py) + py - source y
-// Each point is independent of the others, so the walk order (band by
-// band, each band row by row, each row strip by strip from the left) does
-// not change a bit. The products c(X - px) and s(X - px) depend on the
-// column alone and s(Y - py) and c(Y - py) on the row alone: each is
-// computed once and gives the same double as in the expression above. The
-// variant's kernel takes the whole groups of its lanes of each strip row,
-// the plain kernel the points left over. A source without elements has no
-// position inside it: every point is invalid.
-void resample_rows(const interp_variant& variant, int32_t* const* source_rows, const window& source_window,
-                   int32_t* const* result_rows, const window& result_window, double px, double py, double s,
-                   double c) {
-    if (source_window.width == 0 || source_window.height == 0) {
-        for (int row = 0; row < result_window.height; ++row) {
-            std::fill(result_rows[row], result_rows[row] + result_window.width, INVALID_HEIGHT);
-        }
-        return;
-    }
-    row_terms t{0, 0, px, py, static_cast<double>(source_window.x), static_cast<double>(source_window.y),
-                source_window.width - 1.0, source_window.height - 1.0, source_window.width,
-                int32_t{source_window.width} * source_window.height - 2, prefetch_lead(s, c, source_window.width)};
+// Each point is independent of the others, so the walk order (bands of
+// result rows on their threads, each column band row by row, each row
+// strip by strip from the left) does not change a bit. The products
+// c(X - px) and s(X - px) depend on the column alone and s(Y - py) and
+// c(Y - py) on the row alone: each is computed once and gives the same
+// double as in the expression above. The variant's kernel takes the whole
+// groups of its lanes of each strip row, the plain kernel the points left
+// over. This walks result rows first .. last-1.
+void resample_band(const interp_variant& variant, int32_t* const* source_rows, const row_terms& terms,
+                   int32_t* const* result_rows, const window& result_window, double px, double py, double s, double c,
+                   int first, int last) {
+    row_terms t = terms;
     alignas(64) double c_x[BAND], s_x[BAND];
     for (int column0 = 0; column0 < result_window.width; column0 += BAND) {
         const int band_width = std::min(BAND, result_window.width - column0);
@@ -95,7 +88,7 @@ void resample_rows(const interp_variant& variant, int32_t* const* source_rows, c
             c_x[k] = c * x_offset;
             s_x[k] = s * x_offset;
         }
-        for (int row = 0; row < result_window.height; ++row) {
+        for (int row = first; row < last; ++row) {
             const double y_offset = (result_window.y + row) - py;
             t.s_y = s * y_offset;
             t.c_y = c * y_offset;
@@ -109,6 +102,26 @@ void resample_rows(const interp_variant& variant, int32_t* const* source_rows, c
             }
         }
     }
+}
+
+// The whole result, in bands of rows. A source without elements has no
+// position inside it: every point is invalid.
+void resample_rows(const interp_variant& variant, int32_t* const* source_rows, const window& source_window,
+                   int32_t* const* result_rows, const window& result_window, double px, double py, double s,
+                   double c) {
+    if (source_window.width == 0 || source_window.height == 0) {
+        for (int row = 0; row < result_window.height; ++row) {
+            std::fill(result_rows[row], result_rows[row] + result_window.width, INVALID_HEIGHT);
+        }
+        return;
+    }
+    const row_terms t{0, 0, px, py, static_cast<double>(source_window.x), static_cast<double>(source_window.y),
+                      source_window.width - 1.0, source_window.height - 1.0, source_window.width,
+                      int32_t{source_window.width} * source_window.height - 2,
+                      prefetch_lead(s, c, source_window.width)};
+    run_in_bands(result_window.height, result_window.width, [&](int first, int last) {
+        resample_band(variant, source_rows, t, result_rows, result_window, px, py, s, c, first, last);
+    });
 }
 
 }  // namespace

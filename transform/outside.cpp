@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <spinmap/platform/platform.h>
 #include <spinmap/transform/kernel_support.h>
 #include <spinmap/transform/transform.h>
 
@@ -169,37 +170,82 @@ int32_t valid_in(const height_matrix& m, int y, int from, int to) {
     return count;
 }
 
+// The counts of one band of rows, rows y .. end-1 of the window.
+struct band_counts {
+    int32_t outside = 0;
+    int32_t inside = 0;     // of the rows from uncounted_end on
+    int uncounted_end = 0;  // the inside points of the band's rows before this are not counted yet
+};
+
 // Row by row, the valid points outside each row's inside run; the total
 // needs the points within the runs too, which are counted only from the
-// first row that loses a point on, and for the rows before it only when
-// some point was lost at all.
-void count_by_runs(const height_matrix& m, const window& w, const turn_terms& t, const frame_edges& f,
-                   int32_t* outside, int32_t* valid) {
+// band's first row that loses a point on.
+band_counts count_band_by_runs(const height_matrix& m, const window& w, const turn_terms& t, const frame_edges& f,
+                               int y_lo, int y_hi) {
     const int right_end = wn_right(w) + 1;
-    int32_t inside = 0;
-    int uncounted_rows_end = w.y;  // the inside points of rows w.y .. before this are not counted yet
+    band_counts counts;
+    counts.uncounted_end = y_lo;
     run_finder runs(t, f, w);
-    for (int y = w.y; y <= wn_bottom(w); ++y) {
+    for (int y = y_lo; y < y_hi; ++y) {
         int begin = 0, end = 0;
         runs.inside_run(y, &begin, &end);
         // Left to right along the row, which the memory reads fastest.
         const int32_t left = valid_in(m, y, w.x, begin);
-        const bool counting = *outside + left > 0;
+        const bool counting = counts.outside + left > 0;
         const int32_t within = counting ? valid_in(m, y, begin, end) : 0;
-        *outside += left + valid_in(m, y, end, right_end);
+        counts.outside += left + valid_in(m, y, end, right_end);
         if (counting) {
-            inside += within;
+            counts.inside += within;
         } else {
-            uncounted_rows_end = y + 1;
+            counts.uncounted_end = y + 1;
         }
     }
-    if (*outside == 0) return;
-    run_finder again(t, f, w);
-    for (int y = w.y; y < uncounted_rows_end; ++y) {
+    return counts;
+}
+
+// The inside points of rows y_lo .. y_hi-1.
+int32_t count_inside(const height_matrix& m, const window& w, const turn_terms& t, const frame_edges& f, int y_lo,
+                     int y_hi) {
+    int32_t inside = 0;
+    run_finder runs(t, f, w);
+    for (int y = y_lo; y < y_hi; ++y) {
         int begin = 0, end = 0;
-        again.inside_run(y, &begin, &end);
+        runs.inside_run(y, &begin, &end);
         inside += valid_in(m, y, begin, end);
     }
+    return inside;
+}
+
+// The window's rows in bands, on several threads; the rows a band left
+// uncounted are counted in a second pass only when some point was lost at
+// all. The counts are sums of whole numbers: the same for any bands.
+void count_by_runs(const height_matrix& m, const window& w, const turn_terms& t, const frame_edges& f,
+                   int32_t* outside, int32_t* valid) {
+    const int band_count = std::min<int>(w.height, MOST_THREADS);
+    const auto band_rows = [&](int b, int* y_lo, int* y_hi) {
+        *y_lo = w.y + w.height * b / band_count;
+        *y_hi = w.y + w.height * (b + 1) / band_count;
+    };
+    const int64_t band_work = int64_t{w.width} * w.height / band_count;
+    band_counts bands[MOST_THREADS];
+    run_in_bands(band_count, band_work, [&](int lo, int hi) {
+        for (int b = lo; b < hi; ++b) {
+            int y_lo = 0, y_hi = 0;
+            band_rows(b, &y_lo, &y_hi);
+            bands[b] = count_band_by_runs(m, w, t, f, y_lo, y_hi);
+        }
+    });
+    for (int b = 0; b < band_count; ++b) *outside += bands[b].outside;
+    if (*outside == 0) return;
+    run_in_bands(band_count, band_work, [&](int lo, int hi) {
+        for (int b = lo; b < hi; ++b) {
+            int y_lo = 0, y_hi = 0;
+            band_rows(b, &y_lo, &y_hi);
+            bands[b].inside += count_inside(m, w, t, f, y_lo, bands[b].uncounted_end);
+        }
+    });
+    int32_t inside = 0;
+    for (int b = 0; b < band_count; ++b) inside += bands[b].inside;
     *valid = *outside + inside;
 }
 

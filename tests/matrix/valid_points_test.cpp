@@ -12,6 +12,8 @@ namespace {
 
 using test::HeightMatrix;
 using test::I;
+using test::FORCED_THREAD_COUNTS;
+using test::forced_threads;
 
 // Window (100, 50, 6, 4) with valid points only at (102, 51) and (104, 52),
 // each holding x + 1000*y.
@@ -179,11 +181,13 @@ TEST(ValidPoints, ValidWindowOfPointPatterns) {
 }
 
 // Sparse random matrices of widths around the four-element blocks, each in
-// a random search window or the whole matrix: the valid window is the least and greatest row and
+// a random search window or the whole matrix, its rows in bands on one of the
+// forced thread counts: the valid window is the least and greatest row and
 // column of a valid point, and the trim keeps exactly that part.
 TEST(ValidPoints, ValidWindowAndTrimMatchTheValidPointsOfRandomMatrices) {
     std::mt19937 gen(7);
     for (int trial = 0; trial < 400; ++trial) {
+        const forced_threads forced(FORCED_THREAD_COUNTS[trial % std::size(FORCED_THREAD_COUNTS)]);
         const window w{int16_t(int(gen() % 40) - 20), int16_t(int(gen() % 40) - 20), int16_t(1 + gen() % 23),
                        int16_t(1 + gen() % 12)};
         HeightMatrix h(w, {});

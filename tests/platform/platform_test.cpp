@@ -3,16 +3,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <spinmap/platform/platform.h>
 #include "support.h"
 
 namespace spinmap {
 namespace {
+
+// Every item in exactly one band, as many bands as threads (no more than
+// items), and small work in one band on the calling thread unless a count
+// is forced.
+TEST(URunInBands, CoversEveryItemOnceInAsManyBandsAsThreads) {
+    const struct {
+        int forced;  // 0: the default count
+        int items;
+        int64_t work_per_item;
+        int bands;
+    } cases[] = {
+        {1, 100, 1, 1}, {2, 5, 1, 2}, {3, 100, 1, 3}, {7, 100, 1, 7}, {7, 5, 1, 5},
+        {3, 1, 1, 1},   {0, 100, 1, 1}, {0, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        const test::forced_threads threads(c.forced);
+        std::vector<std::atomic<int>> covered(c.items);
+        std::atomic<int> bands{0};
+        run_in_bands(c.items, c.work_per_item, [&](int lo, int hi) {
+            ++bands;
+            for (int k = lo; k < hi; ++k) ++covered[k];
+        });
+        EXPECT_EQ(bands, c.bands) << c.forced << " threads, " << c.items << " items";
+        for (int k = 0; k < c.items; ++k) EXPECT_EQ(covered[k], 1) << "item " << k;
+    }
+    EXPECT_GE(u_processors_available(), 1);
+    EXPECT_GE(u_thread_count(), 1);
+    EXPECT_LE(u_thread_count(), 16);
+}
 
 TEST(Utf16leToUtf8, ConvertsEveryFormAndRefusesMalformedUnits) {
     struct conversion_case {

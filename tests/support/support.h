@@ -270,4 +270,19 @@ std::optional<std::string> read_fifo_while(const std::string& path, const std::f
 // which knows no such signal, the signal is ignored for Wine's sake.)
 std::function<void()> limit_file_size(std::uint64_t bytes);
 
+// ---- Threads --------------------------------------------------------------------
+
+// The thread counts every threaded operation is checked with: one, and
+// counts whose bands divide the tests' frames unevenly.
+constexpr int FORCED_THREAD_COUNTS[] = {1, 2, 3, 7};
+
+// Forces the library's thread count for a scope (u_set_thread_count).
+class forced_threads {
+public:
+    explicit forced_threads(int count) { u_set_thread_count(count); }
+    ~forced_threads() { u_set_thread_count(0); }
+    forced_threads(const forced_threads&) = delete;
+    forced_threads& operator=(const forced_threads&) = delete;
+};
+
 }  // namespace spinmap::test

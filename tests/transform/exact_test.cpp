@@ -158,9 +158,11 @@ TEST(MatrixRotateExact, PropertyEveryValidValueLandsUnchangedAtItsForwardPlace) 
 }
 
 // Guards later tuning of the kernel: frames larger than its tiles, windows
-// that cut the turned source on every side, pivots of every fraction pair.
+// that cut the turned source on every side, pivots of every fraction pair,
+// each seed on one of the forced thread counts.
 TEST(MatrixRotateExact, MatchesThePlainReferenceBitForBit) {
     for (uint32_t seed = 100; seed < 160; ++seed) {
+        const forced_threads forced(FORCED_THREAD_COUNTS[seed % std::size(FORCED_THREAD_COUNTS)]);
         std::mt19937 gen(seed);
         const window source_window{int16_t(int(gen() % 200) - 100), int16_t(int(gen() % 200) - 100),
                                    int16_t(1 + gen() % 150), int16_t(1 + gen() % 150)};

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include <spinmap/transform/interp_lanes.h>
 #include <spinmap/transform/transform.h>
@@ -166,24 +168,30 @@ TEST(MatrixResampleInterp, PropertyATurnedPlaneKeepsItsValuesWithinOneUnit) {
     }
 }
 
-// Every row kernel variant in turn, not only the one this processor picks;
+// Every row kernel variant in turn, not only the one this processor picks,
+// each on 1, 2, 3 and 7 threads (whose bands divide no frame below evenly);
 // a variant the build or the processor lacks is skipped.
-class ResampleLanes : public testing::TestWithParam<interp_lanes> {
+class ResampleLanes : public testing::TestWithParam<std::tuple<interp_lanes, int>> {
 protected:
     void SetUp() override {
-        if (!has_interp_lanes(GetParam())) GTEST_SKIP() << interp_lanes_name(GetParam()) << " not available here";
+        if (!has_interp_lanes(lanes())) GTEST_SKIP() << interp_lanes_name(lanes()) << " not available here";
+        threads.emplace(std::get<1>(GetParam()));
     }
+    std::optional<forced_threads> threads;
+    interp_lanes lanes() const { return std::get<0>(GetParam()); }
     int resample(const owned_matrix& source, owned_matrix& result, double px, double py, double angle) {
-        return resample_interp_with(GetParam(), &source.m, &result.m, px, py, angle);
+        return resample_interp_with(lanes(), &source.m, &result.m, px, py, angle);
     }
 };
 
 INSTANTIATE_TEST_SUITE_P(EachVariant, ResampleLanes,
-                         testing::Values(interp_lanes::plain, interp_lanes::sse2, interp_lanes::avx2,
-                                         interp_lanes::avx512),
-                         [](const testing::TestParamInfo<interp_lanes>& info) {
-                             return std::string(info.param == interp_lanes::avx512 ? "AVX512"
-                                                                                   : interp_lanes_name(info.param));
+                         testing::Combine(testing::Values(interp_lanes::plain, interp_lanes::sse2, interp_lanes::avx2,
+                                                          interp_lanes::avx512),
+                                          testing::ValuesIn(FORCED_THREAD_COUNTS)),
+                         [](const testing::TestParamInfo<std::tuple<interp_lanes, int>>& info) {
+                             const interp_lanes lanes = std::get<0>(info.param);
+                             return std::string(lanes == interp_lanes::avx512 ? "AVX512" : interp_lanes_name(lanes)) +
+                                    "_" + std::to_string(std::get<1>(info.param)) + "threads";
                          });
 
 // Guards the tuning of the kernels: random frames (with invalid points and

@@ -273,25 +273,31 @@ TEST(MatrixRotate, MovedValuesAndTheInvalidRestMatchThePlainReference) {
 
 // Quarter turns of square windows and half turns of any window about their
 // centre, onto their own window: done in the matrix's own array, with the
-// plain reference's values; sides odd and even, around the tiles of the walk.
+// plain reference's values; sides odd and even, around the tiles of the walk,
+// on each forced thread count (several rows of tiles from 131 and 520 on).
 TEST(MatrixRotate, TurnsOfAWindowOntoItselfKeepTheArrayAndMatchThePlainReference) {
-    const window windows[] = {{0, 0, 1, 1},     {-3, 7, 2, 2},  {5, -4, 3, 3},  {0, 0, 4, 4}, {7, 3, 12, 12},
-                              {-1, -1, 31, 31}, {2, 2, 64, 64}, {0, 0, 65, 65}, {3, 1, 5, 2}, {-6, 0, 4, 7},
-                              {0, 0, 132, 132}, {1, 2, 136, 136}};
+    const window windows[] = {{0, 0, 1, 1},     {-3, 7, 2, 2},  {5, -4, 3, 3},    {0, 0, 4, 4},
+                              {7, 3, 12, 12},   {-1, -1, 31, 31}, {2, 2, 64, 64}, {0, 0, 65, 65},
+                              {3, 1, 5, 2},     {-6, 0, 4, 7},  {0, 0, 132, 132}, {1, 2, 136, 136},
+                              {0, 0, 131, 131}, {0, 0, 520, 520}};
     uint32_t seed = 0;
     for (const window& own : windows) {
         for (const int turn : {90, -90, 180}) {
-            if (turn != 180 && own.width != own.height) continue;
-            double px = 0, py = 0;
-            wn_center(own, &px, &py);
-            owned_matrix m(own, random_heights(own, ++seed, 5));
-            owned_matrix expected(own, NV);
-            reference_rotate_exact(m.m, expected.m, px, py, turn);
-            const int32_t* const array = m.m.matrix;
-            ASSERT_EQ(matrix_rotate(&m.m, &own, &px, &py, turn, ROT_NO_INTERP | ROT_WIN_GIVEN), 0);
-            EXPECT_EQ(m.m.matrix, array) << own.width << " x " << own.height << ", turn " << turn;
-            EXPECT_TRUE(same_window(m.m.window, own));
-            EXPECT_EQ(m.values(), expected.values()) << own.width << " x " << own.height << ", turn " << turn;
+            for (const int threads : FORCED_THREAD_COUNTS) {
+                const forced_threads forced(threads);
+                if (turn != 180 && own.width != own.height) continue;
+                double px = 0, py = 0;
+                wn_center(own, &px, &py);
+                owned_matrix m(own, random_heights(own, ++seed, 5));
+                owned_matrix expected(own, NV);
+                reference_rotate_exact(m.m, expected.m, px, py, turn);
+                const int32_t* const array = m.m.matrix;
+                ASSERT_EQ(matrix_rotate(&m.m, &own, &px, &py, turn, ROT_NO_INTERP | ROT_WIN_GIVEN), 0);
+                EXPECT_EQ(m.m.matrix, array) << own.width << " x " << own.height << ", turn " << turn;
+                EXPECT_TRUE(same_window(m.m.window, own));
+                EXPECT_EQ(m.values(), expected.values())
+                    << own.width << " x " << own.height << ", turn " << turn << ", " << threads << " threads";
+            }
         }
     }
 }
