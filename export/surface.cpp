@@ -4,6 +4,9 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
+
+#include <spinmap/run/run.h>
 
 #include "cli/cli.h"
 #include "export/export.h"
@@ -11,20 +14,6 @@
 namespace spinmap {
 
 namespace {
-
-// The valid heights' count and extremes; the matrix is whole (the reader
-// allocated it for its window).
-void measure(export_surface* s) {
-    const window& w = s->height.window;
-    const std::size_t n = static_cast<std::size_t>(w.width) * static_cast<std::size_t>(w.height);
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t v = s->height.matrix[i];
-        if (!is_valid_height(v)) continue;
-        if (s->valid_points == 0 || v < s->lowest) s->lowest = v;
-        if (s->valid_points == 0 || v > s->highest) s->highest = v;
-        ++s->valid_points;
-    }
-}
 
 // The shortest decimal that the single-precision value holds, as a double.
 double decimal_of(float value) {
@@ -46,26 +35,30 @@ double height_in_metres(int32_t value, double nm_per_count) {
 
 bool read_surface(const std::string& path, export_surface* s, std::string* message) {
     const std::string name = cli::quoted(path);
-    int code = read_data_file(path, nullptr, &s->header, nullptr, &s->height);
-    if (code != 0) {
-        *message = "Error reading input data file " + name + ": " + error_name(code);
+    loaded_measurement m;
+    load_failure failure;
+    if (load_measurement(path, {intensity_use::skip, true, true}, &m, &failure) != 0) {
+        // The exporter names a reading failure by its code.
+        *message = failure.step == load_step::reading || failure.step == load_step::opening
+                       ? "Error reading input data file " + name + ": " + error_name(failure.code)
+                       : cli::unloadable_input(path, failure);
         return false;
     }
-    std::string reason;
-    code = check_data_attributes(&s->header, nullptr, &s->height, true, &reason);
-    if (code != 0) {
-        *message = "Invalid attribute information in input data file " + name + "\n" + reason;
-        return false;
-    }
-    if (s->height.matrix == nullptr) {
-        *message = "Input data file " + name + " contains no height data";
-        return false;
-    }
-    measure(s);
-    if (s->valid_points == 0) {
+    s->header = m.header;
+    s->height = std::move(m.height);
+    height_statistics stats;
+    const int code = measure_heights(s->height, &stats);
+    if (code == ERR_ALL_BAD_DATA) {
         *message = "Input data file " + name + " contains no valid height points";
         return false;
     }
+    if (code != 0) {
+        *message = "Input data file " + name + ": " + error_name(code);
+        return false;
+    }
+    s->valid_points = stats.count;
+    s->lowest = stats.minimum;
+    s->highest = stats.maximum;
     s->nm_per_count = usable_nanometres_per_count(s->header);
     if (s->nm_per_count == 0) {
         *message = "Input data file " + name +
