@@ -1,6 +1,5 @@
 // -AlignTo: the turn about a pivot that brings each file's fiducials onto
 // the reference's, printed as spinmap's angle, pivot and command line.
-#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -21,27 +20,10 @@ void keyed_line(const char* key, const std::string& value) {
     u_write_text(stdout, field + value + "\n");
 }
 
-// The shortest text that reads back as the same double, as spinmap reads
-// its numbers.
-std::string exact_number(double v) {
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, v);
-    return std::string(text, end.ptr);
-}
-
 std::string printed(const char* format, double v) {
     char text[64];
     std::snprintf(text, sizeof text, format, v);
     return text;
-}
-
-// The output name the suggested command writes: the input's name with
-// "_aligned" before its extension.
-std::string aligned_name(const std::string& path) {
-    const std::size_t name = path.find_last_of("/\\") + 1;  // 0 without a folder
-    const std::size_t dot = path.rfind('.');
-    const bool has_extension = dot != std::string::npos && dot > name;
-    return has_extension ? path.substr(0, dot) + "_aligned" + path.substr(dot) : path + "_aligned";
 }
 
 // The header of a data file; false with the message when it cannot be read.
@@ -76,25 +58,19 @@ std::string residual_text(double pixels, double um, const fiducial_alignment& a)
 
 void report_alignment(const std::string& reference, const std::string& path, const fiducial_alignment& a) {
     const rigid_fit& fit = a.fit;
-    const std::string angle = exact_number(fit.angle);
+    const std::string angle = shortest_number_text(fit.angle);
     keyed_line("Reference", cli::quoted(reference));
     keyed_line("InputFile", cli::quoted(path));
     keyed_line("Matched Fiducials", pairs_text(a));
     keyed_line("Angle", angle + " degrees");
-    keyed_line("PivotX", exact_number(fit.pivot_x) + " pixels");
-    keyed_line("PivotY", exact_number(fit.pivot_y) + " pixels");
+    keyed_line("PivotX", shortest_number_text(fit.pivot_x) + " pixels");
+    keyed_line("PivotY", shortest_number_text(fit.pivot_y) + " pixels");
     keyed_line("Residual RMS", residual_text(fit.rms, a.rms_um, a));
     keyed_line("Residual Largest", residual_text(fit.largest, a.largest_um, a));
     keyed_line("Command", alignment_command(path, a));
 }
 
 }  // namespace
-
-std::string alignment_command(const std::string& path, const fiducial_alignment& a) {
-    const std::string pivot = exact_number(a.fit.pivot_x) + "," + exact_number(a.fit.pivot_y);
-    return "spinmap -Angle " + exact_number(a.fit.angle) + " -Pivot " + pivot + " " + cli::quoted(path) + " " +
-           cli::quoted(aligned_name(path));
-}
 
 int align_files(const info_settings& settings) {
     std::string message;

@@ -18,7 +18,6 @@
 // when any file failed.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -62,30 +61,5 @@ bool report_file(const info_settings& settings, const std::string& path, std::st
 // fiducials onto the reference's, with spinmap's command line; returns the
 // exit status (1 when the reference or any input cannot be read or aligned).
 int align_files(const info_settings& settings);
-
-// The spinmap command line that carries out an alignment of the file at
-// path: the angle and pivot as the shortest texts that read back as the same
-// doubles, the output the input's name with "_aligned" before its extension.
-std::string alignment_command(const std::string& path, const fiducial_alignment& a);
-
-// What spinmap would do with the heights turned by angle degrees about the
-// pivot (NO_PIVOT: the centre of the valid points' window), worked out by
-// rotate_measurement on a copy. The texts are the report's words. The
-// heights must hold valid points.
-struct rotation_forecast {
-    bool pivot_given = false;
-    double pivot_x = 0;  // the pivot the run turns about, after any adjustment
-    double pivot_y = 0;
-    rotation_method method = rotation_method::refused;
-    std::string rotation;        // the method, a moved pivot, and how the run would fail
-    std::string failure;         // how the run would fail ("then fails with ..."); empty when it succeeds
-    int32_t outside = 0;         // valid points turned off the camera frame
-    window output{};             // when it succeeds: the output height window
-    int32_t output_points = 0;   // and its valid points
-    std::string with_no_interp;  // what -NoInterp would do, with any points lost
-};
-
-rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, double angle,
-                                    double pivot_x, double pivot_y);
 
 }  // namespace spinmap

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "info/info.h"
 #include "python/measurement.h"
 #include <spinmap/platform/platform.h>
+#include <spinmap/run/run.h>
 
 namespace py = pybind11;
 

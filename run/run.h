@@ -6,8 +6,9 @@
 // code with the message the spinmap tool prints after "ERROR: ".
 //
 // Also here, so that every caller decides them alike: the default pivot, the
-// report's key column, and the loader that reads and checks a measurement
-// and says which step failed.
+// report's key column, the loader that reads and checks a measurement and
+// says which step failed, what a run would do with a measurement (worked out
+// on a copy) and the command line that carries out an alignment.
 //
 // Nothing here throws (beyond std::bad_alloc of the strings, as anywhere in
 // the library) and nothing prints.
@@ -104,6 +105,38 @@ void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, doub
 // top_row is CameraHeight - 1.
 void rotate_fiducial_group(const char* name, int count, float* coordinates, int top_row, double pivot_x,
                            double pivot_y, double angle, const report_sink& sink);
+
+// ---- What a run would do, and the command that asks for it ---------------------------
+
+// What spinmap would do with the heights turned by angle degrees about the
+// pivot (NO_PIVOT: the centre of the valid points' window), worked out by
+// rotate_measurement on a copy, with and without no_interp. The texts are
+// the words spinmap-info reports. The heights must hold valid points.
+struct rotation_forecast {
+    bool pivot_given = false;
+    double pivot_x = 0;  // the pivot the run turns about, after any adjustment
+    double pivot_y = 0;
+    rotation_method method = rotation_method::refused;
+    std::string rotation;        // the method, a moved pivot, and how the run would fail
+    std::string failure;         // how the run would fail ("then fails with ..."); empty when it succeeds
+    int32_t outside = 0;         // valid points turned off the camera frame
+    window output{};             // when it succeeds: the output height window
+    int32_t output_points = 0;   // and its valid points
+    std::string with_no_interp;  // what no_interp would do, with any points lost
+};
+
+rotation_forecast forecast_rotation(const HeaderRecord& header, const height_matrix& height, double angle,
+                                    double pivot_x, double pivot_y);
+
+// The shortest text that reads back as the same double, as spinmap reads
+// its numbers.
+std::string shortest_number_text(double v);
+
+// The spinmap command line that carries out an alignment of the file at
+// path: the angle and pivot as shortest_number_text gives them, the output
+// the input's name with "_aligned" before its extension, both in double
+// quotes.
+std::string alignment_command(const std::string& path, const fiducial_alignment& a);
 
 // ---- Reading a measurement ----------------------------------------------------------
 

@@ -65,7 +65,7 @@ program_files=$(
   printf '/usr/share/doc/spinmap/%s\n' README.md docs/compare.png docs/large.png changelog.gz copyright)
 dev_files=$(
   printf '/usr/include/spinmap/%s\n' errors/errors.h errors/error_codes.def matrix/matrix.h \
-    platform/platform.h datafile/datafile.h transform/transform.h
+    platform/platform.h datafile/datafile.h transform/transform.h run/run.h
   printf "/usr/lib/$multiarch/%s\n" libspinmap.a pkgconfig/spinmap.pc cmake/Spinmap/SpinmapConfig.cmake \
     cmake/Spinmap/SpinmapConfigVersion.cmake cmake/Spinmap/SpinmapTargets.cmake \
     cmake/Spinmap/SpinmapTargets-release.cmake
