@@ -32,7 +32,7 @@ for file in share/doc/spinmap/copyright share/doc/spinmap/docs/compare.png share
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 # Only the public headers: the folders' internal ones stay out.
-for file in datafile/header_layout.h datafile/byte_order.h transform/kernel_support.h platform/native_name.h app/app.h; do
+for file in datafile/header_layout.h datafile/byte_order.h transform/kernel_support.h platform/interruption.h platform/system.h app/app.h; do
   [ ! -e "$prefix/include/spinmap/$file" ] || fail "internal header $file is installed"
 done
 
