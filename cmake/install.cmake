@@ -67,13 +67,20 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/SpinmapConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/SpinmapConfig.cmake ${PROJECT_BINARY_DIR}/SpinmapConfigVersion.cmake
   DESTINATION ${SPINMAP_CMAKE_DIR} COMPONENT development)
 
-# The pkg-config file names its prefix relative to its own folder, so the
-# installed tree works wherever it is put (make install PREFIX=..., the
-# package, cmake --install --prefix).
-file(RELATIVE_PATH SPINMAP_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-string(REGEX REPLACE "/$" "" SPINMAP_PC_TO_PREFIX "${SPINMAP_PC_TO_PREFIX}")
-configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/spinmap.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/spinmap.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+# The pkg-config file names the prefix the tree is installed under, as given
+# at install time (make install PREFIX=..., cmake --install --prefix, the
+# Debian package's /usr), so that its flags are plain: -I/usr/include. All
+# else in it is known now; the prefix is filled in by the install.
+function(spinmap_pkgconfig_template)
+  set(CMAKE_INSTALL_PREFIX "@CMAKE_INSTALL_PREFIX@")  # left for the install to fill in
+  configure_file(cmake/spinmap.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/spinmap.pc.in @ONLY)
+endfunction()
+spinmap_pkgconfig_template()
+install(CODE "
+  configure_file(\"${PROJECT_BINARY_DIR}/pkgconfig/spinmap.pc.in\" \"${PROJECT_BINARY_DIR}/pkgconfig/spinmap.pc\" @ONLY)
+  file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/spinmap.pc\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")"
+  COMPONENT development)
 
 # ---- Manual pages and documents ----------------------------------------------
 # Documents made at build time: COMMAND reads INPUT from standard input and

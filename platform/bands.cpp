@@ -7,12 +7,6 @@
 
 #include "platform.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sched.h>
-#endif
-
 namespace spinmap {
 
 namespace {
@@ -48,22 +42,6 @@ void run_share(int items, int count, int first, int last, band_work work, void* 
 }
 
 }  // namespace
-
-int u_processors_available() {
-#ifdef _WIN32
-    DWORD_PTR process_mask = 0, system_mask = 0;
-    if (GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask) && process_mask != 0) {
-        return __builtin_popcountll(static_cast<unsigned long long>(process_mask));
-    }
-    const DWORD active = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    return active > 0 ? static_cast<int>(active) : 1;
-#else
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
-    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
-#endif
-}
 
 int u_thread_count() {
     const int forced = forced_count.load(std::memory_order_relaxed);

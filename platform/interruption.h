@@ -9,17 +9,9 @@
 // interruption ends it.
 #pragma once
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
+#include "native.h"
 
 namespace spinmap {
-
-#ifdef _WIN32
-using native_char = wchar_t;
-#else
-using native_char = char;
-#endif
 
 // Holds off the interruptions for its lifetime, so that a temporary is made
 // and registered as one step. (Windows delivers them on a thread of their
@@ -33,9 +25,7 @@ public:
     interruptions_held& operator=(const interruptions_held&) = delete;
 
 private:
-#ifndef _WIN32
-    sigset_t previous_{};
-#endif
+    held_signals previous_{};
 };
 
 // Holds off the interruptions across a commit, the point of no return, for
@@ -55,9 +45,7 @@ public:
     commit_held& operator=(const commit_held&) = delete;
 
 private:
-#ifndef _WIN32
-    sigset_t previous_{};
-#endif
+    held_signals previous_{};
 };
 
 // While an output is open: a write past the file size limit is to fail
@@ -77,5 +65,19 @@ int register_temporary(const native_char* name);
 // Forgets a registration once its temporary was renamed or removed; -1 is
 // ignored.
 void forget_temporary(int registration);
+
+// ---- Between the registrations (interruption.cpp) and each system's handlers
+
+// Removes every registered temporary; safe inside a signal handler.
+void remove_registered();
+
+// Removes a file by its system name; safe inside a signal handler.
+void remove_native_file(const native_char* name);
+
+// Installs the handlers that remove the registered temporaries.
+void install_handlers();
+
+// Lets a handler that is reading a registered name on another thread finish.
+void let_handler_run();
 
 }  // namespace spinmap

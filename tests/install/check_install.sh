@@ -32,7 +32,7 @@ for file in share/doc/spinmap/copyright share/doc/spinmap/docs/compare.png share
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 # Only the public headers: the folders' internal ones stay out.
-for file in datafile/header_layout.h datafile/byte_order.h transform/kernel_support.h platform/native_name.h app/app.h; do
+for file in datafile/header_layout.h datafile/byte_order.h transform/kernel_support.h platform/interruption.h platform/system.h app/app.h; do
   [ ! -e "$prefix/include/spinmap/$file" ] || fail "internal header $file is installed"
 done
 
@@ -49,11 +49,14 @@ cmake --build "$work/consumer" >"$work/build.log" 2>&1 || { cat "$work/build.log
 output=$("$work/consumer/consumer" "$work/sample.dat") || fail "the CMake-built consumer exited with $?"
 [ "$output" = "$expected" ] || fail "the CMake-built consumer printed: $output"
 
-libdir=$(cd "$prefix" && dirname "$(find . -name spinmap.pc)")
-flags=$(PKG_CONFIG_LIBDIR="$prefix/$libdir" pkg-config --cflags --libs spinmap)
-# The headers' folder is the prefix's include folder itself: users write
-# <spinmap/datafile/datafile.h>.
-[[ " $flags " == *"/include "* ]] || fail "pkg-config gives the include flags: $flags"
+pcdir=$(cd "$prefix" && dirname "$(find . -name spinmap.pc)")
+pcdir=${pcdir#./}
+flags=$(PKG_CONFIG_LIBDIR="$prefix/$pcdir" pkg-config --cflags --libs spinmap)
+# The headers' folder is the prefix's include folder itself (users write
+# <spinmap/datafile/datafile.h>), named plainly from the prefix the install
+# was given.
+[[ " $flags " == *" -I$prefix/include "* && " $flags " == *" -L$prefix/${pcdir%/pkgconfig} "* && "$flags" != *..* ]] ||
+  fail "pkg-config gives the flags: $flags"
 # shellcheck disable=SC2086 # the flags are words
 "$cxx" -std=c++20 "$here/consumer/consumer.cpp" $flags $link_flags -o "$work/consumer-pc"
 output=$("$work/consumer-pc" "$work/sample.dat") || fail "the pkg-config-built consumer exited with $?"
