@@ -55,38 +55,26 @@ TEST(WnIntersect, DisjointWindowsLeaveOutputUntouched) {
     EXPECT_EQ(out, (window{1, 2, 3, 4}));
 }
 
-TEST(WnCenter, MidpointOfFirstAndLastPixel) {
+TEST(WnCenter, MidpointOfFirstAndLastPixelAndItsWholeNumberFloor) {
     const struct {
         window w;
         double cx, cy;
+        int16_t icx, icy;  // wn_center_int halves towards minus infinity
     } cases[] = {
-        {{0, 0, 640, 480}, 319.5, 239.5},
-        {{3, 5, 5, 1}, 5.0, 5.0},  // odd width: whole number
-        {{-4, -3, 2, 2}, -3.5, -2.5},
-        {{-32768, 32766, 1, 2}, -32768.0, 32766.5},
+        {{0, 0, 640, 480}, 319.5, 239.5, 319, 239},
+        {{3, 5, 5, 1}, 5.0, 5.0, 5, 5},  // odd width: whole number
+        {{-4, -3, 2, 2}, -3.5, -2.5, -4, -3},  // sums -7 and -5
+        {{-32768, 32766, 1, 2}, -32768.0, 32766.5, -32768, 32766},
     };
     for (const auto& c : cases) {
         double cx = 0, cy = 0;
         wn_center(c.w, &cx, &cy);
+        int16_t icx = 0, icy = 0;
+        wn_center_int(c.w, &icx, &icy);
         EXPECT_EQ(cx, c.cx) << testing::PrintToString(c.w);
         EXPECT_EQ(cy, c.cy) << testing::PrintToString(c.w);
-    }
-}
-
-TEST(WnCenterInt, HalvesTowardsMinusInfinity) {
-    const struct {
-        window w;
-        int16_t cx, cy;
-    } cases[] = {
-        {{0, 0, 640, 480}, 319, 239},
-        {{3, 5, 5, 1}, 5, 5},
-        {{-4, -3, 2, 2}, -4, -3},  // sums -7 and -5
-    };
-    for (const auto& c : cases) {
-        int16_t cx = 0, cy = 0;
-        wn_center_int(c.w, &cx, &cy);
-        EXPECT_EQ(cx, c.cx) << testing::PrintToString(c.w);
-        EXPECT_EQ(cy, c.cy) << testing::PrintToString(c.w);
+        EXPECT_EQ(icx, c.icx) << testing::PrintToString(c.w);
+        EXPECT_EQ(icy, c.icy) << testing::PrintToString(c.w);
     }
 }
 
