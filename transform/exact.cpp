@@ -250,6 +250,22 @@ landing_area exact_landing_area(const window& source_window, const window& resul
     return area_of(move, turn);
 }
 
+bool exact_part_landing(const window& source_window, const window& part, const window& result_window, double px,
+                        double py, exact_turn turn, landing_area* area) {
+    exact_move move{};
+    if (!plan_exact_move(source_window, result_window, px, py, turn, &move)) return false;
+    const index_range rows{part.y - source_window.y, part.y - source_window.y + part.height};
+    const index_range columns{part.x - source_window.x, part.x - source_window.x + part.width};
+    if (rows.lo >= rows.hi || columns.lo >= columns.hi || rows.lo < move.rows.lo || rows.hi > move.rows.hi ||
+        columns.lo < move.columns.lo || columns.hi > move.columns.hi) {
+        return false;
+    }
+    move.rows = rows;
+    move.columns = columns;
+    *area = area_of(move, turn);
+    return true;
+}
+
 namespace {
 
 // Quarter turn of a square n x n array onto itself, 90 degrees when
@@ -444,13 +460,16 @@ int matrix_rotate_exact(const height_matrix* source, height_matrix* result, doub
     row_tables tables;
     const int table_error = tables.build(source, result);
     if (table_error != 0) return table_error;
+    move_exact(tables.source(), source->window, tables.result(), result->window, px, py, *exact);
+    return 0;
+}
 
+void move_exact(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
+                const window& result_window, double px, double py, exact_turn turn) {
     exact_move move{};
-    if (!plan_exact_move(source->window, result->window, px, py, *exact, &move)) return 0;
-    const auto run = [&](auto mover) {
-        mover(tables.source(), tables.result(), move.rows, move.columns, move.c0, move.r0);
-    };
-    switch (*exact) {
+    if (!plan_exact_move(source_window, result_window, px, py, turn, &move)) return;
+    const auto run = [&](auto mover) { mover(source_rows, result_rows, move.rows, move.columns, move.c0, move.r0); };
+    switch (turn) {
         case exact_turn::counter_clockwise:
             run(move_quarter_turn<1, -1>);
             break;
@@ -461,7 +480,6 @@ int matrix_rotate_exact(const height_matrix* source, height_matrix* result, doub
             run(move_half_turn);
             break;
     }
-    return 0;
 }
 
 }  // namespace spinmap

@@ -1,6 +1,7 @@
 // Argument checks and row tables shared by the rotation kernels.
 #include <spinmap/transform/kernel_support.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -42,6 +43,24 @@ int check_kernel_matrices(const height_matrix* source, const height_matrix* resu
     if (!is_usable_matrix(*source) || !holds_its_window(*result)) return ERR_INVALID_PARAM;
     if (!is_walkable_window(result->window)) return ERR_IMPROPER_WINDOW;
     return 0;
+}
+
+void fill_outside(height_matrix* result, const landing_area& area) {
+    const std::ptrdiff_t width = result->window.width, height = result->window.height;
+    int32_t* const elements = result->matrix;
+    const auto fill = [elements, width](std::ptrdiff_t row, std::ptrdiff_t from, std::ptrdiff_t to) {
+        std::fill(elements + row * width + from, elements + row * width + to, INVALID_HEIGHT);
+    };
+    if (area.col_lo == area.col_hi || area.row_lo == area.row_hi) {
+        std::fill(elements, elements + width * height, INVALID_HEIGHT);
+        return;
+    }
+    std::fill(elements, elements + area.row_lo * width, INVALID_HEIGHT);
+    for (std::ptrdiff_t row = area.row_lo; row < area.row_hi; ++row) {
+        fill(row, 0, area.col_lo);
+        fill(row, area.col_hi, width);
+    }
+    std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
 }
 
 int row_tables::build(const height_matrix* source, const height_matrix* result) {

@@ -178,27 +178,6 @@ int settle_output_window(const height_matrix& matrix, const window* out_window, 
     return check_output_window(chosen, out);
 }
 
-// Stores INVALID_HEIGHT into every element of the new result outside the
-// area the kernel is about to write (all of it when the area is empty), so
-// that no element is written twice.
-void fill_outside(height_matrix* result, const landing_area& area) {
-    const std::ptrdiff_t width = result->window.width, height = result->window.height;
-    int32_t* const elements = result->matrix;
-    const auto fill = [elements, width](std::ptrdiff_t row, std::ptrdiff_t from, std::ptrdiff_t to) {
-        std::fill(elements + row * width + from, elements + row * width + to, INVALID_HEIGHT);
-    };
-    if (area.col_lo == area.col_hi || area.row_lo == area.row_hi) {
-        std::fill(elements, elements + width * height, INVALID_HEIGHT);
-        return;
-    }
-    std::fill(elements, elements + area.row_lo * width, INVALID_HEIGHT);
-    for (std::ptrdiff_t row = area.row_lo; row < area.row_hi; ++row) {
-        fill(row, 0, area.col_lo);
-        fill(row, area.col_hi, width);
-    }
-    std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
-}
-
 // True, with *code set, for a plan that rotates nothing: a whole number of
 // turns (0) or a refusal (ERR_INVALID_PARAM).
 bool settled_without_rotating(const rotation_plan& plan, int* code) {
