@@ -324,12 +324,35 @@ int write_height_block(std::span<const int32_t> elements, std::FILE* stream) {
     return write_big_endian(elements, HEIGHT_WRITE_CHUNK_BYTES / sizeof(int32_t), stream);
 }
 
+// Writes the rows of the window as make_rows makes them, a band of whole
+// rows at a time into one scratch buffer of about HEIGHT_WRITE_CHUNK_BYTES,
+// each band turned big-endian there while it is still in the cache.
+int write_made_heights(const window& w, const height_rows_maker& make_rows, std::FILE* stream) {
+    if (w.width <= 0 || w.height <= 0) return 0;
+    const std::size_t width = static_cast<std::size_t>(w.width);
+    const int band_rows = static_cast<int>(
+        std::clamp<std::size_t>(HEIGHT_WRITE_CHUNK_BYTES / sizeof(int32_t) / width, 1, static_cast<std::size_t>(w.height)));
+    const hook_buffer<int32_t> scratch = hook_allocate<int32_t>(width * static_cast<std::size_t>(band_rows));
+    if (scratch == nullptr) return ERR_NO_MEM;
+    for (int first = 0; first < w.height; first += band_rows) {
+        const int count = std::min(band_rows, w.height - first);
+        const int code = make_rows(first, count, scratch.get());
+        if (code != 0) return code;
+        const std::size_t n = width * static_cast<std::size_t>(count);
+        big_endian_in_place(scratch.get(), n);
+        if (std::fwrite(scratch.get(), sizeof(int32_t), n, stream) != n) return ERR_CANT_WRITE_FILE;
+    }
+    return 0;
+}
+
 // Every step of writing, for present matrices only (null for an absent
 // one). The intensity block comes from `carried` when given, from the
-// frames' array otherwise.
+// frames' array otherwise; the height block from make_rows when given (the
+// height record then gives only the window and its element count), from
+// the matrix's array otherwise.
 int write_stream_steps(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
                        const intensity_matrix* intensity, const carried_intensity* carried,
-                       const height_matrix* height) {
+                       const height_matrix* height, const height_rows_maker* make_rows = nullptr) {
     if (intensity == nullptr && height == nullptr) return ERR_INVALID_PARAM;
     block_counts counts{};
     int code = count_block_elements(intensity, height, &counts, carried != nullptr);
@@ -346,7 +369,10 @@ int write_stream_steps(std::FILE* stream, const InfoBlock* info, const HeaderRec
         code = write_intensity_block({intensity->matrix, static_cast<std::size_t>(counts.intensity)}, stream);
     }
     if (code != 0) return code;
-    if (height != nullptr) {
+    if (make_rows != nullptr) {
+        code = write_made_heights(height->window, *make_rows, stream);
+        if (code != 0) return code;
+    } else if (height != nullptr) {
         code = write_height_block({height->matrix, static_cast<std::size_t>(counts.height)}, stream);
         if (code != 0) return code;
     }
@@ -433,6 +459,18 @@ int write_data_carrying_intensity(std::FILE* stream, const InfoBlock* info, cons
         return write_data_stream(stream, info, header, &intensity.frames, height);
     }
     return write_stream_steps(stream, info, header, &intensity.frames, &intensity, present(height));
+}
+
+int write_data_making_heights(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                              const carried_intensity& intensity, const window& height_window,
+                              const height_rows_maker& make_rows) {
+    const int64_t count = int64_t{height_window.width} * height_window.height;
+    if (!make_rows || height_window.width <= 0 || height_window.height <= 0) return ERR_INVALID_PARAM;
+    // The record only describes the block; make_rows gives its elements.
+    const height_matrix described{static_cast<uint32_t>(count), height_window, nullptr};
+    const bool carried = intensity.frames.matrix == nullptr && intensity.input != nullptr;
+    return write_stream_steps(stream, info, header, carried ? &intensity.frames : present(&intensity.frames),
+                              carried ? &intensity : nullptr, &described, &make_rows);
 }
 
 int read_data_carrying_intensity(std::FILE* stream, InfoBlock* info, HeaderRecord* header,

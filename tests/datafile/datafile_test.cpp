@@ -359,6 +359,15 @@ struct intensity_block {
     owned_intensity m;
 };
 
+// Makes the rows of the matrix's window from its array.
+height_rows_maker rows_of(const height_matrix& m) {
+    return [&m](int first, int count, int32_t* rows) {
+        const std::ptrdiff_t width = m.window.width;
+        std::copy(m.matrix + first * width, m.matrix + (first + count) * width, rows);
+        return 0;
+    };
+}
+
 bytes written(const InfoBlock* info, const HeaderRecord* header, const intensity_matrix* intensity,
               const height_matrix* height, int expected_code = 0) {
     test::file_ptr out(std::tmpfile());
@@ -410,7 +419,51 @@ TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
         const bytes out = written(&r.info, &r.header, &r.intensity, &r.height);
         ASSERT_EQ(out.size(), file.size()) << n;
         EXPECT_TRUE(std::equal(out.begin() + 834, out.end(), file.begin() + 834)) << n;
+        carried_intensity frames;
+        frames.frames.window = r.intensity.window;
+        frames.frames.n_buckets = r.intensity.n_buckets;
+        ASSERT_EQ(matrix_alloc(&frames.frames), 0);
+        std::copy(r.intensity.matrix, r.intensity.matrix + 2 * n, frames.frames.matrix);
+        const test::file_ptr made(std::tmpfile());
+        ASSERT_EQ(write_data_making_heights(made.get(), &r.info, &r.header, frames, r.height.window, rows_of(r.height)),
+                  0);
+        EXPECT_EQ(test::content_of(made.get()), out) << n;
     }
+}
+
+// The rows are asked for in order, a band of whole rows of about 1 MiB at a
+// time; a maker's failure ends the write with its code.
+TEST(WriteDataMakingHeights, AsksForBandsOfRowsInOrderAndStopsAtAFailure) {
+    const window w{0, 0, 600, 467};  // 436 rows of 600 fill 1 MiB
+    std::vector<std::pair<int, int>> asked;
+    const carried_intensity none;
+    const test::file_ptr out(std::tmpfile());
+    EXPECT_EQ(write_data_making_heights(out.get(), nullptr, nullptr, none, w,
+                                        [&](int first, int count, int32_t* rows) {
+                                            asked.emplace_back(first, count);
+                                            std::fill(rows, rows + count * 600, first);
+                                            return 0;
+                                        }),
+              0);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 436}, {436, 31}}));
+    const bytes written_out = test::content_of(out.get());
+    ASSERT_EQ(written_out.size(), 834u + 4u * 600 * 467);
+    EXPECT_EQ(test::get32(written_out, 834 + 4 * 600 * 436 - 4), 0u);
+    EXPECT_EQ(test::get32(written_out, 834 + 4 * 600 * 436), 436u);
+
+    asked.clear();
+    const test::file_ptr failed(std::tmpfile());
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w,
+                                        [&](int first, int count, int32_t*) {
+                                            asked.emplace_back(first, count);
+                                            return first > 0 ? ERR_NO_MEM : 0;
+                                        }),
+              ERR_NO_MEM);
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, {0, 0, 0, 3}, rows_of(height_matrix{})),
+              ERR_INVALID_PARAM);
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w, height_rows_maker()),
+              ERR_INVALID_PARAM);
 }
 
 TEST(WriteDataStream, IntensityBlockPrecedesTheHeightBlock) {
@@ -619,6 +672,13 @@ TEST(WriteDataStream, FileReadAndWrittenBackIsUnchanged) {
                 const test::file_ptr out(std::tmpfile());
                 ASSERT_EQ(write_data_carrying_intensity(out.get(), &info, &header, intensity, &height), 0);
                 EXPECT_EQ(test::content_of(out.get()), file) << format << " " << blocks;
+                if (!(blocks & 2)) continue;
+                // The heights made a band of rows at a time instead.
+                const test::file_ptr made(std::tmpfile());
+                ASSERT_EQ(write_data_making_heights(made.get(), &info, &header, intensity, height.window,
+                                                    rows_of(height)),
+                          0);
+                EXPECT_EQ(test::content_of(made.get()), file) << format << " " << blocks;
             }
         }
     }
