@@ -45,22 +45,17 @@ int check_kernel_matrices(const height_matrix* source, const height_matrix* resu
     return 0;
 }
 
-void fill_outside(height_matrix* result, const landing_area& area) {
-    const std::ptrdiff_t width = result->window.width, height = result->window.height;
-    int32_t* const elements = result->matrix;
-    const auto fill = [elements, width](std::ptrdiff_t row, std::ptrdiff_t from, std::ptrdiff_t to) {
-        std::fill(elements + row * width + from, elements + row * width + to, INVALID_HEIGHT);
-    };
-    if (area.col_lo == area.col_hi || area.row_lo == area.row_hi) {
-        std::fill(elements, elements + width * height, INVALID_HEIGHT);
-        return;
+void fill_outside(int32_t* elements, std::ptrdiff_t pitch, int width, int height, const landing_area& area) {
+    const bool empty = area.col_lo == area.col_hi || area.row_lo == area.row_hi;
+    for (int row = 0; row < height; ++row) {
+        int32_t* const line = elements + row * pitch;
+        if (empty || row < area.row_lo || row >= area.row_hi) {
+            std::fill(line, line + width, INVALID_HEIGHT);
+        } else {
+            std::fill(line, line + area.col_lo, INVALID_HEIGHT);
+            std::fill(line + area.col_hi, line + width, INVALID_HEIGHT);
+        }
     }
-    std::fill(elements, elements + area.row_lo * width, INVALID_HEIGHT);
-    for (std::ptrdiff_t row = area.row_lo; row < area.row_hi; ++row) {
-        fill(row, 0, area.col_lo);
-        fill(row, area.col_hi, width);
-    }
-    std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
 }
 
 int row_tables::build(const height_matrix* source, const height_matrix* result) {

@@ -214,7 +214,8 @@ int carry_out(height_matrix* matrix, const window& out, const rotation_plan& pla
     // kernel writes every point itself; the exact one only where values
     // land, and only the rest is filled beforehand.
     if (moves) {
-        fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, *turn));
+        fill_outside(result.matrix, out.width, out.width, out.height,
+                     exact_landing_area(matrix->window, result.window, px, py, *turn));
         error = matrix_rotate_exact(matrix, &result, px, py, static_cast<int>(plan.turn));
     } else {
         error = matrix_resample_interp(matrix, &result, px, py, plan.turn);
@@ -268,6 +269,13 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
     if (pivot_x != nullptr) *pivot_x = plan.pivot_x;
     if (pivot_y != nullptr) *pivot_y = plan.pivot_y;
     return 0;
+}
+
+bool rotates_within_its_array(const height_matrix& matrix, const window& out_window, const rotation_plan& plan) {
+    const std::optional<exact_turn> turn = exact_turn_of(plan.turn);
+    return plan.method == rotation_method::move_values && turn && on_half_pixels(plan.pivot_x) &&
+           on_half_pixels(plan.pivot_y) && is_usable_matrix(matrix) && wn_compare(out_window, matrix.window) == WN_EQUAL &&
+           turns_onto_itself(matrix.window, plan.pivot_x, plan.pivot_y, *turn);
 }
 
 int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan) {

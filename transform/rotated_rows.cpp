@@ -199,18 +199,17 @@ int rotated_rows::prepare(const height_matrix& source, const rotation_plan& plan
     return 0;
 }
 
-int rotated_rows::make(int first, int count, int32_t* rows) {
-    if (source_ == nullptr || rows == nullptr || first < 0 || count <= 0 || count > out_.height - first) {
+int rotated_rows::make(int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
+    if (source_ == nullptr || rows == nullptr || first < 0 || count <= 0 || count > out_.height - first ||
+        pitch < out_.width) {
         return ERR_INVALID_PARAM;
     }
     const window band{out_.x, static_cast<int16_t>(out_.y + first), out_.width, static_cast<int16_t>(count)};
-    const std::ptrdiff_t width = band.width;
-    for (int k = 0; k < count; ++k) result_rows_[k] = rows + k * width;
+    for (int k = 0; k < count; ++k) result_rows_[k] = rows + k * pitch;
     const double px = plan_.pivot_x, py = plan_.pivot_y;
     const std::optional<exact_turn> turn = moved_turn(plan_);
     if (turn) {
-        height_matrix made{static_cast<uint32_t>(width * count), band, rows};
-        fill_outside(&made, exact_landing_area(source_->window, band, px, py, *turn));
+        fill_outside(rows, pitch, band.width, count, exact_landing_area(source_->window, band, px, py, *turn));
         move_exact(source_rows_.get(), source_->window, result_rows_.get(), band, px, py, *turn);
     } else {
         resample_widest(source_rows_.get(), source_->window, result_rows_.get(), band, px, py, s_, c_);

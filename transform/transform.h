@@ -26,6 +26,7 @@
 // Operations return an error code (errors.h); nothing here prints.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -165,6 +166,13 @@ int matrix_count_outside(const height_matrix* m, const window* w, const window& 
 // ROT_WIN_GIVEN, and on any failure the matrix is as it was.
 int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan);
 
+// True when matrix_rotate_by_plan of the matrix onto the output window moves
+// the values within the matrix's own array, taking no memory of its own: a
+// plan that moves values onto the matrix's own window and carries it onto
+// itself (a quarter turn of a square about its centre, a half turn about the
+// centre).
+bool rotates_within_its_array(const height_matrix& matrix, const window& out_window, const rotation_plan& plan);
+
 // Both kernels below return ERR_INVALID_PARAM for an absent source or result,
 // a source without an array covering its proper window, or a result without
 // an array covering its window; ERR_IMPROPER_WINDOW for a result window whose
@@ -225,10 +233,12 @@ public:
     // without elements). Making rows allocates nothing after this.
     int prepare(const height_matrix& source, const rotation_plan& plan, const window& out);
 
-    // Rows first .. first+count-1 of the output window into `rows`, one after
-    // the other, each as wide as the window; ERR_INVALID_PARAM (with nothing
-    // written) unless they lie in the window and prepare succeeded.
-    int make(int first, int count, int32_t* rows);
+    // Rows first .. first+count-1 of the output window into `rows`, each
+    // as wide as the window, their starts `pitch` elements apart (at least
+    // the width); nothing is written between them. ERR_INVALID_PARAM (with
+    // nothing written) unless they lie in the window, the pitch holds a row
+    // and prepare succeeded.
+    int make(int first, int count, int32_t* rows, std::ptrdiff_t pitch);
 
 private:
     const height_matrix* source_ = nullptr;

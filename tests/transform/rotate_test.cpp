@@ -496,20 +496,54 @@ TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
                 if (!any_valid) continue;
                 rotated_rows rows;
                 ASSERT_EQ(rows.prepare(source.m, plan, out), 0);
-                std::vector<int32_t> made(size_t(out.width) * out.height, 0);
+                // Rows three elements apart beyond their width, in bands of
+                // 1, 2, 3, 4, 1, ... rows; the gaps keep the marker 1.
+                const std::ptrdiff_t pitch = out.width + 3;
+                std::vector<int32_t> made(size_t(pitch) * out.height, 1);
                 for (int first = 0, count = 1; first < out.height; first += count, count = count % 4 + 1) {
                     count = std::min(count, out.height - first);
-                    ASSERT_EQ(rows.make(first, count, made.data() + size_t(first) * out.width), 0);
+                    ASSERT_EQ(rows.make(first, count, made.data() + first * pitch, pitch), 0);
                 }
                 for (int y = out.y; y < out.y + out.height; ++y) {
-                    for (int x = out.x; x < out.x + out.width; ++x) {
-                        ASSERT_EQ(made[size_t(y - out.y) * out.width + (x - out.x)], rotated.at(x, y))
+                    for (int x = out.x; x < out.x + out.width + 3; ++x) {
+                        const int32_t expected_value = x < out.x + out.width ? rotated.at(x, y) : 1;
+                        ASSERT_EQ(made[(y - out.y) * pitch + (x - out.x)], expected_value)
                             << "at (" << x << ", " << y << ")";
                     }
                 }
             }
         }
         EXPECT_EQ(source.values(), ellipse_heights(c.source)) << c.name;
+    }
+}
+
+// The plain rotation keeps the matrix's array exactly where the predicate
+// says it does.
+TEST(RotatesWithinItsArray, WhereMatrixRotateByPlanKeepsTheArray) {
+    const rotation_plan quarter{rotation_method::move_values, rotation_refusal::none, 3.5, 3.5, false, 90};
+    rotation_plan half = quarter, about_corner = quarter, interpolated = quarter;
+    half.turn = 180;
+    about_corner.pivot_x = about_corner.pivot_y = 0;
+    interpolated.method = rotation_method::interpolate;
+    const struct {
+        const char* name;
+        window own, out;
+        const rotation_plan& plan;
+        bool within;
+    } cases[] = {
+        {"quarter turn of a square about its centre", {0, 0, 8, 8}, {0, 0, 8, 8}, quarter, true},
+        {"half turn of an oblong about its centre", {0, 2, 8, 4}, {0, 2, 8, 4}, half, true},
+        {"quarter turn of an oblong", {0, 2, 8, 4}, {0, 2, 8, 4}, quarter, false},
+        {"onto another window", {0, 0, 8, 8}, {0, 0, 9, 8}, quarter, false},
+        {"about a corner", {0, 0, 8, 8}, {0, 0, 8, 8}, about_corner, false},
+        {"interpolated", {0, 0, 8, 8}, {0, 0, 8, 8}, interpolated, false},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(c.own, coordinate_raster(c.own));
+        EXPECT_EQ(rotates_within_its_array(m.m, c.out, c.plan), c.within) << c.name;
+        const int32_t* const array = m.m.matrix;
+        ASSERT_EQ(matrix_rotate_by_plan(&m.m, c.out, c.plan), 0) << c.name;
+        EXPECT_EQ(m.m.matrix == array, c.within) << c.name;
     }
 }
 
@@ -527,10 +561,11 @@ TEST(RotatedRows, RefuseWhatTheyCannotMake) {
     EXPECT_EQ(rows.prepare(source.m, moved, {0, 0, 6, 0}), ERR_PARAM_OUT_OF_RANGE);
     EXPECT_EQ(rows.prepare(source.m, moved, {32000, 0, 800, 1}), ERR_IMPROPER_WINDOW);
     int32_t made[12] = {};
-    EXPECT_EQ(rows.make(0, 1, made), ERR_INVALID_PARAM);  // not prepared
+    EXPECT_EQ(rows.make(0, 1, made, 6), ERR_INVALID_PARAM);  // not prepared
     ASSERT_EQ(rows.prepare(source.m, moved, {0, 0, 6, 2}), 0);
-    EXPECT_EQ(rows.make(1, 2, made), ERR_INVALID_PARAM);
-    EXPECT_EQ(rows.make(-1, 1, made), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.make(1, 2, made, 6), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.make(-1, 1, made, 6), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.make(0, 2, made, 5), ERR_INVALID_PARAM);
     EXPECT_EQ(made[0], 0);
     window out{};
     EXPECT_FALSE(moved_part_window(source.m, own, own, whole, &out));
