@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -218,9 +219,9 @@ int write_data_carrying_intensity(std::FILE* stream, const InfoBlock* info, cons
                                   const carried_intensity& intensity, const height_matrix* height);
 
 // Makes rows first .. first+count-1 of a height block's window into `rows`,
-// one after the other, each as wide as the window, in host order; 0, or the
-// error code that ends the write.
-using height_rows_maker = std::function<int(int first, int count, int32_t* rows)>;
+// in host order, each as wide as the window, their starts `pitch` elements
+// apart (pitch >= width); 0, or the error code that ends the write.
+using height_rows_maker = std::function<int(int first, int count, int32_t* rows, std::ptrdiff_t pitch)>;
 
 // write_data_carrying_intensity with the height block's rows made on demand
 // instead of read from a matrix: the same bytes as writing a matrix on

@@ -361,9 +361,11 @@ struct intensity_block {
 
 // Makes the rows of the matrix's window from its array.
 height_rows_maker rows_of(const height_matrix& m) {
-    return [&m](int first, int count, int32_t* rows) {
+    return [&m](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
         const std::ptrdiff_t width = m.window.width;
-        std::copy(m.matrix + first * width, m.matrix + (first + count) * width, rows);
+        for (std::ptrdiff_t k = 0; k < count; ++k) {
+            std::copy(m.matrix + (first + k) * width, m.matrix + (first + k + 1) * width, rows + k * pitch);
+        }
         return 0;
     };
 }
@@ -431,30 +433,36 @@ TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
     }
 }
 
-// The rows are asked for in order, a band of whole rows of about 1 MiB at a
-// time; a maker's failure ends the write with its code.
+// The rows are asked for in order, a band of whole rows of about 4 MiB at a
+// time, a cache line apart; a maker's failure ends the write with its code.
 TEST(WriteDataMakingHeights, AsksForBandsOfRowsInOrderAndStopsAtAFailure) {
-    const window w{0, 0, 600, 467};  // 436 rows of 600 fill 1 MiB
+    const window w{0, 0, 600, 1900};  // 1702 rows of 616 fill 4 MiB
     std::vector<std::pair<int, int>> asked;
     const carried_intensity none;
     const test::file_ptr out(std::tmpfile());
     EXPECT_EQ(write_data_making_heights(out.get(), nullptr, nullptr, none, w,
-                                        [&](int first, int count, int32_t* rows) {
+                                        [&](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
                                             asked.emplace_back(first, count);
-                                            std::fill(rows, rows + count * 600, first);
+                                            EXPECT_EQ(pitch, 616);
+                                            for (int k = 0; k < count; ++k) {
+                                                std::fill(rows + k * pitch, rows + k * pitch + 600, first + k);
+                                                std::fill(rows + k * pitch + 600, rows + (k + 1) * pitch, -1);
+                                            }
                                             return 0;
                                         }),
               0);
-    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 436}, {436, 31}}));
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1702}, {1702, 198}}));
     const bytes written_out = test::content_of(out.get());
-    ASSERT_EQ(written_out.size(), 834u + 4u * 600 * 467);
-    EXPECT_EQ(test::get32(written_out, 834 + 4 * 600 * 436 - 4), 0u);
-    EXPECT_EQ(test::get32(written_out, 834 + 4 * 600 * 436), 436u);
+    ASSERT_EQ(written_out.size(), 834u + 4u * 600 * 1900);
+    for (uint32_t row = 0; row < 1900; ++row) {
+        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row), row);
+        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row + 4 * 599), row);
+    }
 
     asked.clear();
     const test::file_ptr failed(std::tmpfile());
     EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w,
-                                        [&](int first, int count, int32_t*) {
+                                        [&](int first, int count, int32_t*, std::ptrdiff_t) {
                                             asked.emplace_back(first, count);
                                             return first > 0 ? ERR_NO_MEM : 0;
                                         }),
