@@ -139,12 +139,13 @@ TEST(RotateFiducialGroup, ExtremePivotsGiveInfinitiesOrNaNs) {
 
 // ---- The file written as its rows are made ------------------------------------
 
-// Writes a measurement on a 45 x 38 camera: heights x + 1000 y inside the
+// Writes a measurement on a camera 38 rows high: heights x + 1000 y inside the
 // ellipse filling `heights`, every seventh of them dropped, intensity frames
 // over the camera, fiducials in group A (and in group B, which only the long
 // header holds).
-void write_measurement(const std::string& path, window heights, int16_t buckets, bool long_header) {
-    HeaderRecord header = test::sound_header(45, 38);
+void write_measurement(const std::string& path, int16_t camera_width, window heights, int16_t buckets,
+                       bool long_header) {
+    HeaderRecord header = test::sound_header(camera_width, 38);
     header.FiducialCountA = 2;
     for (int k = 0; k < 4; ++k) header.FiducialCoordsA[k] = float(10 + 3 * k);
     if (long_header) {
@@ -164,7 +165,7 @@ void write_measurement(const std::string& path, window heights, int16_t buckets,
         }
     }
     owned_intensity intensity;
-    intensity.window = {0, 0, 45, 38};
+    intensity.window = {0, 0, camera_width, 38};
     intensity.n_buckets = buckets;
     intensity.intens_range = 4095;
     if (buckets > 0) {
@@ -182,21 +183,24 @@ void write_measurement(const std::string& path, window heights, int16_t buckets,
 TEST(RotationRunFile, IsTheMeasurementRotatedInMemoryAndWritten) {
     const struct {
         const char* name;
+        int16_t camera_width;
         window heights;
         int16_t buckets;
         bool long_header;
         double angle, px, py;
         bool no_interp;
     } cases[] = {
-        {"quarter turn about the valid centre", {6, 9, 29, 21}, 0, false, 90, NO_PIVOT, NO_PIVOT, false},
-        {"quarter turn back about half pixels", {6, 9, 29, 21}, 1, true, -90, 19.5, 18.5, true},
-        {"half turn of the whole camera", {0, 0, 45, 38}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
-        {"quarter turn losing points off the bottom", {6, 9, 29, 21}, 1, false, -90, 8, 27, true},
-        {"quarter turn of the whole camera, losing points", {0, 0, 45, 38}, 2, true, 90, 22, 18.5, true},
-        {"30 degrees", {6, 9, 29, 21}, 2, true, 30, NO_PIVOT, NO_PIVOT, false},
-        {"-33.3 degrees losing points", {0, 0, 45, 38}, 0, false, -33.3, 12.25, 30.75, false},
-        {"no turn", {6, 9, 29, 21}, 1, true, 360, NO_PIVOT, NO_PIVOT, false},
-        {"interpolated far away", {6, 9, 29, 21}, 1, false, 45, 500, 500, false},
+        {"quarter turn about the valid centre", 45, {6, 9, 29, 21}, 0, false, 90, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn back about half pixels", 45, {6, 9, 29, 21}, 1, true, -90, 19.5, 18.5, true},
+        {"half turn", 45, {6, 9, 29, 21}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
+        {"half turn of the whole camera in its array", 45, {0, 0, 45, 38}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn of a square camera in its array", 38, {0, 0, 38, 38}, 1, true, 90, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn losing points off the bottom", 45, {6, 9, 29, 21}, 1, false, -90, 8, 27, true},
+        {"quarter turn of the whole camera, losing points", 45, {0, 0, 45, 38}, 2, true, 90, 22, 18.5, true},
+        {"30 degrees", 45, {6, 9, 29, 21}, 2, true, 30, NO_PIVOT, NO_PIVOT, false},
+        {"-33.3 degrees losing points", 45, {0, 0, 45, 38}, 0, false, -33.3, 12.25, 30.75, false},
+        {"no turn", 45, {6, 9, 29, 21}, 1, true, 360, NO_PIVOT, NO_PIVOT, false},
+        {"interpolated far away", 45, {6, 9, 29, 21}, 1, false, 45, 500, 500, false},
     };
     for (const auto& c : cases) {
         for (const bool report : {false, true}) {
@@ -206,7 +210,7 @@ TEST(RotationRunFile, IsTheMeasurementRotatedInMemoryAndWritten) {
                 const test::forced_threads forced(threads);
                 const test::scratch_folder folder;
                 const std::string input = folder.file("in.dat");
-                write_measurement(input, c.heights, c.buckets, c.long_header);
+                write_measurement(input, c.camera_width, c.heights, c.buckets, c.long_header);
 
                 std::string file_report;
                 rotation_run_result run;
