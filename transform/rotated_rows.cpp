@@ -65,8 +65,12 @@ public:
     // The bounds of the valid points of rows lo .. hi-1 as matrix/'s
     // valid window scan finds them in a frame: the top and bottom rows from
     // either end, then each row between searched only left of the leftmost
-    // valid column so far and right of the rightmost.
-    bool find_bounds(int lo, int hi, int* top, int* bottom, int* left, int* right) const {
+    // valid column so far and right of the rightmost. The search starts from
+    // the columns seed_left and seed_right of a valid point or two of
+    // another row (width and -1 without one), and the band's bounds then
+    // take them in.
+    bool find_bounds(int lo, int hi, int seed_left, int seed_right, int* top, int* bottom, int* left,
+                     int* right) const {
         const int width = area_.width;
         int i = lo;
         while (i < hi && first_valid(i, 0, width) == width) ++i;
@@ -75,8 +79,8 @@ public:
         i = hi - 1;
         while (i > *top && first_valid(i, 0, width) == width) --i;
         *bottom = i;
-        int l = first_valid(*top, 0, width);
-        int r = last_valid(*top, l, width);
+        int l = first_valid(*top, 0, seed_left);
+        int r = last_valid(*top, seed_right + 1, width);
         for (i = *top + 1; i <= *bottom; ++i) {
             l = first_valid(i, 0, l);
             r = last_valid(i, r + 1, width);
@@ -155,6 +159,14 @@ int resampled_valid_window(const height_matrix& source, const window& valid, con
     resample_sin_cos(plan.turn, &s, &c);
     const valid_point_search search(source, source_rows.get(), area, plan.pivot_x, plan.pivot_y, s, c);
 
+    // The middle row's outermost valid points seed every band's search: a
+    // band would otherwise search each of its rows from either end as far
+    // as its own first row's points, which in the half of a round shape
+    // that narrows downwards is most of the band.
+    const int middle = area.height / 2;
+    const int seed_left = search.first_valid(middle, 0, area.width);
+    const int seed_right = seed_left < area.width ? search.last_valid(middle, seed_left, area.width) : -1;
+
     // Bands of rows on several threads; each band's bounds are exact, and
     // their least and greatest are the whole area's.
     band_bounds bands[MOST_THREADS];
@@ -163,7 +175,8 @@ int resampled_valid_window(const height_matrix& source, const window& valid, con
         for (int b = lo; b < hi; ++b) {
             band_bounds& found = bands[b];
             found.any = search.find_bounds(area.height * b / band_count, area.height * (b + 1) / band_count,
-                                           &found.top, &found.bottom, &found.left, &found.right);
+                                           seed_left, seed_right, &found.top, &found.bottom, &found.left,
+                                           &found.right);
         }
     });
     bool any = false;

@@ -428,14 +428,16 @@ TEST(MatrixRotate, HopelessRotationsSucceedWithAnAllInvalidResult) {
 
 // Heights x + 1000 y inside the ellipse that fills the window, every
 // seventh point of it a dropout, invalid outside: the valid points' window
-// is the window, and its edges hold few valid points.
-std::vector<int32_t> ellipse_heights(window w) {
+// is the window, and its edges hold few valid points. With a gap, the
+// middle third of the rows is invalid too.
+std::vector<int32_t> ellipse_heights(window w, bool gap = false) {
     std::vector<int32_t> v = coordinate_raster(w);
     const double cx = (w.width - 1) / 2.0, cy = (w.height - 1) / 2.0;
     for (int i = 0; i < w.height; ++i) {
         for (int j = 0; j < w.width; ++j) {
             const double u = (j - cx) / (cx + 0.5), t = (i - cy) / (cy + 0.5);
-            if (u * u + t * t > 1 || (i * w.width + j) % 7 == 3) v[size_t(i) * w.width + j] = NV;
+            const bool in_gap = gap && 3 * i >= w.height && 3 * i < 2 * w.height;
+            if (u * u + t * t > 1 || (i * w.width + j) % 7 == 3 || in_gap) v[size_t(i) * w.width + j] = NV;
         }
     }
     return v;
@@ -453,6 +455,7 @@ TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
         window source;
         double angle, px, py;
         bool window_before;  // the output window is found without rotating the frame
+        bool gap = false;     // no valid point in the middle third of the rows
     } cases[] = {
         {"quarter turn about the centre", {6, 9, 29, 21}, 90, 20, 19, true},
         {"quarter turn back about a half-pixel pivot", {6, 9, 29, 21}, -90, 19.5, 18.5, true},
@@ -465,14 +468,16 @@ TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
         {"123.456 degrees", {3, 2, 37, 33}, 123.456, 21.5, 18, true},
         {"a quarter turn about a pivot off the half-pixel grid", {6, 9, 29, 21}, 90, 20.25, 19, true},
         {"interpolated far away: nothing valid", {6, 9, 29, 21}, 45, 500, 500, false},
+        {"3 degrees, nothing valid in the middle row", {6, 8, 29, 27}, 3, 20, 21, true, true},
+        {"half turn, nothing valid in the middle rows", {6, 8, 29, 27}, 180, 20, 21, true, true},
     };
     for (const auto& c : cases) {
-        owned_matrix source(c.source, ellipse_heights(c.source));
+        owned_matrix source(c.source, ellipse_heights(c.source, c.gap));
         window valid{};
         ASSERT_EQ(matrix_valid_window(&source.m, nullptr, &valid), 0) << c.name;
         const rotation_plan plan = plan_rotation({c.angle, c.px, c.py, rotation_choice::automatic,
                                                   rotation_rule::tool, false});
-        owned_matrix rotated(c.source, ellipse_heights(c.source));
+        owned_matrix rotated(c.source, ellipse_heights(c.source, c.gap));
         ASSERT_EQ(matrix_rotate_by_plan(&rotated.m, frame, plan), 0) << c.name;
         window expected{};
         const bool any_valid = matrix_valid_window(&rotated.m, nullptr, &expected) == 0;
@@ -513,7 +518,7 @@ TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
                 }
             }
         }
-        EXPECT_EQ(source.values(), ellipse_heights(c.source)) << c.name;
+        EXPECT_EQ(source.values(), ellipse_heights(c.source, c.gap)) << c.name;
     }
 }
 
