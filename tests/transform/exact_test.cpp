@@ -157,17 +157,18 @@ TEST(MatrixRotateExact, PropertyEveryValidValueLandsUnchangedAtItsForwardPlace) 
     }
 }
 
-// Guards later tuning of the kernel: frames larger than its tiles, windows
-// that cut the turned source on every side, pivots of every fraction pair,
-// each seed on one of the forced thread counts.
+// Guards later tuning of the kernel: frames larger than its tiles, sources
+// narrower and wider than the stripes whose rows are split between threads,
+// windows that cut the turned source on every side, pivots of every
+// fraction pair, each seed on one of the forced thread counts.
 TEST(MatrixRotateExact, MatchesThePlainReferenceBitForBit) {
     for (uint32_t seed = 100; seed < 160; ++seed) {
         const forced_threads forced(FORCED_THREAD_COUNTS[seed % std::size(FORCED_THREAD_COUNTS)]);
         std::mt19937 gen(seed);
         const window source_window{int16_t(int(gen() % 200) - 100), int16_t(int(gen() % 200) - 100),
-                                   int16_t(1 + gen() % 150), int16_t(1 + gen() % 150)};
+                                   int16_t(1 + gen() % 400), int16_t(1 + gen() % 150)};
         const window result_window{int16_t(int(gen() % 200) - 100), int16_t(int(gen() % 200) - 100),
-                                   int16_t(1 + gen() % 150), int16_t(1 + gen() % 150)};
+                                   int16_t(1 + gen() % 150), int16_t(1 + gen() % 400)};
         const double px = double(int(gen() % 300) - 150) / 2, py = double(int(gen() % 300) - 150) / 2;
         const int turn = std::array{90, -90, 180}[gen() % 3];
         owned_matrix source(source_window, random_heights(source_window, seed, 7));
