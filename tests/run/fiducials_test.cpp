@@ -196,6 +196,7 @@ TEST(RotationRunFile, IsTheMeasurementRotatedInMemoryAndWritten) {
         {"half turn of the whole camera in its array", 45, {0, 0, 45, 38}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
         {"quarter turn of a square camera in its array", 38, {0, 0, 38, 38}, 1, true, 90, NO_PIVOT, NO_PIVOT, false},
         {"quarter turn losing points off the bottom", 45, {6, 9, 29, 21}, 1, false, -90, 8, 27, true},
+        {"quarter turn losing points off the right", 45, {6, 9, 29, 21}, 0, true, 90, 28, 12, true},
         {"quarter turn of the whole camera, losing points", 45, {0, 0, 45, 38}, 2, true, 90, 22, 18.5, true},
         {"30 degrees", 45, {6, 9, 29, 21}, 2, true, 30, NO_PIVOT, NO_PIVOT, false},
         {"-33.3 degrees losing points", 45, {0, 0, 45, 38}, 0, false, -33.3, 12.25, 30.75, false},

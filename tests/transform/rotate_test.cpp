@@ -462,6 +462,7 @@ TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
         {"half turn", {6, 9, 29, 21}, 180, 20.5, 19, true},
         {"half turn of the whole frame", {0, 0, 43, 38}, 180, 21, 18.5, true},
         {"quarter turn losing points off the bottom", {6, 9, 29, 21}, -90, 8, 27, false},
+        {"quarter turn losing the lowest rows off the right", {6, 9, 29, 21}, 90, 28, 12, false},
         {"quarter turn carrying everything away", {6, 9, 29, 21}, 90, 300, 2, false},
         {"30 degrees about the centre", {6, 9, 29, 21}, 30, 20, 19, true},
         {"-33.3 degrees about a quarter pixel, losing points", {0, 0, 43, 38}, -33.3, 12.25, 30.75, true},
