@@ -1,6 +1,7 @@
 // One whole rotation run, step by step, with the time of each step: what
 // spinmap does for "-Angle A [-NoInterp] IN OUT", through the same library
-// calls and the same allocator, without the report (and so without the
+// calls and the same allocator (the rows made as they are written where the
+// run makes them so), without the report (and so without the
 // counts of valid points, which only the report needs). Prints one line of JSON:
 // the milliseconds of read, checks and scans, the count of the valid points
 // turned off the camera frame, rotation, trim, fiducials and write, and of
@@ -71,11 +72,24 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     if (code != 0) return fail("outside", code);
     ms[2] = ms_since(&t);
 
-    code = matrix_rotate_by_plan(&height, camera_frame, plan);
+    // As the run without a report: where it can, the rows are made as they
+    // are written, the rotation step only finding their window and the trim
+    // having nothing to do.
+    window made{};
+    bool making = false;
+    if (plan.method == rotation_method::interpolate) {
+        code = resampled_valid_window(height, input_window, camera_frame, plan, &made);
+        if (code != 0) return fail("rotate", code);
+        making = true;
+    } else if (!rotates_within_its_array(height, camera_frame, plan)) {
+        making = moved_part_window(height, input_window, camera_frame, plan, &made);
+    }
+    rotated_rows rows;
+    code = making ? rows.prepare(height, plan, made) : matrix_rotate_by_plan(&height, camera_frame, plan);
     if (code != 0) return fail("rotate", code);
     ms[3] = ms_since(&t);
 
-    code = matrix_trim(&height);
+    code = making ? 0 : matrix_trim(&height);
     if (code != 0) return fail("trim", code);
     ms[4] = ms_since(&t);
 
@@ -84,7 +98,11 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
 
     output_file file;
     if (!u_output_open(out, &file)) return fail("write", ERR_CANT_CREATE_FILE);
-    code = write_data_carrying_intensity(file.stream, &info, &header, intensity, &height);
+    code = making ? write_data_making_heights(file.stream, &info, &header, intensity, made,
+                                              [&rows](int first, int count, int32_t* out, std::ptrdiff_t pitch) {
+                                                  return rows.make(first, count, out, pitch);
+                                              })
+                  : write_data_carrying_intensity(file.stream, &info, &header, intensity, &height);
     input.reset();
     if (code != 0) {
         u_output_discard(&file);

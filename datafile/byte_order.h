@@ -60,7 +60,9 @@ std::size_t reverse_leading(const Element*, std::size_t, Element*) {
 #endif
 
 // Each element between big-endian and host order, from one array into
-// another of at least count elements, or in place when both are the same.
+// another of at least count elements, or in place when both are the same,
+// or to an earlier place of the same array at least four elements before
+// (every element is read before a store reaches it).
 inline void big_endian_copy(const uint16_t* from, std::size_t count, uint16_t* to) {
     if constexpr (HOST_IS_BIG_ENDIAN) {
         if (to != from) std::memcpy(to, from, count * sizeof(uint16_t));

@@ -14,8 +14,10 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <span>
 #include <string>
@@ -215,6 +217,21 @@ int read_data_carrying_intensity(std::FILE* stream, InfoBlock* info, HeaderRecor
 // holds them (the same bytes write_data_stream would write for the frames).
 int write_data_carrying_intensity(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
                                   const carried_intensity& intensity, const height_matrix* height);
+
+// Makes rows first .. first+count-1 of a height block's window into `rows`,
+// in host order, each as wide as the window, their starts `pitch` elements
+// apart (pitch >= width); 0, or the error code that ends the write.
+using height_rows_maker = std::function<int(int first, int count, int32_t* rows, std::ptrdiff_t pitch)>;
+
+// write_data_carrying_intensity with the height block's rows made on demand
+// instead of read from a matrix: the same bytes as writing a matrix on
+// height_window that holds the rows make_rows makes. The rows are made a
+// band at a time straight into the scratch buffer the block is written
+// from, so the block never takes memory of its own. ERR_INVALID_PARAM for a
+// window without elements or an empty maker.
+int write_data_making_heights(std::FILE* stream, const InfoBlock* info, const HeaderRecord* header,
+                              const carried_intensity& intensity, const window& height_window,
+                              const height_rows_maker& make_rows);
 
 // Writes the elements big-endian through one 65536-byte scratch buffer, in
 // chunks of at most 32768 elements.

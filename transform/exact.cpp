@@ -137,11 +137,28 @@ void move_quarter_band(int32_t* const* source_rows, int32_t* const* result_rows,
     move_quarter_tiles<DI, DJ>(source_rows, result_rows, {block_rows.hi, rows.hi}, columns, c0, r0);
 }
 
+// Source columns narrower than this (a few result rows, as a write asks for
+// them) are split between threads by source rows instead: a thread's share
+// of a narrow stripe split by columns reads too little of each source row.
+constexpr int NARROW_STRIPE = 256;
+
 // Source column j lands in result row r0 + DJ*j alone, so bands of source
-// columns (whole groups of four, to keep the blocks) write rows of their own.
+// columns (whole groups of four, to keep the blocks) write rows of their own;
+// source row i lands in result column c0 + DI*i alone, so bands of a narrow
+// stripe's rows (whole groups of sixteen, to keep the blocks and give each
+// thread whole cache lines of a result row) write columns of their own.
 template <int DI, int DJ>
 void move_quarter_turn(int32_t* const* source_rows, int32_t* const* result_rows, index_range rows,
                        index_range columns, int64_t c0, int64_t r0) {
+    if (columns.hi - columns.lo < NARROW_STRIPE) {
+        constexpr int GROUP = 16;
+        const int groups = (rows.hi - rows.lo + GROUP - 1) / GROUP;
+        run_in_bands(groups, int64_t{GROUP} * (columns.hi - columns.lo), [&](int first, int last) {
+            const index_range band{rows.lo + GROUP * first, std::min(rows.lo + GROUP * last, rows.hi)};
+            move_quarter_band<DI, DJ>(source_rows, result_rows, band, columns, c0, r0);
+        });
+        return;
+    }
     const int groups = (columns.hi - columns.lo + 3) / 4;
     run_in_bands(groups, int64_t{4} * (rows.hi - rows.lo), [&](int first, int last) {
         const index_range band{columns.lo + 4 * first, std::min(columns.lo + 4 * last, columns.hi)};
@@ -248,6 +265,22 @@ landing_area exact_landing_area(const window& source_window, const window& resul
     exact_move move{};
     if (!plan_exact_move(source_window, result_window, px, py, turn, &move)) return {};
     return area_of(move, turn);
+}
+
+bool exact_part_landing(const window& source_window, const window& part, const window& result_window, double px,
+                        double py, exact_turn turn, landing_area* area) {
+    exact_move move{};
+    if (!plan_exact_move(source_window, result_window, px, py, turn, &move)) return false;
+    const index_range rows{part.y - source_window.y, part.y - source_window.y + part.height};
+    const index_range columns{part.x - source_window.x, part.x - source_window.x + part.width};
+    if (rows.lo >= rows.hi || columns.lo >= columns.hi || rows.lo < move.rows.lo || rows.hi > move.rows.hi ||
+        columns.lo < move.columns.lo || columns.hi > move.columns.hi) {
+        return false;
+    }
+    move.rows = rows;
+    move.columns = columns;
+    *area = area_of(move, turn);
+    return true;
 }
 
 namespace {
@@ -404,20 +437,15 @@ void quarter_turn_in_place(int32_t* a, std::ptrdiff_t n, bool counter_clockwise)
 
 }  // namespace
 
+bool turns_onto_itself(const window& w, double px, double py, exact_turn turn) {
+    landing_area area{};
+    return exact_part_landing(w, w, w, px, py, turn, &area) && area.col_lo == 0 && area.col_hi == w.width &&
+           area.row_lo == 0 && area.row_hi == w.height;
+}
+
 bool rotate_exact_in_place(height_matrix* m, double px, double py, exact_turn turn) {
     const window& w = m->window;
-    if (!is_usable_matrix(*m) || w.width == 0 || w.height == 0) return false;
-    // The turn must carry every element onto the window and fill it: a
-    // quarter turn of a square about its centre, or a half turn about the
-    // window's centre.
-    exact_move move{};
-    if (!plan_exact_move(w, w, px, py, turn, &move)) return false;
-    const landing_area area = area_of(move, turn);
-    const bool all_land = move.rows.lo == 0 && move.rows.hi == w.height && move.columns.lo == 0 &&
-                          move.columns.hi == w.width;
-    if (!all_land || area.col_lo != 0 || area.col_hi != w.width || area.row_lo != 0 || area.row_hi != w.height) {
-        return false;
-    }
+    if (!is_usable_matrix(*m) || !turns_onto_itself(w, px, py, turn)) return false;
     if (rule_of(turn).rows_move_columns) {
         quarter_turn_in_place(m->matrix, w.width, turn == exact_turn::counter_clockwise);
     } else {
@@ -444,13 +472,16 @@ int matrix_rotate_exact(const height_matrix* source, height_matrix* result, doub
     row_tables tables;
     const int table_error = tables.build(source, result);
     if (table_error != 0) return table_error;
+    move_exact(tables.source(), source->window, tables.result(), result->window, px, py, *exact);
+    return 0;
+}
 
+void move_exact(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
+                const window& result_window, double px, double py, exact_turn turn) {
     exact_move move{};
-    if (!plan_exact_move(source->window, result->window, px, py, *exact, &move)) return 0;
-    const auto run = [&](auto mover) {
-        mover(tables.source(), tables.result(), move.rows, move.columns, move.c0, move.r0);
-    };
-    switch (*exact) {
+    if (!plan_exact_move(source_window, result_window, px, py, turn, &move)) return;
+    const auto run = [&](auto mover) { mover(source_rows, result_rows, move.rows, move.columns, move.c0, move.r0); };
+    switch (turn) {
         case exact_turn::counter_clockwise:
             run(move_quarter_turn<1, -1>);
             break;
@@ -461,7 +492,6 @@ int matrix_rotate_exact(const height_matrix* source, height_matrix* result, doub
             run(move_half_turn);
             break;
     }
-    return 0;
 }
 
 }  // namespace spinmap

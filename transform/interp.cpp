@@ -157,11 +157,22 @@ int resample_interp_with(interp_lanes lanes, const height_matrix* source, height
     const int table_error = tables.build(source, result);
     if (table_error != 0) return table_error;
 
-    const double theta = std::fmod(angle, 360) / DEGREES_PER_RADIAN;
-    const double s = rounded_sin(theta);
-    const double c = rounded_cos(theta);
+    double s = 0, c = 0;
+    resample_sin_cos(angle, &s, &c);
     resample_rows(*variant_of(lanes), tables.source(), source->window, tables.result(), result->window, px, py, s, c);
     return 0;
+}
+
+void resample_sin_cos(double angle, double* s, double* c) {
+    const double theta = std::fmod(angle, 360) / DEGREES_PER_RADIAN;
+    *s = rounded_sin(theta);
+    *c = rounded_cos(theta);
+}
+
+void resample_widest(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
+                     const window& result_window, double px, double py, double s, double c) {
+    resample_rows(*variant_of(widest_interp_lanes()), source_rows, source_window, result_rows, result_window, px, py,
+                  s, c);
 }
 
 int matrix_resample_interp(const height_matrix* source, height_matrix* result, double px, double py, double angle) {

@@ -32,6 +32,17 @@ const char* interp_lanes_name(interp_lanes lanes);
 int resample_interp_with(interp_lanes lanes, const height_matrix* source, height_matrix* result, double px,
                          double py, double angle);
 
+// The sine and cosine matrix_resample_interp takes for a turn of angle
+// degrees.
+void resample_sin_cos(double angle, double* s, double* c);
+
+// matrix_resample_interp after its checks, through the widest variant and
+// row tables (source_rows address the source window's contiguous rows,
+// result_rows the result window's), with the sine and cosine of
+// resample_sin_cos.
+void resample_widest(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
+                     const window& result_window, double px, double py, double s, double c);
+
 // ---- What the row kernels share ------------------------------------------------
 
 // Rounds half away from zero; INVALID_HEIGHT when the rounded value is not a

@@ -1,6 +1,7 @@
 // Argument checks and row tables shared by the rotation kernels.
 #include <spinmap/transform/kernel_support.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -42,6 +43,19 @@ int check_kernel_matrices(const height_matrix* source, const height_matrix* resu
     if (!is_usable_matrix(*source) || !holds_its_window(*result)) return ERR_INVALID_PARAM;
     if (!is_walkable_window(result->window)) return ERR_IMPROPER_WINDOW;
     return 0;
+}
+
+void fill_outside(int32_t* elements, std::ptrdiff_t pitch, int width, int height, const landing_area& area) {
+    const bool empty = area.col_lo == area.col_hi || area.row_lo == area.row_hi;
+    for (int row = 0; row < height; ++row) {
+        int32_t* const line = elements + row * pitch;
+        if (empty || row < area.row_lo || row >= area.row_hi) {
+            std::fill(line, line + width, INVALID_HEIGHT);
+        } else {
+            std::fill(line, line + area.col_lo, INVALID_HEIGHT);
+            std::fill(line + area.col_hi, line + width, INVALID_HEIGHT);
+        }
+    }
 }
 
 int row_tables::build(const height_matrix* source, const height_matrix* result) {

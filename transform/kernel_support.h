@@ -2,6 +2,7 @@
 // interpolating resampling). Internal to transform/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -55,6 +56,30 @@ struct landing_area {
 // element outside it is written. Empty when nothing lands.
 landing_area exact_landing_area(const window& source_window, const window& result_window, double px, double py,
                                 exact_turn turn);
+
+// Where the move of matrix_rotate_exact from source_window onto
+// result_window puts the elements of `part`, a window inside the source
+// window: false unless each of them lands in the result; their landing area
+// otherwise.
+bool exact_part_landing(const window& source_window, const window& part, const window& result_window, double px,
+                        double py, exact_turn turn, landing_area* area);
+
+// Stores INVALID_HEIGHT into every element of a result of width x height
+// elements, its rows `pitch` elements apart, outside the area a move is about
+// to write (all of it when the area is empty), so that no element is written
+// twice.
+void fill_outside(int32_t* elements, std::ptrdiff_t pitch, int width, int height, const landing_area& area);
+
+// matrix_rotate_exact after its checks, through row tables: source_rows
+// address the source window's rows (contiguous), result_rows the result
+// window's.
+void move_exact(int32_t* const* source_rows, const window& source_window, int32_t* const* result_rows,
+                const window& result_window, double px, double py, exact_turn turn);
+
+// True when the turn carries every element of the window onto the window
+// and fills it: a quarter turn of a square about its centre, or a half turn
+// about the window's centre. False for a window without elements.
+bool turns_onto_itself(const window& w, double px, double py, exact_turn turn);
 
 // matrix_rotate_exact of the matrix onto its own window, done in its own
 // array, when the turn carries the window exactly onto itself: a half turn

@@ -178,27 +178,6 @@ int settle_output_window(const height_matrix& matrix, const window* out_window, 
     return check_output_window(chosen, out);
 }
 
-// Stores INVALID_HEIGHT into every element of the new result outside the
-// area the kernel is about to write (all of it when the area is empty), so
-// that no element is written twice.
-void fill_outside(height_matrix* result, const landing_area& area) {
-    const std::ptrdiff_t width = result->window.width, height = result->window.height;
-    int32_t* const elements = result->matrix;
-    const auto fill = [elements, width](std::ptrdiff_t row, std::ptrdiff_t from, std::ptrdiff_t to) {
-        std::fill(elements + row * width + from, elements + row * width + to, INVALID_HEIGHT);
-    };
-    if (area.col_lo == area.col_hi || area.row_lo == area.row_hi) {
-        std::fill(elements, elements + width * height, INVALID_HEIGHT);
-        return;
-    }
-    std::fill(elements, elements + area.row_lo * width, INVALID_HEIGHT);
-    for (std::ptrdiff_t row = area.row_lo; row < area.row_hi; ++row) {
-        fill(row, 0, area.col_lo);
-        fill(row, area.col_hi, width);
-    }
-    std::fill(elements + area.row_hi * width, elements + width * height, INVALID_HEIGHT);
-}
-
 // True, with *code set, for a plan that rotates nothing: a whole number of
 // turns (0) or a refusal (ERR_INVALID_PARAM).
 bool settled_without_rotating(const rotation_plan& plan, int* code) {
@@ -235,7 +214,8 @@ int carry_out(height_matrix* matrix, const window& out, const rotation_plan& pla
     // kernel writes every point itself; the exact one only where values
     // land, and only the rest is filled beforehand.
     if (moves) {
-        fill_outside(&result, exact_landing_area(matrix->window, result.window, px, py, *turn));
+        fill_outside(result.matrix, out.width, out.width, out.height,
+                     exact_landing_area(matrix->window, result.window, px, py, *turn));
         error = matrix_rotate_exact(matrix, &result, px, py, static_cast<int>(plan.turn));
     } else {
         error = matrix_resample_interp(matrix, &result, px, py, plan.turn);
@@ -289,6 +269,13 @@ int matrix_rotate(height_matrix* matrix, const window* out_window, double* pivot
     if (pivot_x != nullptr) *pivot_x = plan.pivot_x;
     if (pivot_y != nullptr) *pivot_y = plan.pivot_y;
     return 0;
+}
+
+bool rotates_within_its_array(const height_matrix& matrix, const window& out_window, const rotation_plan& plan) {
+    const std::optional<exact_turn> turn = exact_turn_of(plan.turn);
+    return plan.method == rotation_method::move_values && turn && on_half_pixels(plan.pivot_x) &&
+           on_half_pixels(plan.pivot_y) && is_usable_matrix(matrix) && wn_compare(out_window, matrix.window) == WN_EQUAL &&
+           turns_onto_itself(matrix.window, plan.pivot_x, plan.pivot_y, *turn);
 }
 
 int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan) {

@@ -26,6 +26,7 @@
 // Operations return an error code (errors.h); nothing here prints.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -165,6 +166,13 @@ int matrix_count_outside(const height_matrix* m, const window* w, const window& 
 // ROT_WIN_GIVEN, and on any failure the matrix is as it was.
 int matrix_rotate_by_plan(height_matrix* matrix, const window& out_window, const rotation_plan& plan);
 
+// True when matrix_rotate_by_plan of the matrix onto the output window moves
+// the values within the matrix's own array, taking no memory of its own: a
+// plan that moves values onto the matrix's own window and carries it onto
+// itself (a quarter turn of a square about its centre, a half turn about the
+// centre).
+bool rotates_within_its_array(const height_matrix& matrix, const window& out_window, const rotation_plan& plan);
+
 // Both kernels below return ERR_INVALID_PARAM for an absent source or result,
 // a source without an array covering its proper window, or a result without
 // an array covering its window; ERR_IMPROPER_WINDOW for a result window whose
@@ -188,6 +196,58 @@ int matrix_resample_interp(const height_matrix* source, height_matrix* result, d
 // through the source row table; INVALID_HEIGHT outside the outermost pixel
 // centres or with an invalid neighbour. Always writes *value.
 void matrix_interp_point(int32_t* const* rows, double a, double b, const window& source_window, int32_t* value);
+
+// ---- Rotated rows, a band at a time ---------------------------------------
+//
+// Where the rotated heights are needed only row by row (to be written, say),
+// the rows of the result are made a band at a time into the caller's memory,
+// so that the rotated frame never takes memory of its own. Every row holds,
+// bit for bit, what matrix_rotate_by_plan onto a window holding it leaves
+// there. Plans that move values (a checked turn and pivot, as
+// matrix_rotate_by_plan checks them) and plans that interpolate are
+// carried out; any other is ERR_INVALID_PARAM.
+
+// The window that a move of values by the plan gives window `part` of the
+// source on the frame, when the move puts every element of the part inside
+// the frame: for the valid points' window, the valid points' window of the
+// result. False for any other plan, or when an element of the part lands
+// outside the frame.
+bool moved_part_window(const height_matrix& source, const window& part, const window& frame,
+                       const rotation_plan& plan, window* out);
+
+// The valid points' window of the interpolation by the plan onto the frame,
+// found by evaluating only the points its search needs; `valid` must hold
+// every valid point of the source. ERR_ALL_BAD_DATA when no point is valid;
+// ERR_INVALID_PARAM for a plan that does not interpolate or a source
+// without an array covering its proper window; ERR_IMPROPER_WINDOW for a
+// frame that is not proper or cannot be walked; ERR_NO_MEM.
+int resampled_valid_window(const height_matrix& source, const window& valid, const window& frame,
+                           const rotation_plan& plan, window* out);
+
+// The rows of the result of a plan on an output window, made on demand.
+// The source must stay as it is while rows are made.
+class rotated_rows {
+public:
+    // Checks the plan and the matrices and takes the row tables: the errors
+    // of matrix_rotate_by_plan (ERR_PARAM_OUT_OF_RANGE for an output window
+    // without elements). Making rows allocates nothing after this.
+    int prepare(const height_matrix& source, const rotation_plan& plan, const window& out);
+
+    // Rows first .. first+count-1 of the output window into `rows`, each
+    // as wide as the window, their starts `pitch` elements apart (at least
+    // the width); nothing is written between them. ERR_INVALID_PARAM (with
+    // nothing written) unless they lie in the window, the pitch holds a row
+    // and prepare succeeded.
+    int make(int first, int count, int32_t* rows, std::ptrdiff_t pitch);
+
+private:
+    const height_matrix* source_ = nullptr;
+    rotation_plan plan_{};
+    window out_{};
+    hook_buffer<int32_t*> source_rows_;
+    hook_buffer<int32_t*> result_rows_;
+    double s_ = 0, c_ = 0;
+};
 
 // ---- Alignment from fiducials -----------------------------------------------
 //

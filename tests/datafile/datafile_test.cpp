@@ -359,6 +359,17 @@ struct intensity_block {
     owned_intensity m;
 };
 
+// Makes the rows of the matrix's window from its array.
+height_rows_maker rows_of(const height_matrix& m) {
+    return [&m](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
+        const std::ptrdiff_t width = m.window.width;
+        for (std::ptrdiff_t k = 0; k < count; ++k) {
+            std::copy(m.matrix + (first + k) * width, m.matrix + (first + k + 1) * width, rows + k * pitch);
+        }
+        return 0;
+    };
+}
+
 bytes written(const InfoBlock* info, const HeaderRecord* header, const intensity_matrix* intensity,
               const height_matrix* height, int expected_code = 0) {
     test::file_ptr out(std::tmpfile());
@@ -410,7 +421,57 @@ TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
         const bytes out = written(&r.info, &r.header, &r.intensity, &r.height);
         ASSERT_EQ(out.size(), file.size()) << n;
         EXPECT_TRUE(std::equal(out.begin() + 834, out.end(), file.begin() + 834)) << n;
+        carried_intensity frames;
+        frames.frames.window = r.intensity.window;
+        frames.frames.n_buckets = r.intensity.n_buckets;
+        ASSERT_EQ(matrix_alloc(&frames.frames), 0);
+        std::copy(r.intensity.matrix, r.intensity.matrix + 2 * n, frames.frames.matrix);
+        const test::file_ptr made(std::tmpfile());
+        ASSERT_EQ(write_data_making_heights(made.get(), &r.info, &r.header, frames, r.height.window, rows_of(r.height)),
+                  0);
+        EXPECT_EQ(test::content_of(made.get()), out) << n;
     }
+}
+
+// The rows are asked for in order, a band of whole rows of about 4 MiB at a
+// time, a cache line apart; a maker's failure ends the write with its code.
+TEST(WriteDataMakingHeights, AsksForBandsOfRowsInOrderAndStopsAtAFailure) {
+    const window w{0, 0, 600, 1900};  // 1702 rows of 616 fill 4 MiB
+    std::vector<std::pair<int, int>> asked;
+    const carried_intensity none;
+    const test::file_ptr out(std::tmpfile());
+    EXPECT_EQ(write_data_making_heights(out.get(), nullptr, nullptr, none, w,
+                                        [&](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
+                                            asked.emplace_back(first, count);
+                                            EXPECT_EQ(pitch, 616);
+                                            for (int k = 0; k < count; ++k) {
+                                                std::fill(rows + k * pitch, rows + k * pitch + 600, first + k);
+                                                std::fill(rows + k * pitch + 600, rows + (k + 1) * pitch, -1);
+                                            }
+                                            return 0;
+                                        }),
+              0);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1702}, {1702, 198}}));
+    const bytes written_out = test::content_of(out.get());
+    ASSERT_EQ(written_out.size(), 834u + 4u * 600 * 1900);
+    for (uint32_t row = 0; row < 1900; ++row) {
+        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row), row);
+        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row + 4 * 599), row);
+    }
+
+    asked.clear();
+    const test::file_ptr failed(std::tmpfile());
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w,
+                                        [&](int first, int count, int32_t*, std::ptrdiff_t) {
+                                            asked.emplace_back(first, count);
+                                            return first > 0 ? ERR_NO_MEM : 0;
+                                        }),
+              ERR_NO_MEM);
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, {0, 0, 0, 3}, rows_of(height_matrix{})),
+              ERR_INVALID_PARAM);
+    EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w, height_rows_maker()),
+              ERR_INVALID_PARAM);
 }
 
 TEST(WriteDataStream, IntensityBlockPrecedesTheHeightBlock) {
@@ -619,6 +680,13 @@ TEST(WriteDataStream, FileReadAndWrittenBackIsUnchanged) {
                 const test::file_ptr out(std::tmpfile());
                 ASSERT_EQ(write_data_carrying_intensity(out.get(), &info, &header, intensity, &height), 0);
                 EXPECT_EQ(test::content_of(out.get()), file) << format << " " << blocks;
+                if (!(blocks & 2)) continue;
+                // The heights made a band of rows at a time instead.
+                const test::file_ptr made(std::tmpfile());
+                ASSERT_EQ(write_data_making_heights(made.get(), &info, &header, intensity, height.window,
+                                                    rows_of(height)),
+                          0);
+                EXPECT_EQ(test::content_of(made.get()), file) << format << " " << blocks;
             }
         }
     }

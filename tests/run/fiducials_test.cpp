@@ -1,11 +1,16 @@
-// Fiducial rotation: the header's four groups follow the height data's turn.
+// Fiducial rotation: the header's four groups follow the height data's turn;
+// and the whole file written with them, its heights made as they go out,
+// against the measurement rotated in memory and written.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <spinmap/run/run.h>
+#include "support.h"
 
 namespace spinmap {
 namespace {
@@ -129,6 +134,116 @@ TEST(RotateFiducialGroup, ExtremePivotsGiveInfinitiesOrNaNs) {
         rotate_fiducial_group("Fiducials Group A", 8, coordinates, 479, c.px, c.py, 30, quiet);
         EXPECT_FALSE(std::isfinite(coordinates[0]) && std::isfinite(coordinates[1])) << c.px << ", " << c.py;
         EXPECT_EQ(coordinates[14], 5);
+    }
+}
+
+// ---- The file written as its rows are made ------------------------------------
+
+// Writes a measurement on a camera 38 rows high: heights x + 1000 y inside the
+// ellipse filling `heights`, every seventh of them dropped, intensity frames
+// over the camera, fiducials in group A (and in group B, which only the long
+// header holds).
+void write_measurement(const std::string& path, int16_t camera_width, window heights, int16_t buckets,
+                       bool long_header) {
+    HeaderRecord header = test::sound_header(camera_width, 38);
+    header.FiducialCountA = 2;
+    for (int k = 0; k < 4; ++k) header.FiducialCoordsA[k] = float(10 + 3 * k);
+    if (long_header) {
+        header.FiducialCountB = 1;
+        header.FiducialCoordsB[0] = 40;
+        header.FiducialCoordsB[1] = 2.5f;
+    }
+    owned_height height;
+    height.window = heights;
+    ASSERT_EQ(matrix_alloc(&height), 0);
+    const double cx = (heights.width - 1) / 2.0, cy = (heights.height - 1) / 2.0;
+    for (int i = 0; i < heights.height; ++i) {
+        for (int j = 0; j < heights.width; ++j) {
+            const double u = (j - cx) / (cx + 0.5), t = (i - cy) / (cy + 0.5);
+            const bool valid = u * u + t * t <= 1 && (i * heights.width + j) % 7 != 3;
+            height.matrix[i * heights.width + j] = valid ? (heights.x + j) + 1000 * (heights.y + i) : INVALID_HEIGHT;
+        }
+    }
+    owned_intensity intensity;
+    intensity.window = {0, 0, camera_width, 38};
+    intensity.n_buckets = buckets;
+    intensity.intens_range = 4095;
+    if (buckets > 0) {
+        ASSERT_EQ(matrix_alloc(&intensity), 0);
+        for (uint32_t k = 0; k < intensity.size; ++k) intensity.matrix[k] = uint16_t(k * 7);
+    }
+    ASSERT_EQ(write_data_file(path, nullptr, &header, buckets > 0 ? &intensity : nullptr, &height), 0);
+}
+
+// The file run makes the turned rows as they are written where it can
+// (quarter and half turns that keep every valid point on the camera,
+// interpolations without a report) and turns the frame first elsewhere; the
+// measurement rotated in memory and written is the plain way. Both give the
+// same file, result and report, on 1, 2, 3 and 7 threads.
+TEST(RotationRunFile, IsTheMeasurementRotatedInMemoryAndWritten) {
+    const struct {
+        const char* name;
+        int16_t camera_width;
+        window heights;
+        int16_t buckets;
+        bool long_header;
+        double angle, px, py;
+        bool no_interp;
+    } cases[] = {
+        {"quarter turn about the valid centre", 45, {6, 9, 29, 21}, 0, false, 90, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn back about half pixels", 45, {6, 9, 29, 21}, 1, true, -90, 19.5, 18.5, true},
+        {"half turn", 45, {6, 9, 29, 21}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
+        {"half turn of the whole camera in its array", 45, {0, 0, 45, 38}, 2, false, 180, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn of a square camera in its array", 38, {0, 0, 38, 38}, 1, true, 90, NO_PIVOT, NO_PIVOT, false},
+        {"quarter turn losing points off the bottom", 45, {6, 9, 29, 21}, 1, false, -90, 8, 27, true},
+        {"quarter turn losing points off the right", 45, {6, 9, 29, 21}, 0, true, 90, 28, 12, true},
+        {"quarter turn of the whole camera, losing points", 45, {0, 0, 45, 38}, 2, true, 90, 22, 18.5, true},
+        {"30 degrees", 45, {6, 9, 29, 21}, 2, true, 30, NO_PIVOT, NO_PIVOT, false},
+        {"-33.3 degrees losing points", 45, {0, 0, 45, 38}, 0, false, -33.3, 12.25, 30.75, false},
+        {"no turn", 45, {6, 9, 29, 21}, 1, true, 360, NO_PIVOT, NO_PIVOT, false},
+        {"interpolated far away", 45, {6, 9, 29, 21}, 1, false, 45, 500, 500, false},
+    };
+    for (const auto& c : cases) {
+        for (const bool report : {false, true}) {
+            for (const int threads : test::FORCED_THREAD_COUNTS) {
+                SCOPED_TRACE(std::string(c.name) + (report ? ", report, " : ", ") + std::to_string(threads) +
+                             " threads");
+                const test::forced_threads forced(threads);
+                const test::scratch_folder folder;
+                const std::string input = folder.file("in.dat");
+                write_measurement(input, c.camera_width, c.heights, c.buckets, c.long_header);
+
+                std::string file_report;
+                rotation_run_result run;
+                const rotation_run_settings settings{input, folder.file("out.dat"), c.angle, c.px,
+                                                     c.py,  c.no_interp,          report};
+                const int code = rotate_data_file(settings, report ? into(&file_report) : quiet, &run);
+
+                loaded_measurement m;
+                ASSERT_EQ(load_measurement(input, {intensity_use::load, true, true}, &m, nullptr), 0);
+                std::string memory_report;
+                rotation_run_result plain;
+                const int plain_code = rotate_measurement(&m.header, &m.height, c.angle, c.px, c.py, c.no_interp,
+                                                          report ? into(&memory_report) : quiet, &plain);
+                ASSERT_EQ(code, plain_code);
+                EXPECT_EQ(run.message, plain.message);
+                EXPECT_NE(file_report.find(memory_report), std::string::npos) << file_report;
+                if (code != 0) {
+                    EXPECT_EQ(folder.names(), std::vector<std::string>{"in.dat"});
+                    continue;
+                }
+                EXPECT_EQ(run.points_in, plain.points_in);
+                EXPECT_EQ(run.points_out, plain.points_out);
+                EXPECT_EQ(run.points_outside, plain.points_outside);
+                EXPECT_EQ(std::memcmp(&run.output_window, &plain.output_window, sizeof(window)), 0);
+                ASSERT_EQ(write_data_file(folder.file("plain.dat"), &m.info, &m.header, &m.intensity.frames,
+                                          &m.height),
+                          0);
+                const std::optional<std::string> written = test::read_file(folder.file("out.dat"));
+                ASSERT_TRUE(written);
+                EXPECT_TRUE(written == test::read_file(folder.file("plain.dat")));
+            }
+        }
     }
 }
 

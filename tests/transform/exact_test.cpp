@@ -157,6 +157,28 @@ TEST(MatrixRotateExact, PropertyEveryValidValueLandsUnchangedAtItsForwardPlace) 
     }
 }
 
+// A quarter turn of a stripe wider than those whose rows are split between
+// threads, all of it landing, on each forced thread count.
+TEST(MatrixRotateExact, WideStripesMatchThePlainReference) {
+    const window source_window{0, 0, 300, 20}, result_window{0, 0, 20, 300};
+    const struct {
+        int turn;
+        double pivot;  // both coordinates
+    } turns[] = {{90, 149.5}, {-90, 9.5}};
+    for (const auto [turn, pivot] : turns) {
+        for (const int threads : FORCED_THREAD_COUNTS) {
+            const forced_threads forced(threads);
+            owned_matrix source(source_window, coordinate_raster(source_window));
+            owned_matrix result(result_window, NV), expected(result_window, NV);
+            ASSERT_EQ(matrix_rotate_exact(&source.m, &result.m, pivot, pivot, turn), 0);
+            reference_rotate_exact(source.m, expected.m, pivot, pivot, turn);
+            EXPECT_EQ(result.values(), expected.values()) << turn << ", " << threads << " threads";
+            const std::vector<int32_t> values = result.values();
+            EXPECT_EQ(std::count(values.begin(), values.end(), NV), 0);
+        }
+    }
+}
+
 // Guards later tuning of the kernel: frames larger than its tiles, windows
 // that cut the turned source on every side, pivots of every fraction pair,
 // each seed on one of the forced thread counts.

@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include <spinmap/transform/transform.h>
 #include "transform_test_support.h"
@@ -420,6 +422,160 @@ TEST(MatrixRotate, HopelessRotationsSucceedWithAnAllInvalidResult) {
         EXPECT_TRUE(same_window(m.m.window, frame)) << c.name;
         EXPECT_EQ(m.values(), std::vector<int32_t>(100, NV)) << c.name;
     }
+}
+
+// ---- Rotated rows, a band at a time -----------------------------------------
+
+// Heights x + 1000 y inside the ellipse that fills the window, every
+// seventh point of it a dropout, invalid outside: the valid points' window
+// is the window, and its edges hold few valid points. With a gap, the
+// middle third of the rows is invalid too.
+std::vector<int32_t> ellipse_heights(window w, bool gap = false) {
+    std::vector<int32_t> v = coordinate_raster(w);
+    const double cx = (w.width - 1) / 2.0, cy = (w.height - 1) / 2.0;
+    for (int i = 0; i < w.height; ++i) {
+        for (int j = 0; j < w.width; ++j) {
+            const double u = (j - cx) / (cx + 0.5), t = (i - cy) / (cy + 0.5);
+            const bool in_gap = gap && 3 * i >= w.height && 3 * i < 2 * w.height;
+            if (u * u + t * t > 1 || (i * w.width + j) % 7 == 3 || in_gap) v[size_t(i) * w.width + j] = NV;
+        }
+    }
+    return v;
+}
+
+// The output window found before rotating (where the input window lands,
+// or by the search of the resampled frame) and the rows made a band at a
+// time on it and on the whole frame, against matrix_rotate_by_plan onto the
+// frame and the valid window of its result; on frames whose bands no thread
+// count divides evenly.
+TEST(RotatedRows, MatchTheRotatedFrameAndItsValidWindowBitForBit) {
+    const window frame{0, 0, 43, 38};
+    const struct {
+        const char* name;
+        window source;
+        double angle, px, py;
+        bool window_before;  // the output window is found without rotating the frame
+        bool gap = false;     // no valid point in the middle third of the rows
+    } cases[] = {
+        {"quarter turn about the centre", {6, 9, 29, 21}, 90, 20, 19, true},
+        {"quarter turn back about a half-pixel pivot", {6, 9, 29, 21}, -90, 19.5, 18.5, true},
+        {"half turn", {6, 9, 29, 21}, 180, 20.5, 19, true},
+        {"half turn of the whole frame", {0, 0, 43, 38}, 180, 21, 18.5, true},
+        {"quarter turn losing points off the bottom", {6, 9, 29, 21}, -90, 8, 27, false},
+        {"quarter turn losing the lowest rows off the right", {6, 9, 29, 21}, 90, 28, 12, false},
+        {"quarter turn carrying everything away", {6, 9, 29, 21}, 90, 300, 2, false},
+        {"30 degrees about the centre", {6, 9, 29, 21}, 30, 20, 19, true},
+        {"-33.3 degrees about a quarter pixel, losing points", {0, 0, 43, 38}, -33.3, 12.25, 30.75, true},
+        {"123.456 degrees", {3, 2, 37, 33}, 123.456, 21.5, 18, true},
+        {"a quarter turn about a pivot off the half-pixel grid", {6, 9, 29, 21}, 90, 20.25, 19, true},
+        {"interpolated far away: nothing valid", {6, 9, 29, 21}, 45, 500, 500, false},
+        {"3 degrees, nothing valid in the middle row", {6, 8, 29, 27}, 3, 20, 21, true, true},
+        {"half turn, nothing valid in the middle rows", {6, 8, 29, 27}, 180, 20, 21, true, true},
+    };
+    for (const auto& c : cases) {
+        owned_matrix source(c.source, ellipse_heights(c.source, c.gap));
+        window valid{};
+        ASSERT_EQ(matrix_valid_window(&source.m, nullptr, &valid), 0) << c.name;
+        const rotation_plan plan = plan_rotation({c.angle, c.px, c.py, rotation_choice::automatic,
+                                                  rotation_rule::tool, false});
+        owned_matrix rotated(c.source, ellipse_heights(c.source, c.gap));
+        ASSERT_EQ(matrix_rotate_by_plan(&rotated.m, frame, plan), 0) << c.name;
+        window expected{};
+        const bool any_valid = matrix_valid_window(&rotated.m, nullptr, &expected) == 0;
+        for (const int threads : FORCED_THREAD_COUNTS) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+            const forced_threads forced(threads);
+            window found{};
+            bool found_before = false;
+            if (plan.method == rotation_method::move_values) {
+                found_before = moved_part_window(source.m, valid, frame, plan, &found);
+            } else {
+                const int code = resampled_valid_window(source.m, valid, frame, plan, &found);
+                EXPECT_EQ(code, any_valid ? 0 : ERR_ALL_BAD_DATA);
+                found_before = code == 0;
+            }
+            EXPECT_EQ(found_before, c.window_before);
+            if (found_before) {
+                EXPECT_TRUE(same_window(found, expected));
+            }
+            for (const window& out : {expected, frame}) {
+                if (!any_valid) continue;
+                rotated_rows rows;
+                ASSERT_EQ(rows.prepare(source.m, plan, out), 0);
+                // Rows three elements apart beyond their width, in bands of
+                // 1, 2, 3, 4, 1, ... rows; the gaps keep the marker 1.
+                const std::ptrdiff_t pitch = out.width + 3;
+                std::vector<int32_t> made(size_t(pitch) * out.height, 1);
+                for (int first = 0, count = 1; first < out.height; first += count, count = count % 4 + 1) {
+                    count = std::min(count, out.height - first);
+                    ASSERT_EQ(rows.make(first, count, made.data() + first * pitch, pitch), 0);
+                }
+                for (int y = out.y; y < out.y + out.height; ++y) {
+                    for (int x = out.x; x < out.x + out.width + 3; ++x) {
+                        const int32_t expected_value = x < out.x + out.width ? rotated.at(x, y) : 1;
+                        ASSERT_EQ(made[(y - out.y) * pitch + (x - out.x)], expected_value)
+                            << "at (" << x << ", " << y << ")";
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(source.values(), ellipse_heights(c.source, c.gap)) << c.name;
+    }
+}
+
+// The plain rotation keeps the matrix's array exactly where the predicate
+// says it does.
+TEST(RotatesWithinItsArray, WhereMatrixRotateByPlanKeepsTheArray) {
+    const rotation_plan quarter{rotation_method::move_values, rotation_refusal::none, 3.5, 3.5, false, 90};
+    rotation_plan half = quarter, about_corner = quarter, interpolated = quarter;
+    half.turn = 180;
+    about_corner.pivot_x = about_corner.pivot_y = 0;
+    interpolated.method = rotation_method::interpolate;
+    const struct {
+        const char* name;
+        window own, out;
+        const rotation_plan& plan;
+        bool within;
+    } cases[] = {
+        {"quarter turn of a square about its centre", {0, 0, 8, 8}, {0, 0, 8, 8}, quarter, true},
+        {"half turn of an oblong about its centre", {0, 2, 8, 4}, {0, 2, 8, 4}, half, true},
+        {"quarter turn of an oblong", {0, 2, 8, 4}, {0, 2, 8, 4}, quarter, false},
+        {"onto another window", {0, 0, 8, 8}, {0, 0, 9, 8}, quarter, false},
+        {"about a corner", {0, 0, 8, 8}, {0, 0, 8, 8}, about_corner, false},
+        {"interpolated", {0, 0, 8, 8}, {0, 0, 8, 8}, interpolated, false},
+    };
+    for (const auto& c : cases) {
+        owned_matrix m(c.own, coordinate_raster(c.own));
+        EXPECT_EQ(rotates_within_its_array(m.m, c.out, c.plan), c.within) << c.name;
+        const int32_t* const array = m.m.matrix;
+        ASSERT_EQ(matrix_rotate_by_plan(&m.m, c.out, c.plan), 0) << c.name;
+        EXPECT_EQ(m.m.matrix == array, c.within) << c.name;
+    }
+}
+
+TEST(RotatedRows, RefuseWhatTheyCannotMake) {
+    const window own{0, 0, 6, 5};
+    owned_matrix source(own, coordinate_raster(own));
+    const rotation_plan moved{rotation_method::move_values, rotation_refusal::none, 2.5, 2.5, false, 90};
+    rotation_plan whole = moved;
+    whole.method = rotation_method::unchanged;
+    rotation_plan off_grid = moved;
+    off_grid.pivot_x = 2.25;
+    rotated_rows rows;
+    EXPECT_EQ(rows.prepare(source.m, whole, own), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.prepare(source.m, off_grid, own), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.prepare(source.m, moved, {0, 0, 6, 0}), ERR_PARAM_OUT_OF_RANGE);
+    EXPECT_EQ(rows.prepare(source.m, moved, {32000, 0, 800, 1}), ERR_IMPROPER_WINDOW);
+    int32_t made[12] = {};
+    EXPECT_EQ(rows.make(0, 1, made, 6), ERR_INVALID_PARAM);  // not prepared
+    ASSERT_EQ(rows.prepare(source.m, moved, {0, 0, 6, 2}), 0);
+    EXPECT_EQ(rows.make(1, 2, made, 6), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.make(-1, 1, made, 6), ERR_INVALID_PARAM);
+    EXPECT_EQ(rows.make(0, 2, made, 5), ERR_INVALID_PARAM);
+    EXPECT_EQ(made[0], 0);
+    window out{};
+    EXPECT_FALSE(moved_part_window(source.m, own, own, whole, &out));
+    EXPECT_EQ(resampled_valid_window(source.m, own, own, moved, &out), ERR_INVALID_PARAM);
 }
 
 }  // namespace
