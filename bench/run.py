@@ -147,6 +147,7 @@ def many_files(tool_build, out_dir, files, baseline):
     for name in names:
         shutil.copyfile(files[MANY_SIDE], os.path.join(folder, name))
     programs = [os.path.join(tool_build, "app", "spinmap")] + ([baseline] if baseline else [])
+    programs = [os.path.abspath(p) for p in programs]  # xargs runs in the files' folder
     times = [[] for _ in programs]
     env = dict(os.environ, SPINMAP_THREADS="1")
     for _ in range(MANY_RUNS):

@@ -436,29 +436,42 @@ TEST(WriteDataStream, EveryBlockLengthIsReadAndWrittenBackExactly) {
 // The rows are asked for in order, a band of whole rows of about 4 MiB at a
 // time, a cache line apart; a maker's failure ends the write with its code.
 TEST(WriteDataMakingHeights, AsksForBandsOfRowsInOrderAndStopsAtAFailure) {
-    const window w{0, 0, 600, 1900};  // 1702 rows of 616 fill 4 MiB
-    std::vector<std::pair<int, int>> asked;
+    // Rows 600 wide are made 616 apart: 1702 of them fill 4 MiB, 425 fill 1 MiB.
+    const struct {
+        int rows;
+        std::vector<std::pair<int, int>> bands;
+    } cases[] = {
+        {100, {{0, 100}}},                                      // under 1 MiB: one band
+        {1900, {{0, 475}, {475, 475}, {950, 475}, {1425, 475}}},  // four bands of over 1 MiB
+        {8000, {{0, 1702}, {1702, 1702}, {3404, 1702}, {5106, 1702}, {6808, 1192}}},  // 4 MiB at most
+    };
     const carried_intensity none;
-    const test::file_ptr out(std::tmpfile());
-    EXPECT_EQ(write_data_making_heights(out.get(), nullptr, nullptr, none, w,
-                                        [&](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
-                                            asked.emplace_back(first, count);
-                                            EXPECT_EQ(pitch, 616);
-                                            for (int k = 0; k < count; ++k) {
-                                                std::fill(rows + k * pitch, rows + k * pitch + 600, first + k);
-                                                std::fill(rows + k * pitch + 600, rows + (k + 1) * pitch, -1);
-                                            }
-                                            return 0;
-                                        }),
-              0);
-    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 1702}, {1702, 198}}));
-    const bytes written_out = test::content_of(out.get());
-    ASSERT_EQ(written_out.size(), 834u + 4u * 600 * 1900);
-    for (uint32_t row = 0; row < 1900; ++row) {
-        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row), row);
-        ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row + 4 * 599), row);
+    std::vector<std::pair<int, int>> asked;
+    for (const auto& c : cases) {
+        asked.clear();
+        const window w{0, 0, 600, static_cast<int16_t>(c.rows)};
+        const test::file_ptr out(std::tmpfile());
+        EXPECT_EQ(write_data_making_heights(out.get(), nullptr, nullptr, none, w,
+                                            [&](int first, int count, int32_t* rows, std::ptrdiff_t pitch) {
+                                                asked.emplace_back(first, count);
+                                                EXPECT_EQ(pitch, 616);
+                                                for (int k = 0; k < count; ++k) {
+                                                    std::fill(rows + k * pitch, rows + k * pitch + 600, first + k);
+                                                    std::fill(rows + k * pitch + 600, rows + (k + 1) * pitch, -1);
+                                                }
+                                                return 0;
+                                            }),
+                  0);
+        EXPECT_EQ(asked, c.bands) << c.rows;
+        const bytes written_out = test::content_of(out.get());
+        ASSERT_EQ(written_out.size(), 834u + 4u * 600 * static_cast<unsigned>(c.rows));
+        for (uint32_t row = 0; row < static_cast<uint32_t>(c.rows); ++row) {
+            ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row), row);
+            ASSERT_EQ(test::get32(written_out, 834 + 4 * 600 * row + 4 * 599), row);
+        }
     }
 
+    const window w{0, 0, 600, 1900};
     asked.clear();
     const test::file_ptr failed(std::tmpfile());
     EXPECT_EQ(write_data_making_heights(failed.get(), nullptr, nullptr, none, w,
