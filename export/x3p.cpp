@@ -11,6 +11,8 @@
 
 #include "export/export.h"
 
+#include <spinmap/run/run.h>
+
 namespace spinmap {
 
 namespace {
@@ -33,14 +35,9 @@ std::span<const uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-std::string number(double v) {
-    char text[NUMBER_TEXT_ROOM];
-    return std::string(text, put_number(text, v));
-}
-
 // A header field as the shortest decimal its single precision holds
 // (632.8e-9, not 6.3279998e-07).
-std::string number(float v) {
+std::string float_text(float v) {
     char text[NUMBER_TEXT_ROOM];
     return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
@@ -71,16 +68,17 @@ void axis(xml_text* x, const char* name, const char* type, double increment, dou
     x->open(name);
     x->leaf("AxisType", type);
     x->leaf("DataType", "D");
-    x->leaf("Increment", number(increment));
-    x->leaf("Offset", number(offset));
+    x->leaf("Increment", shortest_number_text(increment));
+    x->leaf("Offset", shortest_number_text(offset));
     x->close(name);
 }
 
 // How the heights were made, for the reader of the file.
 std::string comment_text(const HeaderRecord& h) {
     return "Exported by spinmap-export from a Lumatrix data file. Z in metres: file units x IntfScaleFactor (" +
-           number(h.IntfScaleFactor) + ") x ObliquityFactor (" + number(h.ObliquityFactor) + ") x WavelengthIn (" +
-           number(h.WavelengthIn) + " m) / " + number(phase_counts_per_fringe(h.PhaseRes)) +
+           float_text(h.IntfScaleFactor) + ") x ObliquityFactor (" + float_text(h.ObliquityFactor) +
+           ") x WavelengthIn (" + float_text(h.WavelengthIn) + " m) / " +
+           shortest_number_text(phase_counts_per_fringe(h.PhaseRes)) +
            " counts per fringe; NaN where the data file holds no valid height. X and Y in the camera frame from "
            "the centre of camera pixel (0, 0), Y growing with the rows. The data file records no calibration "
            "date: CalibrationDate repeats the measurement time.";
@@ -159,7 +157,7 @@ std::string x3p_main_xml(const export_surface& s, std::string_view data_md5) {
     x.leaf("CalibrationDate", date);
     x.open("ProbingSystem");
     x.leaf("Type", "NonContacting");
-    x.leaf("Identification", "optical interferometer, wavelength " + number(h.WavelengthIn) + " m");
+    x.leaf("Identification", "optical interferometer, wavelength " + float_text(h.WavelengthIn) + " m");
     x.close("ProbingSystem");
     x.leaf("Comment", comment_text(h));
     x.close("Record2");
