@@ -77,13 +77,8 @@ int run(const char* in, const char* out, double angle, bool no_interp, const cha
     // having nothing to do.
     window made{};
     bool making = false;
-    if (plan.method == rotation_method::interpolate) {
-        code = resampled_valid_window(height, input_window, camera_frame, plan, &made);
-        if (code != 0) return fail("rotate", code);
-        making = true;
-    } else if (!rotates_within_its_array(height, camera_frame, plan)) {
-        making = moved_part_window(height, input_window, camera_frame, plan, &made);
-    }
+    code = made_rows_window(height, input_window, camera_frame, plan, false, &made, &making);
+    if (code != 0) return fail("rotate", code);
     rotated_rows rows;
     code = making ? rows.prepare(height, plan, made) : matrix_rotate_by_plan(&height, camera_frame, plan);
     if (code != 0) return fail("rotate", code);

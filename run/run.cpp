@@ -158,35 +158,24 @@ int trim(height_matrix* height, const run_report& report, rotation_run_result* r
     return 0;
 }
 
-// For a run that only writes the rotated heights: their window found
-// without rotating the frame, and the rows prepared to be made as they are
-// written (the report as trim gives it). Taken for an interpolation without
-// a report (whose count of the valid points would need every value at
-// once), and for a move of values that keeps the whole input window on the
-// camera frame (which then holds every valid point, the output window being
-// where the input window lands) unless the frame turns within its own
-// array: that takes no memory either, and at 4096 x 4096 the turn in place
-// and the write after it were a few milliseconds faster than the rows made
-// as they went out. *taken is false, with nothing done, for any other run:
-// it rotates the frame and trims it.
+// For a run that only writes the rotated heights: where made_rows_window
+// takes them, their window found without rotating the frame and the rows
+// prepared to be made as they are written (the report as trim gives it). A
+// move that keeps the whole input window on the frame keeps every valid
+// point. *taken is false, with nothing done, for any other run: it rotates
+// the frame and trims it.
 int prepare_rows(const HeaderRecord& header, const height_matrix& height, const run_report& report,
                  rotated_rows* rows, bool* taken, rotation_run_result* result) {
     *taken = false;
     const window camera_frame{0, 0, header.CameraWidth, header.CameraHeight};
     window out{};
-    if (result->plan.method == rotation_method::move_values) {
-        if (rotates_within_its_array(height, camera_frame, result->plan) ||
-            !moved_part_window(height, result->input_window, camera_frame, result->plan, &out)) {
-            return 0;
-        }
-        result->points_out = result->points_in;
-    } else if (result->plan.method == rotation_method::interpolate && !report.on()) {
-        const int code = resampled_valid_window(height, result->input_window, camera_frame, result->plan, &out);
-        if (code == ERR_ALL_BAD_DATA) return fail(result, code, "Result contains no valid data");
-        if (code != 0) return fail_with_code(result, code);
-    } else {
-        return 0;
-    }
+    bool made = false;
+    const int found = made_rows_window(height, result->input_window, camera_frame, result->plan, report.on(), &out,
+                                       &made);
+    if (found == ERR_ALL_BAD_DATA) return fail(result, found, "Result contains no valid data");
+    if (found != 0) return fail_with_code(result, found);
+    if (!made) return 0;
+    if (result->plan.method == rotation_method::move_values) result->points_out = result->points_in;
     const int code = rows->prepare(height, result->plan, out);
     if (code != 0) return fail_with_code(result, code);
     *taken = true;

@@ -195,6 +195,19 @@ int resampled_valid_window(const height_matrix& source, const window& valid, con
     return 0;
 }
 
+int made_rows_window(const height_matrix& source, const window& valid, const window& frame,
+                     const rotation_plan& plan, bool counting, window* out, bool* made) {
+    *made = false;
+    if (plan.method == rotation_method::move_values) {
+        *made = !rotates_within_its_array(source, frame, plan) && moved_part_window(source, valid, frame, plan, out);
+        return 0;
+    }
+    if (plan.method != rotation_method::interpolate || counting) return 0;
+    const int code = resampled_valid_window(source, valid, frame, plan, out);
+    *made = code == 0;
+    return code;
+}
+
 int rotated_rows::prepare(const height_matrix& source, const rotation_plan& plan, const window& out) {
     source_ = nullptr;
     if (!is_usable_matrix(source)) return ERR_INVALID_PARAM;

@@ -224,6 +224,17 @@ bool moved_part_window(const height_matrix& source, const window& part, const wi
 int resampled_valid_window(const height_matrix& source, const window& valid, const window& frame,
                            const rotation_plan& plan, window* out);
 
+// Whether a result that is only written is better made as it is written
+// (rotated_rows) than rotated onto the frame first, and then the output
+// window its rows are made on: *made is set for an interpolation, unless
+// its valid points must be counted before it is written (`counting`), and
+// for a move of values that keeps the whole `valid` window on the frame,
+// unless the frame turns within its own array (as fast, and no memory
+// either). *made is false, with 0, for every other plan. The errors of
+// resampled_valid_window, ERR_ALL_BAD_DATA among them.
+int made_rows_window(const height_matrix& source, const window& valid, const window& frame,
+                     const rotation_plan& plan, bool counting, window* out, bool* made);
+
 // The rows of the result of a plan on an output window, made on demand.
 // The source must stay as it is while rows are made.
 class rotated_rows {
