@@ -182,6 +182,12 @@ std::string unreadable_input(std::string_view path, int code);
 // "Input data file \"x\" contains no height data".
 std::string unloadable_input(std::string_view path, const load_failure& failure);
 
+// measure_heights of an input's heights, false with the programs' words
+// for a failure: "Input data file \"x\" contains no valid height points",
+// or the code's name after "Input data file \"x\": ".
+bool measure_input_heights(std::string_view path, const height_matrix& heights, height_statistics* stats,
+                           std::string* message);
+
 // ---- Keywords and numbers ----------------------------------------------------------
 
 // Case folding of ASCII letters only, so that no byte depends on the locale.

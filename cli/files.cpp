@@ -142,4 +142,13 @@ std::string unloadable_input(std::string_view path, const load_failure& failure)
     }
 }
 
+bool measure_input_heights(std::string_view path, const height_matrix& heights, height_statistics* stats,
+                           std::string* message) {
+    const int code = measure_heights(heights, stats);
+    if (code == 0) return true;
+    *message = code == ERR_ALL_BAD_DATA ? "Input data file " + quoted(path) + " contains no valid height points"
+                                        : "Input data file " + quoted(path) + ": " + error_name(code);
+    return false;
+}
+
 }  // namespace spinmap::cli

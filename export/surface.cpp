@@ -47,15 +47,7 @@ bool read_surface(const std::string& path, export_surface* s, std::string* messa
     s->header = m.header;
     s->height = std::move(m.height);
     height_statistics stats;
-    const int code = measure_heights(s->height, &stats);
-    if (code == ERR_ALL_BAD_DATA) {
-        *message = "Input data file " + name + " contains no valid height points";
-        return false;
-    }
-    if (code != 0) {
-        *message = "Input data file " + name + ": " + error_name(code);
-        return false;
-    }
+    if (!cli::measure_input_heights(path, s->height, &stats, message)) return false;
     s->valid_points = stats.count;
     s->lowest = stats.minimum;
     s->highest = stats.maximum;

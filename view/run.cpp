@@ -115,15 +115,7 @@ bool read_panel(const std::string& path, bool intensity, view_panel* panel, std:
         return false;
     }
     height_statistics stats;
-    const int code = measure_heights(panel->height, &stats);
-    if (code == ERR_ALL_BAD_DATA) {
-        *message = "Input data file " + name + " contains no valid height points";
-        return false;
-    }
-    if (code != 0) {
-        *message = "Input data file " + name + ": " + error_name(code);
-        return false;
-    }
+    if (!cli::measure_input_heights(path, panel->height, &stats, message)) return false;
     panel->measured = true;
     panel->peak_to_valley = static_cast<double>(stats.maximum) - stats.minimum;
     panel->rms = stats.rms;
