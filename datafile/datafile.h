@@ -13,6 +13,7 @@
 // u_swap_bytes and u_copy_file, which report through error_message_hook.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <spinmap/matrix/matrix.h>
@@ -124,6 +126,25 @@ struct HeaderRecord {
 
 // Room of each fiducial group, in points.
 inline constexpr int FIDUCIAL_ROOM = 7;
+inline constexpr int FIDUCIAL_GROUPS = 4;  // A to D
+
+// The header's fiducial groups A to D in order: each its report key, its
+// count as the header holds it (a count below 0 or beyond FIDUCIAL_ROOM lies
+// outside the format) and its coordinates, x then y of each point; writable
+// through a writable header.
+template <typename Header>
+constexpr auto fiducial_groups(Header& h) {
+    using coordinate = std::conditional_t<std::is_const_v<Header>, const float, float>;
+    struct group {
+        const char* key;
+        int16_t count;
+        coordinate* coordinates;
+    };
+    return std::array<group, FIDUCIAL_GROUPS>{{{"Fiducials Group A", h.FiducialCountA, h.FiducialCoordsA},
+                                               {"Fiducials Group B", h.FiducialCountB, h.FiducialCoordsB},
+                                               {"Fiducials Group C", h.FiducialCountC, h.FiducialCoordsC},
+                                               {"Fiducials Group D", h.FiducialCountD, h.FiducialCoordsD}}};
+}
 
 // Phase counts per fringe by the PhaseRes code: 4096 for 0 ("Normal"),
 // 32768 for 1 ("High"), 131072 for any other value ("Super").

@@ -102,18 +102,8 @@ bool report_valid_heights(const file_data& d, window* valid, int32_t* points) {
 
 void report_fiducials(const HeaderRecord& h) {
     std::printf("\n");
-    const struct {
-        const char* key;
-        int16_t count;
-        const float* coordinates;
-    } groups[] = {
-        {"Fiducials Group A", h.FiducialCountA, h.FiducialCoordsA},
-        {"Fiducials Group B", h.FiducialCountB, h.FiducialCoordsB},
-        {"Fiducials Group C", h.FiducialCountC, h.FiducialCoordsC},
-        {"Fiducials Group D", h.FiducialCountD, h.FiducialCoordsD},
-    };
     bool any = false;
-    for (const auto& g : groups) {
+    for (const auto& g : fiducial_groups(h)) {
         if (g.count <= 0) continue;
         any = true;
         // A count beyond the group's room lies outside the format: only the

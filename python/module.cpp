@@ -186,26 +186,11 @@ py::object header_of(const measurement& m) {
     return py::module_::import("types").attr("MappingProxyType")(fields);
 }
 
-// The fiducial groups A to D of a header.
-struct fiducial_group {
-    int16_t count;
-    const float* coordinates;  // x, y of FIDUCIAL_ROOM points
-};
-
-std::array<fiducial_group, FIDUCIAL_GROUPS> fiducial_groups(const HeaderRecord& h) {
-    return {{
-        {h.FiducialCountA, h.FiducialCoordsA},
-        {h.FiducialCountB, h.FiducialCoordsB},
-        {h.FiducialCountC, h.FiducialCoordsC},
-        {h.FiducialCountD, h.FiducialCoordsD},
-    }};
-}
-
 // Groups A to D by 7 points by x and y; NaN beyond a group's count.
 py::object fiducials_of(const measurement& m) {
     py::array_t<float> points({py::ssize_t{FIDUCIAL_GROUPS}, py::ssize_t{FIDUCIAL_ROOM}, py::ssize_t{2}});
     float* out = points.mutable_data();
-    for (const fiducial_group& g : fiducial_groups(m.header)) {
+    for (const auto& g : fiducial_groups(m.header)) {
         for (int i = 0; i < 2 * FIDUCIAL_ROOM; ++i) {
             *out++ = i < 2 * g.count ? g.coordinates[i] : std::numeric_limits<float>::quiet_NaN();
         }
@@ -314,14 +299,13 @@ void add_statistics(py::dict& values, const height_statistics& s, double k) {
 // The points each group holds, up to its room, as (x, y) pairs, keyed
 // "Fiducials Group A" to "D".
 void add_fiducials(py::dict& values, const HeaderRecord& h) {
-    const std::array<fiducial_group, FIDUCIAL_GROUPS> groups = fiducial_groups(h);
-    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
+    for (const auto& g : fiducial_groups(h)) {
         py::list points;
-        for (int i = 0; i < std::min<int>(groups[g].count, FIDUCIAL_ROOM); ++i) {
-            const float* point = groups[g].coordinates + 2 * i;
+        for (int i = 0; i < std::min<int>(g.count, FIDUCIAL_ROOM); ++i) {
+            const float* point = g.coordinates + 2 * i;
             points.append(py::make_tuple(static_cast<double>(point[0]), static_cast<double>(point[1])));
         }
-        values[py::str(std::string("Fiducials Group ") + char('A' + g))] = points;
+        values[py::str(g.key)] = points;
     }
 }
 

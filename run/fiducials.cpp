@@ -27,20 +27,9 @@ float to_float(double v) {
 
 void rotate_fiducials(HeaderRecord* header, double pivot_x, double pivot_y, double angle, const report_sink& sink) {
     const int top_row = int{header->CameraHeight} - 1;
-    struct group {
-        const char* name;
-        int16_t count;
-        float* coordinates;
-    };
-    const group groups[] = {
-        {"Fiducials Group A", header->FiducialCountA, header->FiducialCoordsA},
-        {"Fiducials Group B", header->FiducialCountB, header->FiducialCoordsB},
-        {"Fiducials Group C", header->FiducialCountC, header->FiducialCoordsC},
-        {"Fiducials Group D", header->FiducialCountD, header->FiducialCoordsD},
-    };
-    for (const group& g : groups) {
+    for (const auto& g : fiducial_groups(*header)) {
         if (g.count <= 0) continue;
-        rotate_fiducial_group(g.name, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, sink);
+        rotate_fiducial_group(g.key, g.count, g.coordinates, top_row, pivot_x, pivot_y, angle, sink);
     }
 }
 

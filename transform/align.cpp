@@ -128,17 +128,7 @@ rigid_fit fit_rigid_motion(std::span<const point_pair> pairs) {
 }
 
 fiducial_pairs match_fiducials(const HeaderRecord& measurement, const HeaderRecord& reference) {
-    struct group {
-        int16_t count;
-        const float* coordinates;
-    };
-    const auto groups_of = [](const HeaderRecord& h) -> std::array<group, FIDUCIAL_GROUPS> {
-        return {{{h.FiducialCountA, h.FiducialCoordsA},
-                 {h.FiducialCountB, h.FiducialCoordsB},
-                 {h.FiducialCountC, h.FiducialCoordsC},
-                 {h.FiducialCountD, h.FiducialCoordsD}}};
-    };
-    const auto mine = groups_of(measurement), theirs = groups_of(reference);
+    const auto mine = fiducial_groups(measurement), theirs = fiducial_groups(reference);
     fiducial_pairs result{};
     for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
         // A count beyond the room lies outside the format: only the points

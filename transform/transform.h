@@ -314,8 +314,6 @@ struct rigid_fit {
 // tolerance for every point the motion is a shift only (no_turn).
 rigid_fit fit_rigid_motion(std::span<const point_pair> pairs);
 
-inline constexpr int FIDUCIAL_GROUPS = 4;  // A to D
-
 // The fiducials of two headers paired by group and index: a pair wherever
 // both hold the point (the index below both counts, each count taken up to
 // the group's room of 7; a count of 0 or less holds none), group A first,

@@ -205,11 +205,10 @@ void add_colour_bar(legend_builder* b, const view_look& look, double nm_per_coun
 // Each fiducial group that any panel holds: its mark on a swatch of the
 // no-data colour, and its letter.
 void add_fiducial_key(legend_builder* b, const view_panel* panels, std::size_t count) {
-    bool present[4] = {};
+    bool present[FIDUCIAL_GROUPS] = {};
     for (std::size_t i = 0; i < count; ++i) {
-        const HeaderRecord& h = panels[i].header;
-        const int16_t counts[4] = {h.FiducialCountA, h.FiducialCountB, h.FiducialCountC, h.FiducialCountD};
-        for (int g = 0; g < 4; ++g) present[g] = present[g] || counts[g] > 0;
+        const auto groups = fiducial_groups(panels[i].header);
+        for (int g = 0; g < FIDUCIAL_GROUPS; ++g) present[g] = present[g] || groups[g].count > 0;
     }
     if (std::none_of(std::begin(present), std::end(present), [](bool p) { return p; })) {
         b->line("No fiducials", SMALL, SMALL_TEXT_COLOUR, 8);
@@ -219,7 +218,7 @@ void add_fiducial_key(legend_builder* b, const view_panel* panels, std::size_t c
     const int mark_pixel = b->scale(LARGE);
     const int64_t mark_size = (2 * FIDUCIAL_ARM + 1) * int64_t{mark_pixel};
     const int64_t swatch = b->units(KEY_SWATCH);
-    for (int g = 0; g < 4; ++g) {
+    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
         if (!present[g]) continue;
         const fiducial_style& style = FIDUCIAL_STYLES[g];
         b->box(b->left, b->y, swatch, swatch, NO_HEIGHT_COLOUR);

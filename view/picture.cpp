@@ -103,19 +103,10 @@ void add_mark(float fx, float fy, const fiducial_style& style, const view_look& 
 
 // Groups A to D in order, each its first count points (at most its room).
 std::vector<mark_box> marks_of(const panel_plan& p, const view_look& look, int unit) {
-    const HeaderRecord& h = p.panel->header;
-    const struct {
-        int16_t count;
-        const float* coordinates;
-    } groups[4] = {
-        {h.FiducialCountA, h.FiducialCoordsA},
-        {h.FiducialCountB, h.FiducialCoordsB},
-        {h.FiducialCountC, h.FiducialCoordsC},
-        {h.FiducialCountD, h.FiducialCoordsD},
-    };
+    const auto groups = fiducial_groups(p.panel->header);
     const int64_t block = look.shrink > 1 ? unit : std::max(look.scale, unit);
     std::vector<mark_box> boxes;
-    for (int g = 0; g < 4; ++g) {
+    for (int g = 0; g < FIDUCIAL_GROUPS; ++g) {
         const int points = std::min<int>(groups[g].count, FIDUCIAL_ROOM);
         for (int i = 0; i < points; ++i) {
             add_mark(groups[g].coordinates[2 * i], groups[g].coordinates[2 * i + 1], FIDUCIAL_STYLES[g], look, block,
